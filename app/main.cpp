@@ -1,11 +1,24 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/VellumixApplication.h"
+#include "app/vlmx_main.h"
+#include "platform/TerminationSignals.h"
+
+#include <memory>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("vellumix"));
-    window.show();
-    return app.exec();
+    VellumixApplication app(argc, argv);
+    // Provisional; the window sets the real title while it is created.
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Vellumix"));
+
+    auto window = std::make_unique<TFMain>();
+
+    // Logout, kill and Ctrl-C close the window as its close button does, so the session is stored.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, window.get(), &QWidget::close);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, window.get(), &QWidget::close);
+
+    window->show();
+    const int status = app.exec();
+    window.reset();
+    return status;
 }

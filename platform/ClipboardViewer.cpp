@@ -38,7 +38,12 @@ bool SystemClipboardViewer::read(ClipboardContent* content)
     }
     content->hasText = data->hasText();
     if (content->hasText) {
+        // The text ends at its first zero, as a C string on the clipboard does.
         content->text = data->text();
+        const qsizetype end = content->text.indexOf(QChar(0));
+        if (end >= 0) {
+            content->text.truncate(end);
+        }
     }
     content->secret = data->hasFormat(PasswordManagerHint) && data->data(PasswordManagerHint).trimmed() == "secret";
     content->hasImage = data->hasImage();
