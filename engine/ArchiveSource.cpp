@@ -1,0 +1,321 @@
+#include "engine/ArchiveSource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace ZipEngine {
+
+namespace {
+
+std::string folderOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string systemText(const std::string& what, const std::string& path, int error)
+{
+    return what + " " + path + ": " + std::strerror(error);
+}
+
+bool syncFolder(const std::string& folder)
+{
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+ArchiveSource::ArchiveSource(std::string path, std::string tempDir)
+    : FPath(std::move(path)), FFolder(folderOf(FPath)), FTempDir(std::move(tempDir))
+{
+    while (FTempDir.size() > 1 && FTempDir.back() == '/')
+        FTempDir.pop_back();
+    zip_error_init(&FError);
+}
+
+ArchiveSource::~ArchiveSource()
+{
+    rollback();
+    if (FReadFd >= 0)
+        ::close(FReadFd);
+    zip_error_fini(&FError);
+}
+
+bool ArchiveSource::open()
+{
+    FReadFd = ::open(FPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (FReadFd < 0) {
+        if (errno == ENOENT)
+            return true;
+        FErrorText = systemText("Cannot open", FPath, errno);
+        return false;
+    }
+    struct stat info;
+    if (::fstat(FReadFd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        FErrorText = "Not a regular file: " + FPath;
+        ::close(FReadFd);
+        FReadFd = -1;
+        return false;
+    }
+    FReadSize = static_cast<uint64_t>(info.st_size);
+    FReadTime = info.st_mtime;
+    FMode = info.st_mode & 07777;
+    FHasMode = true;
+    return true;
+}
+
+zip_source_t* ArchiveSource::source(zip_error_t* error)
+{
+    return zip_source_function_create(&ArchiveSource::dispatch, this, error);
+}
+
+zip_int64_t ArchiveSource::dispatch(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    return static_cast<ArchiveSource*>(self)->handle(data, length, command);
+}
+
+zip_int64_t ArchiveSource::fail(int zipError, int sysError, std::string text)
+{
+    zip_error_set(&FError, zipError, sysError);
+    if (FErrorText.empty())
+        FErrorText = std::move(text);
+    return -1;
+}
+
+bool ArchiveSource::refuse(int zipError, int sysError, std::string text)
+{
+    fail(zipError, sysError, std::move(text));
+    return false;
+}
+
+zip_int64_t ArchiveSource::handle(void* data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    switch (command) {
+    case ZIP_SOURCE_OPEN:
+        FReadPos = 0;
+        return 0;
+    case ZIP_SOURCE_READ: {
+        if (FReadFd < 0 || FReadPos >= FReadSize)
+            return 0;
+        size_t want = static_cast<size_t>(std::min<uint64_t>(length, FReadSize - FReadPos));
+        ssize_t got;
+        do {
+            got = ::pread(FReadFd, data, want, static_cast<off_t>(FReadPos));
+        } while (got < 0 && errno == EINTR);
+        if (got < 0)
+            return fail(ZIP_ER_READ, errno, systemText("Cannot read", FPath, errno));
+        FReadPos += static_cast<uint64_t>(got);
+        return got;
+    }
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_SEEK: {
+        zip_int64_t pos = zip_source_seek_compute_offset(FReadPos, FReadSize, data, length, &FError);
+        if (pos < 0)
+            return -1;
+        FReadPos = static_cast<uint64_t>(pos);
+        return 0;
+    }
+    case ZIP_SOURCE_TELL:
+        return static_cast<zip_int64_t>(FReadPos);
+    case ZIP_SOURCE_STAT: {
+        auto* st = static_cast<zip_stat_t*>(data);
+        if (length < sizeof *st)
+            return fail(ZIP_ER_INVAL, 0, "Invalid stat request");
+        zip_stat_init(st);
+        st->size = FReadSize;
+        st->mtime = FReadTime;
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        return sizeof *st;
+    }
+    case ZIP_SOURCE_ACCEPT_EMPTY:
+        return 1;
+    case ZIP_SOURCE_BEGIN_WRITE:
+        return beginWrite() ? 0 : -1;
+    case ZIP_SOURCE_WRITE:
+        if (FWriteFd < 0)
+            return fail(ZIP_ER_INTERNAL, 0, "Write without a temporary file");
+        if (!writeAll(FWriteFd, data, length))
+            return -1;
+        if (off_t pos = ::lseek(FWriteFd, 0, SEEK_CUR); pos > 0 && static_cast<uint64_t>(pos) > FWritten)
+            FWritten = static_cast<uint64_t>(pos);
+        return static_cast<zip_int64_t>(length);
+    case ZIP_SOURCE_SEEK_WRITE: {
+        auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, &FError);
+        if (args == nullptr)
+            return -1;
+        if (::lseek(FWriteFd, args->offset, args->whence) < 0)
+            return fail(ZIP_ER_SEEK, errno, systemText("Cannot seek in", FTempPath, errno));
+        return 0;
+    }
+    case ZIP_SOURCE_TELL_WRITE: {
+        off_t pos = ::lseek(FWriteFd, 0, SEEK_CUR);
+        if (pos < 0)
+            return fail(ZIP_ER_TELL, errno, systemText("Cannot tell in", FTempPath, errno));
+        return pos;
+    }
+    case ZIP_SOURCE_COMMIT_WRITE:
+        return commit() ? 0 : -1;
+    case ZIP_SOURCE_ROLLBACK_WRITE:
+        rollback();
+        return 0;
+    case ZIP_SOURCE_REMOVE:
+        if (::unlink(FPath.c_str()) != 0 && errno != ENOENT)
+            return fail(ZIP_ER_REMOVE, errno, systemText("Cannot remove", FPath, errno));
+        syncFolder(FFolder);
+        return 0;
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&FError, data, length);
+    case ZIP_SOURCE_FREE:
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_ACCEPT_EMPTY,
+            ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE,
+            ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_REMOVE, ZIP_SOURCE_SUPPORTS, -1);
+    default:
+        return fail(ZIP_ER_OPNOTSUPP, 0, "Unsupported archive operation");
+    }
+}
+
+int ArchiveSource::createTemp(const std::string& folder, std::string& path)
+{
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::minstd_rand pick(seed());
+    std::string stem = (folder == "/" ? "" : folder) + "/" + baseOf(FPath) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = stem;
+        for (int i = 0; i < 6; ++i)
+            path += Letters[pick() % (sizeof Letters - 1)];
+        // 0666 lets the umask decide for a new archive, as for any file the user creates.
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            if (FHasMode)
+                (void)::fchmod(fd, FMode);
+            return fd;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    fail(ZIP_ER_TMPOPEN, errno, systemText("Cannot create a temporary file in", folder, errno));
+    path.clear();
+    return -1;
+}
+
+bool ArchiveSource::beginWrite()
+{
+    rollback();
+    FWritten = 0;
+    FWriteFd = createTemp(FTempDir.empty() ? FFolder : FTempDir, FTempPath);
+    return FWriteFd >= 0;
+}
+
+bool ArchiveSource::writeAll(int fd, const void* data, size_t length)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        ssize_t done = ::write(fd, bytes, length);
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            return refuse(ZIP_ER_WRITE, errno, systemText("Cannot write", FTempPath, errno));
+        }
+        bytes += done;
+        length -= static_cast<size_t>(done);
+    }
+    return true;
+}
+
+bool ArchiveSource::commit()
+{
+    if (FWriteFd < 0)
+        return refuse(ZIP_ER_INTERNAL, 0, "Commit without a temporary file");
+    if (::fsync(FWriteFd) != 0)
+        return refuse(ZIP_ER_WRITE, errno, systemText("Cannot sync", FTempPath, errno));
+    ::close(FWriteFd);
+    FWriteFd = -1;
+    if (!moveIntoPlace(FTempPath))
+        return false;
+    FTempPath.clear();
+    if (!syncFolder(FFolder))
+        return refuse(ZIP_ER_WRITE, errno, systemText("Cannot sync the folder", FFolder, errno));
+    if (FReadFd >= 0)
+        ::close(FReadFd);
+    FReadFd = -1;
+    FReadSize = 0;
+    return open();
+}
+
+bool ArchiveSource::moveIntoPlace(const std::string& from)
+{
+    if (::rename(from.c_str(), FPath.c_str()) == 0)
+        return true;
+    if (errno != EXDEV)
+        return refuse(ZIP_ER_RENAME, errno, systemText("Cannot replace", FPath, errno));
+    // The temporary folder is on another file system: copy into the archive's folder first so
+    // that the final step is still a rename.
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return refuse(ZIP_ER_READ, errno, systemText("Cannot reopen", from, errno));
+    std::string local;
+    int out = createTemp(FFolder, local);
+    bool ok = out >= 0;
+    std::vector<char> buffer(1 << 16);
+    while (ok) {
+        ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ok = refuse(ZIP_ER_READ, errno, systemText("Cannot read", from, errno));
+            break;
+        }
+        if (got == 0)
+            break;
+        ok = writeAll(out, buffer.data(), static_cast<size_t>(got));
+    }
+    ::close(in);
+    if (ok && ::fsync(out) != 0)
+        ok = refuse(ZIP_ER_WRITE, errno, systemText("Cannot sync", local, errno));
+    if (out >= 0)
+        ::close(out);
+    if (ok && ::rename(local.c_str(), FPath.c_str()) != 0)
+        ok = refuse(ZIP_ER_RENAME, errno, systemText("Cannot replace", FPath, errno));
+    if (!ok && !local.empty())
+        ::unlink(local.c_str());
+    if (ok)
+        ::unlink(from.c_str());
+    return ok;
+}
+
+void ArchiveSource::rollback()
+{
+    if (FWriteFd >= 0)
+        ::close(FWriteFd);
+    FWriteFd = -1;
+    if (!FTempPath.empty())
+        ::unlink(FTempPath.c_str());
+    FTempPath.clear();
+}
+
+} // namespace ZipEngine
