@@ -1,0 +1,118 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace
+{
+const QByteArray DefaultSettings = "[vellumix_main]\nleft=100\ntop=100\nwidth=720\nheight=480\nlanguagefile=\n"
+                                   "vellulook=1\nstayontop=0\nscreensnap=1\ntimestamp=1\nclipsleep=0\n";
+
+QByteArray run(const QString& program, const QStringList& arguments, int timeout = 15000)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeout)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return {};
+    }
+    return process.readAllStandardOutput().trimmed();
+}
+} // namespace
+
+// The built program as a user meets it: started, shown, closed by the window
+// manager or by a signal, leaving its settings beside itself.
+class TestProgramX11 : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void testClosedByWindowManager();
+    void testTerminationSignalClosesNormally_data();
+    void testTerminationSignalClosesNormally();
+
+private:
+    QByteArray waitForWindow();
+    QByteArray settings() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_program;
+};
+
+void TestProgramX11::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    const QString copy = m_dir->filePath(QStringLiteral("vellumix"));
+    QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/vellumix"), copy));
+    m_program = std::make_unique<QProcess>();
+    m_program->setWorkingDirectory(m_dir->path());
+    m_program->setProcessChannelMode(QProcess::ForwardedChannels);
+    m_program->start(copy, {});
+    QVERIFY(m_program->waitForStarted(5000));
+}
+
+void TestProgramX11::cleanup()
+{
+    if (m_program && m_program->state() != QProcess::NotRunning) {
+        m_program->kill();
+        m_program->waitForFinished(3000);
+    }
+    m_program.reset();
+}
+
+QByteArray TestProgramX11::waitForWindow()
+{
+    return run(QStringLiteral("xdotool"),
+        {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+            QStringLiteral("--pid"), QString::number(m_program->processId()), QStringLiteral("--name"),
+            QStringLiteral("^vellumix$")})
+        .split('\n')
+        .value(0);
+}
+
+QByteArray TestProgramX11::settings() const
+{
+    QFile file(m_dir->filePath(QStringLiteral("vellumix.ini")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
+void TestProgramX11::testClosedByWindowManager()
+{
+    const QByteArray window = waitForWindow();
+    QVERIFY(!window.isEmpty());
+    // Alt+F4 makes openbox ask the window to close, as its close button does.
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(window),
+            QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("alt+F4")});
+    QVERIFY(m_program->waitForFinished(10000));
+    QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_program->exitCode(), 0);
+    // The frame's size is kept from one run to the next, not grown by the decorations.
+    QCOMPARE(settings(), DefaultSettings);
+}
+
+void TestProgramX11::testTerminationSignalClosesNormally_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << 15;
+    QTest::newRow("SIGINT") << 2;
+    QTest::newRow("SIGHUP") << 1;
+}
+
+void TestProgramX11::testTerminationSignalClosesNormally()
+{
+    QFETCH(int, signal);
+    QVERIFY(!waitForWindow().isEmpty());
+    run(QStringLiteral("kill"), {QStringLiteral("-%1").arg(signal), QString::number(m_program->processId())});
+    QVERIFY(m_program->waitForFinished(10000));
+    QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_program->exitCode(), 0);
+    QCOMPARE(settings(), DefaultSettings);
+}
+
+QTEST_GUILESS_MAIN(TestProgramX11)
+#include "TestProgramX11.moc"
