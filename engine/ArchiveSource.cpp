@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ctime>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,7 +91,13 @@ zip_source_t* ArchiveSource::source(zip_error_t* error)
 
 zip_int64_t ArchiveSource::dispatch(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command)
 {
-    return static_cast<ArchiveSource*>(self)->handle(data, length, command);
+    auto* source = static_cast<ArchiveSource*>(self);
+    // Nothing may be thrown through libzip's C frames.
+    try {
+        return source->handle(data, length, command);
+    } catch (...) {
+        return source->fail(ZIP_ER_MEMORY, 0, "Out of memory");
+    }
 }
 
 zip_int64_t ArchiveSource::fail(int zipError, int sysError, std::string text)
@@ -201,8 +208,9 @@ zip_int64_t ArchiveSource::handle(void* data, zip_uint64_t length, zip_source_cm
 int ArchiveSource::createTemp(const std::string& folder, std::string& path)
 {
     static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::minstd_rand pick(seed());
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::minstd_rand pick(static_cast<unsigned>(now.tv_nsec) ^ static_cast<unsigned>(getpid()));
     std::string stem = (folder == "/" ? "" : folder) + "/" + baseOf(FPath) + ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
         path = stem;

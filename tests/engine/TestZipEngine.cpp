@@ -57,9 +57,11 @@ private slots:
     void testEntryPoints();
     void testAddReplaceRoundTrip();
     void testAddKeepsOtherEntriesAndComment();
+    void testEmptyEntry();
     void testCompressionChoice_data();
     void testCompressionChoice();
     void testAddAsksForPassword();
+    void testTempDirOnOtherFileSystem();
     void testExtractForeignArchive_data();
     void testExtractForeignArchive();
     void testUnsupportedMethod();
@@ -192,6 +194,18 @@ void TestZipEngine::testAddKeepsOtherEntriesAndComment()
     QCOMPARE(tool("unzip", {"-P", Password, "-p", archive, "vellumix.clips"}), QByteArray("journal"));
 }
 
+void TestZipEngine::testEmptyEntry()
+{
+    Recorder writer;
+    QCOMPARE(runAdd(FEngine, writer, addRequest("vellumix.notes", {})), 1);
+    QCOMPARE(runTool("unzip", {"-q", "-t", "-P", Password, path("session.vma")}), 0);
+    QByteArray output = "stale";
+    Recorder reader;
+    ExtractRequest request{path("session.vma"), "vellumix.notes", Password};
+    QCOMPARE(runExtract(FEngine, reader, request, output, 0), 1);
+    QVERIFY(output.isEmpty());
+}
+
 void TestZipEngine::testCompressionChoice_data()
 {
     QTest::addColumn<QByteArray>("name");
@@ -249,6 +263,23 @@ void TestZipEngine::testAddAsksForPassword()
     Recorder bySpec;
     QCOMPARE(runAdd(FEngine, bySpec, request), 1);
     QCOMPARE(tool("unzip", {"-P", "spec pw", "-p", request.archive, "vellumix.notes"}), QByteArray("my notes"));
+}
+
+void TestZipEngine::testTempDirOnOtherFileSystem()
+{
+    QTemporaryDir elsewhere(QStringLiteral("/dev/shm/vellumix-XXXXXX"));
+    struct stat here, there;
+    if (!elsewhere.isValid() || stat(QFile::encodeName(FDir->path()).constData(), &here) != 0
+        || stat(QFile::encodeName(elsewhere.path()).constData(), &there) != 0 || here.st_dev == there.st_dev)
+        QSKIP("no second file system for a temporary folder");
+
+    AddRequest request = addRequest("vellumix.clips", journalText(300));
+    request.tempDir = QFile::encodeName(elsewhere.path()) + "/";
+    Recorder recorder;
+    QCOMPARE(runAdd(FEngine, recorder, request), 1);
+    QCOMPARE(tool("unzip", {"-P", Password, "-p", request.archive}), journalText(300));
+    QCOMPARE(folderEntries(FDir->path()), QStringList{"session.vma"});
+    QVERIFY(folderEntries(elsewhere.path()).isEmpty());
 }
 
 void TestZipEngine::testExtractForeignArchive_data()
