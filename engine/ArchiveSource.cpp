@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <ctime>
+#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
-namespace {
+namespace
+{
 
 std::string folderOf(const std::string& path)
 {
@@ -46,7 +48,9 @@ bool syncFolder(const std::string& folder)
 } // namespace
 
 ArchiveSource::ArchiveSource(std::string path, std::string tempDir)
-    : FPath(std::move(path)), FFolder(folderOf(FPath)), FTempDir(std::move(tempDir))
+    : FPath(std::move(path))
+    , FFolder(folderOf(FPath))
+    , FTempDir(std::move(tempDir))
 {
     while (FTempDir.size() > 1 && FTempDir.back() == '/')
         FTempDir.pop_back();
@@ -195,9 +199,8 @@ zip_int64_t ArchiveSource::handle(void* data, zip_uint64_t length, zip_source_cm
     case ZIP_SOURCE_FREE:
         return 0;
     case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(
-            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
-            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_ACCEPT_EMPTY,
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_SEEK,
+            ZIP_SOURCE_TELL, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_ACCEPT_EMPTY,
             ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE,
             ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_REMOVE, ZIP_SOURCE_SUPPORTS, -1);
     default:

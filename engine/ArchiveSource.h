@@ -6,7 +6,8 @@
 #include <string>
 #include <sys/types.h>
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
 // The archive file as libzip reads and rewrites it. Reads come from the existing archive (a
 // missing or empty file reads as an empty archive); the new archive goes to a temporary file in

@@ -4,9 +4,11 @@
 #include <map>
 #include <mutex>
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
-namespace {
+namespace
+{
 
 // What the worker's callback returns once one of its event handlers has failed.
 constexpr int32_t HandlerFailedResult = 10106;
@@ -46,8 +48,11 @@ void setWritten(CallbackRecord& record, uint64_t written)
 }
 
 EngineChannel::EngineChannel(ZE_Callback callback, void* caller, void* handle, bool isZip)
-    : FCallback(callback), FCaller(caller), FHandle(handle), FIsZip(isZip),
-      FAborted(std::make_shared<std::atomic<bool>>(false))
+    : FCallback(callback)
+    , FCaller(caller)
+    , FHandle(handle)
+    , FIsZip(isZip)
+    , FAborted(std::make_shared<std::atomic<bool>>(false))
 {
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
@@ -176,8 +181,7 @@ bool EngineChannel::skipped(const std::string& name, int32_t code, int32_t kind)
     return send(record);
 }
 
-EngineChannel::PasswordReply EngineChannel::askPassword(const std::string& name, int32_t& count,
-                                                        std::string& password)
+EngineChannel::PasswordReply EngineChannel::askPassword(const std::string& name, int32_t& count, std::string& password)
 {
     FText = name;
     CallbackRecord record = fresh(ZA_Password);

@@ -8,7 +8,8 @@
 #include <memory>
 #include <string>
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
 // The callback side of one running command: it registers an operation key for ZE_Abort, fills
 // a fresh callback record for every action and remembers why the command has to stop.

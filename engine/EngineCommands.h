@@ -3,7 +3,8 @@
 #include "engine/EngineChannel.h"
 #include "engine/ZipEngineRecords.h"
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
 constexpr int32_t Version = 179;
 constexpr int32_t PrivVersion = 1790001;

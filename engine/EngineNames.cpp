@@ -1,8 +1,10 @@
 #include "engine/EngineNames.h"
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
-namespace {
+namespace
+{
 
 char folded(char c)
 {

@@ -3,7 +3,8 @@
 #include <string>
 #include <string_view>
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
 // The name an entry is stored under: "\" becomes "/", leading separators go. Empty when the
 // spec cannot name an entry safely (empty, or a ".." step that would leave the extract folder).

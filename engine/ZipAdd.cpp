@@ -9,9 +9,11 @@
 #include <ctime>
 #include <memory>
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
-namespace {
+namespace
+{
 
 constexpr int DefaultLevel = 9;
 
@@ -95,9 +97,8 @@ struct MemorySource
         case ZIP_SOURCE_ERROR:
             return zip_error_to_data(&error, buffer, length);
         case ZIP_SOURCE_SUPPORTS:
-            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                                  ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_STAT,
-                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SUPPORTS, -1);
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_SEEK,
+                ZIP_SOURCE_TELL, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SUPPORTS, -1);
         default:
             zip_error_set(&error, ZIP_ER_OPNOTSUPP, 0);
             return -1;
@@ -115,8 +116,8 @@ struct AddProgress
 void reportProgress(zip_t*, double done, void* state)
 {
     auto* progress = static_cast<AddProgress*>(state);
-    progress->channel.progress(static_cast<uint64_t>(done * static_cast<double>(progress->size)),
-                               progress->file.written());
+    progress->channel.progress(
+        static_cast<uint64_t>(done * static_cast<double>(progress->size)), progress->file.written());
 }
 
 int checkCancel(zip_t*, void* state)
@@ -185,7 +186,7 @@ int32_t addFromMemory(const ZipCommandRecord& record, EngineChannel& channel)
     }
 
     // Both sources must outlive the archive, which refers to them until it is closed or discarded.
-    MemorySource input{static_cast<const char*>(record.InputMemory), size, fromDos(record.DosDateTime)};
+    MemorySource input { static_cast<const char*>(record.InputMemory), size, fromDos(record.DosDateTime) };
     ArchiveSource file(archiveName, textOrEmpty(record.TempDir));
     if (!file.open()) {
         channel.message(ZEC_Open, file.errorText());
@@ -216,20 +217,23 @@ int32_t addFromMemory(const ZipCommandRecord& record, EngineChannel& channel)
     }
     bool ready = index >= 0;
     auto entry = static_cast<zip_uint64_t>(index);
-    ready = ready && zip_set_file_compression(archive.get(), entry, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                              static_cast<zip_uint32_t>(stored ? 0 : level)) == 0;
+    ready = ready
+        && zip_set_file_compression(archive.get(), entry, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+               static_cast<zip_uint32_t>(stored ? 0 : level))
+            == 0;
     ready = ready && zip_file_set_external_attributes(archive.get(), entry, 0, ZIP_OPSYS_DOS, record.Attributes) == 0;
     if (encrypt)
         ready = ready && zip_file_set_encryption(archive.get(), entry, ZIP_EM_TRAD_PKWARE, password.c_str()) == 0;
     if (ready && !file.existed() && record.Comment && *record.Comment)
         ready = zip_set_archive_comment(archive.get(), record.Comment,
-                                        static_cast<zip_uint16_t>(std::min<size_t>(strlen(record.Comment), 0xFFFF))) == 0;
+                    static_cast<zip_uint16_t>(std::min<size_t>(strlen(record.Comment), 0xFFFF)))
+            == 0;
     if (!ready) {
         channel.message(ZEC_Write, archiveName + ": " + zip_strerror(archive.get()));
         return channel.stopped() ? channel.stopStatus() : ZS_Aborted;
     }
 
-    AddProgress progress{channel, file, size};
+    AddProgress progress { channel, file, size };
     zip_register_progress_callback_with_state(archive.get(), 0.01, reportProgress, nullptr, &progress);
     zip_register_cancel_callback_with_state(archive.get(), checkCancel, nullptr, &progress);
     if (channel.stopped())

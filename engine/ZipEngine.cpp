@@ -9,9 +9,11 @@
 
 #define ZE_EXPORT extern "C" __attribute__((visibility("default")))
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
-namespace {
+namespace
+{
 
 bool validZipRecord(const ZipCommandRecord* record)
 {
@@ -39,8 +41,7 @@ bool validUnzipRecord(const UnzipCommandRecord* record)
 
 // Runs one command. Failures of the engine itself become statuses; an exception thrown by the
 // caller's own callback is rethrown once everything is cleaned up, for the caller to handle.
-template <typename Record, typename Run>
-int32_t execute(Record* record, bool isZip, Run run)
+template <typename Record, typename Run> int32_t execute(Record* record, bool isZip, Run run)
 {
     std::exception_ptr callerException;
     int32_t status;

@@ -110,7 +110,8 @@ typedef struct CallbackRecord CallbackRecord;
  * any other result stops the command (1 = cancelled by the user). */
 typedef int32_t (*ZE_Callback)(void* caller, CallbackRecord* record);
 
-typedef struct FileSpecRecord {
+typedef struct FileSpecRecord
+{
     const char* Spec;
     int32_t Reserved4;
     int32_t Reserved8;
@@ -120,12 +121,14 @@ typedef struct FileSpecRecord {
     int32_t Reserved24[10];
 } FileSpecRecord;
 
-typedef struct ExtractSpecRecord {
+typedef struct ExtractSpecRecord
+{
     const char* Spec;
     int32_t Reserved4[7];
 } ExtractSpecRecord;
 
-typedef struct ZipCommandRecord {
+typedef struct ZipCommandRecord
+{
     void* Handle;
     void* Caller;
     int32_t Version;
@@ -184,7 +187,8 @@ typedef struct ZipCommandRecord {
     int32_t Check;
 } ZipCommandRecord;
 
-typedef struct UnzipCommandRecord {
+typedef struct UnzipCommandRecord
+{
     void* Handle;
     void* Caller;
     int32_t Version;
@@ -221,7 +225,8 @@ typedef struct UnzipCommandRecord {
 /* What the engine tells about the current item. The reply area overlays it: a callback that
  * answers with a text or data writes it to Reply, except for action 13, whose memory address
  * goes to Item.Text2. */
-typedef struct CallbackItem {
+typedef struct CallbackItem
+{
     uint32_t SizeLow;
     uint32_t SizeHigh;
     uint32_t WrittenLow;
@@ -231,7 +236,8 @@ typedef struct CallbackItem {
     int32_t Arg4;
 } CallbackItem;
 
-struct CallbackRecord {
+struct CallbackRecord
+{
     void* Handle;
     void* Caller;
     int32_t IsZipOperation;
@@ -259,8 +265,7 @@ typedef const char* (*ZE_PathFunc)(void);
 #define ZE_STATIC_ASSERT(cond) _Static_assert(cond, #cond)
 #endif
 
-#define ZE_AT(type, field, p32, p64) \
-    ZE_STATIC_ASSERT(offsetof(type, field) == (sizeof(void*) == 8 ? (p64) : (p32)))
+#define ZE_AT(type, field, p32, p64) ZE_STATIC_ASSERT(offsetof(type, field) == (sizeof(void*) == 8 ? (p64) : (p32)))
 
 ZE_STATIC_ASSERT(sizeof(void*) == 4 || sizeof(void*) == 8);
 ZE_STATIC_ASSERT(sizeof(ZipCommandRecord) == (sizeof(void*) == 8 ? 296 : 224));

@@ -8,9 +8,11 @@
 #include <memory>
 #include <vector>
 
-namespace ZipEngine {
+namespace ZipEngine
+{
 
-namespace {
+namespace
+{
 
 constexpr int MaxPasswordRequests = 15;
 constexpr size_t ChunkSize = 1 << 20;
@@ -138,7 +140,7 @@ int32_t extractToMemory(const UnzipCommandRecord& record, EngineChannel& channel
         zip_error_t error;
         zip_error_init_with_code(&error, openError);
         channel.message(openError == ZIP_ER_NOENT || openError == ZIP_ER_OPEN ? ZEC_Open : ZEC_Format,
-                        archiveName + ": " + zip_error_strerror(&error));
+            archiveName + ": " + zip_error_strerror(&error));
         zip_error_fini(&error);
         return stopOr(ZS_Aborted);
     }
@@ -185,7 +187,7 @@ int32_t extractToMemory(const UnzipCommandRecord& record, EngineChannel& channel
         }
     }
 
-    EntryReader reader{archive.get(), index, stat, channel, output, 0, {}};
+    EntryReader reader { archive.get(), index, stat, channel, output, 0, {} };
     std::string password = record.Password ? record.Password : "";
     int32_t requests = std::clamp(record.PasswordRequests, 0, MaxPasswordRequests);
     ReadResult result = ReadResult::WrongPassword;

@@ -101,10 +101,10 @@ int32_t runAdd(EngineLib& engine, Recorder& recorder, const AddRequest& request)
 {
     recorder.engine = &engine;
     QByteArray archive = request.archive.toLocal8Bit();
-    FileSpecRecord spec{};
+    FileSpecRecord spec {};
     spec.Spec = request.name.constData();
     spec.Encrypt = request.encrypt ? ZE_TRUE : ZE_FALSE;
-    ZipCommandRecord record{};
+    ZipCommandRecord record {};
     record.Caller = &recorder;
     record.Version = ZE_RECORD_VERSION;
     record.Callback = &Recorder::callback;
@@ -132,14 +132,14 @@ int32_t runAdd(EngineLib& engine, Recorder& recorder, const AddRequest& request)
     return engine.zipExec(&record);
 }
 
-int32_t runExtract(EngineLib& engine, Recorder& recorder, const ExtractRequest& request, QByteArray& output,
-                   quint32 expectedSize)
+int32_t runExtract(
+    EngineLib& engine, Recorder& recorder, const ExtractRequest& request, QByteArray& output, quint32 expectedSize)
 {
     recorder.engine = &engine;
     QByteArray archive = request.archive.toLocal8Bit();
-    ExtractSpecRecord spec{};
+    ExtractSpecRecord spec {};
     spec.Spec = request.name.constData();
-    UnzipCommandRecord record{};
+    UnzipCommandRecord record {};
     record.Caller = &recorder;
     record.Version = ZE_RECORD_VERSION;
     record.Callback = &Recorder::callback;

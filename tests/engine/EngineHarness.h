@@ -74,10 +74,11 @@ struct AddRequest
 struct ExtractRequest
 {
     ExtractRequest(QString archive_, QByteArray name_, QByteArray password_ = {}, int passwordRequests_ = 0)
-        : archive(std::move(archive_)), name(std::move(name_)), password(std::move(password_)),
-          passwordRequests(passwordRequests_)
-    {
-    }
+        : archive(std::move(archive_))
+        , name(std::move(name_))
+        , password(std::move(password_))
+        , passwordRequests(passwordRequests_)
+    { }
 
     QString archive;
     QByteArray name;
@@ -89,12 +90,12 @@ struct ExtractRequest
 };
 
 int32_t runAdd(EngineLib& engine, Recorder& recorder, const AddRequest& request);
-int32_t runExtract(EngineLib& engine, Recorder& recorder, const ExtractRequest& request, QByteArray& output,
-                   quint32 expectedSize);
+int32_t runExtract(
+    EngineLib& engine, Recorder& recorder, const ExtractRequest& request, QByteArray& output, quint32 expectedSize);
 
 // Runs an external program; returns its exit code (-1 when it did not run) and its standard output.
-int runTool(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
-            const QString& workDir = {});
+int runTool(
+    const QString& program, const QStringList& arguments, QByteArray* output = nullptr, const QString& workDir = {});
 
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& data);

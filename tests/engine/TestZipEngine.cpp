@@ -14,7 +14,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
-namespace {
+namespace
+{
 
 const QByteArray Password = "730582";
 
@@ -90,7 +91,7 @@ void TestZipEngine::initTestCase()
 {
     QString error;
     QVERIFY2(FEngine.load(&error), qPrintable(error));
-    for (const char* program : {"zip", "unzip", "7z", "bsdtar"})
+    for (const char* program : { "zip", "unzip", "7z", "bsdtar" })
         QVERIFY2(!QStandardPaths::findExecutable(program).isEmpty(), program);
 }
 
@@ -149,28 +150,28 @@ void TestZipEngine::testAddReplaceRoundTrip()
     Recorder third;
     QCOMPARE(runAdd(FEngine, third, addRequest("VELLUMIX.Clips", newClips)), 1);
 
-    const QByteArray listing = tool("unzip", {"-Z", "-T", archive});
+    const QByteArray listing = tool("unzip", { "-Z", "-T", archive });
     QVERIFY2(listing.contains("20240517.102030 VELLUMIX.Clips"), listing.constData());
     QVERIFY2(listing.contains("sub/vellumix.notes"), listing.constData());
     QVERIFY2(!listing.contains("vellumix.clips"), listing.constData());
     QVERIFY2(listing.contains("2 files"), listing.constData());
-    QVERIFY(tool("unzip", {"-l", archive}).contains("VELLUMIX.Clips"));
-    QCOMPARE(tool("unzip", {"-P", Password, "-p", archive, "VELLUMIX.Clips"}), newClips);
-    QCOMPARE(tool("unzip", {"-P", Password, "-p", archive, "sub/vellumix.notes"}), notes);
+    QVERIFY(tool("unzip", { "-l", archive }).contains("VELLUMIX.Clips"));
+    QCOMPARE(tool("unzip", { "-P", Password, "-p", archive, "VELLUMIX.Clips" }), newClips);
+    QCOMPARE(tool("unzip", { "-P", Password, "-p", archive, "sub/vellumix.notes" }), notes);
     QCOMPARE(rawEntryData(archive, "sub/vellumix.notes"), notesRaw);
 
-    const QByteArray details = tool("7z", {"l", "-slt", "-p" + QString(Password), archive});
+    const QByteArray details = tool("7z", { "l", "-slt", "-p" + QString(Password), archive });
     QCOMPARE(details.count("Encrypted = +"), 2);
     QVERIFY2(details.contains("Method = ZipCrypto Deflate"), details.constData());
     QVERIFY2(details.contains("Attributes = A"), details.constData());
     QVERIFY2(details.contains("Modified = 2024-05-17 10:20:30"), details.constData());
 
-    const QByteArray tarList = tool("bsdtar", {"-tf", archive});
+    const QByteArray tarList = tool("bsdtar", { "-tf", archive });
     QCOMPARE(tarList, QByteArray("sub/vellumix.notes\nVELLUMIX.Clips\n"));
 
     QByteArray output;
     Recorder reader;
-    ExtractRequest request{archive, "vellumix.clips", Password};
+    ExtractRequest request { archive, "vellumix.clips", Password };
     QCOMPARE(runExtract(FEngine, reader, request, output, quint32(newClips.size())), 1);
     QCOMPARE(output, newClips);
 }
@@ -180,28 +181,28 @@ void TestZipEngine::testAddKeepsOtherEntriesAndComment()
     writeFile(path("other.txt"), journalText(50));
     writeFile(path("comment.txt"), "kept comment\n");
     const QString archive = path("session.vma");
-    QCOMPARE(runTool("sh", {"-c", "zip -q -P secret session.vma other.txt && zip -q -z session.vma < comment.txt"},
-                     nullptr, FDir->path()),
-             0);
+    QCOMPARE(runTool("sh", { "-c", "zip -q -P secret session.vma other.txt && zip -q -z session.vma < comment.txt" },
+                 nullptr, FDir->path()),
+        0);
     const QByteArray otherRaw = rawEntryData(archive, "other.txt");
 
     Recorder recorder;
     QCOMPARE(runAdd(FEngine, recorder, addRequest("vellumix.clips", "journal")), 1);
     QCOMPARE(rawEntryData(archive, "other.txt"), otherRaw);
-    QVERIFY(tool("unzip", {"-z", archive}).contains("kept comment"));
-    QCOMPARE(tool("unzip", {"-P", "secret", "-p", archive, "other.txt"}), journalText(50));
-    QCOMPARE(runTool("unzip", {"-q", "-t", "-P", "secret", archive, "other.txt"}), 0);
-    QCOMPARE(tool("unzip", {"-P", Password, "-p", archive, "vellumix.clips"}), QByteArray("journal"));
+    QVERIFY(tool("unzip", { "-z", archive }).contains("kept comment"));
+    QCOMPARE(tool("unzip", { "-P", "secret", "-p", archive, "other.txt" }), journalText(50));
+    QCOMPARE(runTool("unzip", { "-q", "-t", "-P", "secret", archive, "other.txt" }), 0);
+    QCOMPARE(tool("unzip", { "-P", Password, "-p", archive, "vellumix.clips" }), QByteArray("journal"));
 }
 
 void TestZipEngine::testEmptyEntry()
 {
     Recorder writer;
     QCOMPARE(runAdd(FEngine, writer, addRequest("vellumix.notes", {})), 1);
-    QCOMPARE(runTool("unzip", {"-q", "-t", "-P", Password, path("session.vma")}), 0);
+    QCOMPARE(runTool("unzip", { "-q", "-t", "-P", Password, path("session.vma") }), 0);
     QByteArray output = "stale";
     Recorder reader;
-    ExtractRequest request{path("session.vma"), "vellumix.notes", Password};
+    ExtractRequest request { path("session.vma"), "vellumix.notes", Password };
     QCOMPARE(runExtract(FEngine, reader, request, output, 0), 1);
     QVERIFY(output.isEmpty());
 }
@@ -235,9 +236,9 @@ void TestZipEngine::testCompressionChoice()
     request.storeSuffixes = suffixes;
     Recorder recorder;
     QCOMPARE(runAdd(FEngine, recorder, request), 1);
-    const QByteArray details = tool("7z", {"l", "-slt", "-p" + QString(Password), request.archive});
+    const QByteArray details = tool("7z", { "l", "-slt", "-p" + QString(Password), request.archive });
     QVERIFY2(details.contains("Method = " + method), details.constData());
-    QCOMPARE(runTool("unzip", {"-q", "-t", "-P", Password, request.archive}), 0);
+    QCOMPARE(runTool("unzip", { "-q", "-t", "-P", Password, request.archive }), 0);
 }
 
 void TestZipEngine::testAddAsksForPassword()
@@ -252,17 +253,17 @@ void TestZipEngine::testAddAsksForPassword()
     QVERIFY(!QFileInfo::exists(request.archive));
 
     Recorder answering;
-    answering.passwords = {"typed pw"};
+    answering.passwords = { "typed pw" };
     QCOMPARE(runAdd(FEngine, answering, request), 1);
     QCOMPARE(answering.ofAction(ZA_Password).first().text, QByteArray("vellumix.notes"));
-    QCOMPARE(tool("unzip", {"-P", "typed pw", "-p", request.archive, "vellumix.notes"}), QByteArray("my notes"));
+    QCOMPARE(tool("unzip", { "-P", "typed pw", "-p", request.archive, "vellumix.notes" }), QByteArray("my notes"));
 
     // The spec's own password wins over the record's.
     request.tweak = [](ZipCommandRecord& record) { record.FileSpecs[0].Password = "spec pw"; };
     request.password = "record pw";
     Recorder bySpec;
     QCOMPARE(runAdd(FEngine, bySpec, request), 1);
-    QCOMPARE(tool("unzip", {"-P", "spec pw", "-p", request.archive, "vellumix.notes"}), QByteArray("my notes"));
+    QCOMPARE(tool("unzip", { "-P", "spec pw", "-p", request.archive, "vellumix.notes" }), QByteArray("my notes"));
 }
 
 void TestZipEngine::testTempDirOnOtherFileSystem()
@@ -277,8 +278,8 @@ void TestZipEngine::testTempDirOnOtherFileSystem()
     request.tempDir = QFile::encodeName(elsewhere.path()) + "/";
     Recorder recorder;
     QCOMPARE(runAdd(FEngine, recorder, request), 1);
-    QCOMPARE(tool("unzip", {"-P", Password, "-p", request.archive}), journalText(300));
-    QCOMPARE(folderEntries(FDir->path()), QStringList{"session.vma"});
+    QCOMPARE(tool("unzip", { "-P", Password, "-p", request.archive }), journalText(300));
+    QCOMPARE(folderEntries(FDir->path()), QStringList { "session.vma" });
     QVERIFY(folderEntries(elsewhere.path()).isEmpty());
 }
 
@@ -289,10 +290,10 @@ void TestZipEngine::testExtractForeignArchive_data()
     QTest::addColumn<QByteArray>("password");
     QTest::addColumn<bool>("askMemory");
 
-    QTest::newRow("Info-ZIP encrypted") << "zip -q -P 730582 a.zip data.txt" << QByteArray("DATA.TXT")
-                                        << Password << false;
-    QTest::newRow("Info-ZIP encrypted stored") << "zip -q -0 -P 730582 a.zip data.txt" << QByteArray("data.txt")
-                                               << Password << false;
+    QTest::newRow("Info-ZIP encrypted") << "zip -q -P 730582 a.zip data.txt" << QByteArray("DATA.TXT") << Password
+                                        << false;
+    QTest::newRow("Info-ZIP encrypted stored")
+        << "zip -q -0 -P 730582 a.zip data.txt" << QByteArray("data.txt") << Password << false;
     QTest::newRow("Info-ZIP plain") << "zip -q a.zip data.txt" << QByteArray("data.txt") << QByteArray() << true;
     QTest::newRow("7-Zip ZipCrypto") << "7z a -tzip -mem=ZipCrypto -p730582 a.zip data.txt >/dev/null"
                                      << QByteArray("data.txt") << Password << false;
@@ -309,9 +310,9 @@ void TestZipEngine::testExtractForeignArchive()
 
     const QByteArray data = journalText(2000);
     writeFile(path("data.txt"), data);
-    QCOMPARE(runTool("sh", {"-c", command}, nullptr, FDir->path()), 0);
+    QCOMPARE(runTool("sh", { "-c", command }, nullptr, FDir->path()), 0);
 
-    ExtractRequest request{path("a.zip"), name, password};
+    ExtractRequest request { path("a.zip"), name, password };
     request.askMemory = askMemory;
     QByteArray output;
     Recorder recorder;
@@ -333,8 +334,8 @@ void TestZipEngine::testExtractForeignArchive()
 void TestZipEngine::testUnsupportedMethod()
 {
     writeFile(path("data.txt"), journalText(100));
-    QCOMPARE(runTool("sh", {"-c", "7z a -tzip -mm=PPMd a.zip data.txt >/dev/null"}, nullptr, FDir->path()), 0);
-    ExtractRequest request{path("a.zip"), "data.txt"};
+    QCOMPARE(runTool("sh", { "-c", "7z a -tzip -mm=PPMd a.zip data.txt >/dev/null" }, nullptr, FDir->path()), 0);
+    ExtractRequest request { path("a.zip"), "data.txt" };
     Recorder recorder;
     QByteArray output;
     QCOMPARE(runExtract(FEngine, recorder, request, output, quint32(journalText(100).size())), 0);
@@ -353,13 +354,13 @@ void TestZipEngine::testPasswordRequests_data()
     QTest::addColumn<int>("asked");
 
     QTest::newRow("record password") << Password << 3 << QStringList() << 1 << 0;
-    QTest::newRow("asked right") << QByteArray() << 3 << QStringList{"730582"} << 1 << 1;
-    QTest::newRow("record wrong, asked right") << QByteArray("nope") << 3 << QStringList{"730582"} << 1 << 1;
-    QTest::newRow("wrong then right") << QByteArray() << 3 << QStringList{"a", "b", "730582"} << 1 << 3;
-    QTest::newRow("wrong until the count runs out") << QByteArray() << 3 << QStringList{"a", "b", "c", "730582"} << 0
-                                                    << 3;
-    QTest::newRow("refused") << QByteArray() << 5 << QStringList{""} << 0 << 1;
-    QTest::newRow("no requests allowed") << QByteArray("nope") << 0 << QStringList{"730582"} << 0 << 0;
+    QTest::newRow("asked right") << QByteArray() << 3 << QStringList { "730582" } << 1 << 1;
+    QTest::newRow("record wrong, asked right") << QByteArray("nope") << 3 << QStringList { "730582" } << 1 << 1;
+    QTest::newRow("wrong then right") << QByteArray() << 3 << QStringList { "a", "b", "730582" } << 1 << 3;
+    QTest::newRow("wrong until the count runs out")
+        << QByteArray() << 3 << QStringList { "a", "b", "c", "730582" } << 0 << 3;
+    QTest::newRow("refused") << QByteArray() << 5 << QStringList { "" } << 0 << 1;
+    QTest::newRow("no requests allowed") << QByteArray("nope") << 0 << QStringList { "730582" } << 0 << 0;
     QTest::newRow("count above 15") << QByteArray() << 40 << QStringList(16, "x") << 0 << 15;
 }
 
@@ -375,7 +376,7 @@ void TestZipEngine::testPasswordRequests()
     Recorder writer;
     QCOMPARE(runAdd(FEngine, writer, addRequest("vellumix.clips", data)), 1);
 
-    ExtractRequest request{path("session.vma"), "vellumix.clips", recordPassword, requests};
+    ExtractRequest request { path("session.vma"), "vellumix.clips", recordPassword, requests };
     Recorder recorder;
     recorder.passwords = answers;
     QByteArray output;
@@ -410,7 +411,7 @@ void TestZipEngine::testCrcDamage()
     zip[at + 5] = char(zip[at + 5] ^ 0x20);
     writeFile(add.archive, zip);
 
-    ExtractRequest request{add.archive, "vellumix.clips"};
+    ExtractRequest request { add.archive, "vellumix.clips" };
     QByteArray output;
     Recorder refusing;
     QCOMPARE(runExtract(FEngine, refusing, request, output, quint32(data.size())), 0);
@@ -482,7 +483,7 @@ void TestZipEngine::testStopExtract()
     const QByteArray data = journalText(5000);
     Recorder writer;
     QCOMPARE(runAdd(FEngine, writer, addRequest("vellumix.clips", data)), 1);
-    ExtractRequest request{path("session.vma"), "vellumix.clips", Password};
+    ExtractRequest request { path("session.vma"), "vellumix.clips", Password };
     QByteArray output;
 
     Recorder aborting;
@@ -535,7 +536,7 @@ void TestZipEngine::testAddCannotWrite()
                 return 99;
             if (how == "fsize") {
                 signal(SIGXFSZ, SIG_IGN);
-                rlimit limit{quint64(before.size()) + 2000, quint64(before.size()) + 2000};
+                rlimit limit { quint64(before.size()) + 2000, quint64(before.size()) + 2000 };
                 setrlimit(RLIMIT_FSIZE, &limit);
             }
             Recorder recorder;
@@ -558,8 +559,8 @@ void TestZipEngine::testBrokenRecords_data()
     QTest::addColumn<bool>("add");
     QTest::addColumn<int>("breakage");
 
-    const char* names[] = {"check value", "version", "no archive name", "empty archive name", "no specs",
-                           "no spec text", "no input memory", "not from memory", "zero spec count"};
+    const char* names[] = { "check value", "version", "no archive name", "empty archive name", "no specs",
+        "no spec text", "no input memory", "not from memory", "zero spec count" };
     for (int add = 1; add >= 0; --add) {
         for (int breakage = 0; breakage < int(std::size(names)); ++breakage) {
             if (!add && breakage == 6)
@@ -603,7 +604,7 @@ void TestZipEngine::testBrokenRecords()
         };
         status = runAdd(FEngine, recorder, request);
     } else {
-        ExtractRequest request{path("session.vma"), "vellumix.clips", Password};
+        ExtractRequest request { path("session.vma"), "vellumix.clips", Password };
         request.tweak = [breakage](UnzipCommandRecord& r) {
             r.Check = breakage == 0 ? 0 : 7;
             r.Version = breakage == 1 ? 301 : 179;
@@ -684,7 +685,7 @@ void TestZipEngine::testBrokenArchives()
 
     Recorder extractor;
     extractor.passwords = QStringList(5, QString(Password));
-    ExtractRequest request{archive, "vellumix.clips", {}, 5};
+    ExtractRequest request { archive, "vellumix.clips", {}, 5 };
     request.askMemory = true;
     QByteArray output;
     QCOMPARE(runExtract(FEngine, extractor, request, output, 0), extractStatus);
