@@ -1,5 +1,6 @@
 #include "app/MemoText.h"
 
+#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -10,17 +11,40 @@ namespace MemoText
 QByteArray toBytes(const QPlainTextEdit* memo)
 {
     // The raw text keeps no-break spaces and line separators that toPlainText() would change.
-    QString text = memo->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
+    const QString raw = memo->document()->toRawText();
+    QString text;
+    text.reserve(raw.size() + raw.size() / 16);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw.at(i) == QChar::ParagraphSeparator) {
+            text.append(QStringView(raw).sliced(start, i - start));
+            text.append(QLatin1String("\r\n"));
+            start = i + 1;
+        }
+    }
+    text.append(QStringView(raw).sliced(start));
     return text.toUtf8();
 }
 
 QString normalizeLineBreaks(QString text)
 {
-    if (text.contains(QLatin1Char('\r'))) {
-        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const qsizetype firstCr = text.indexOf(QLatin1Char('\r'));
+    if (firstCr < 0) {
+        return text;
     }
+    // One pass: QString::replace() is slow when most lines end in CR LF.
+    QChar* out = text.data() + firstCr;
+    const QChar* in = out;
+    const QChar* end = text.constData() + text.size();
+    while (in < end) {
+        if (*in == QLatin1Char('\r')) {
+            *out++ = QLatin1Char('\n');
+            in += (in + 1 < end && in[1] == QLatin1Char('\n')) ? 2 : 1;
+        } else {
+            *out++ = *in++;
+        }
+    }
+    text.truncate(out - text.constData());
     return text;
 }
 
@@ -28,7 +52,20 @@ void setFromBytes(QPlainTextEdit* memo, const QByteArray& bytes)
 {
     const qsizetype end = bytes.indexOf('\0');
     const QByteArrayView text = end < 0 ? QByteArrayView(bytes) : QByteArrayView(bytes).first(end);
-    memo->setPlainText(normalizeLineBreaks(QString::fromUtf8(text)));
+    // Building a detached document and handing it over spares the widget an update per line.
+    auto* document = new QTextDocument(memo);
+    document->setDocumentLayout(new QPlainTextDocumentLayout(document));
+    document->setDefaultFont(memo->document()->defaultFont());
+    document->setUndoRedoEnabled(false);
+    document->setPlainText(normalizeLineBreaks(QString::fromUtf8(text)));
+    document->setUndoRedoEnabled(true);
+    // The widget deletes only the document it made itself; one made here goes with the next load.
+    QTextDocument* old = memo->document();
+    const bool ours = old->parent() == memo;
+    memo->setDocument(document);
+    if (ours) {
+        delete old;
+    }
 }
 
 void appendLine(QPlainTextEdit* memo, const QString& text)
