@@ -7,7 +7,7 @@ namespace ZipEngine
 {
 
 // The name an entry is stored under: "\" becomes "/", leading separators go. Empty when the
-// spec cannot name an entry safely (empty, or a ".." step that would leave the extract folder).
+// file spec cannot name an entry safely (empty, or a ".." step that would leave the extract folder).
 std::string storedEntryName(std::string_view spec);
 
 // Entry names compared as the worker's directory compares them: ASCII letters without regard

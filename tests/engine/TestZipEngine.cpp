@@ -258,7 +258,7 @@ void TestZipEngine::testAddAsksForPassword()
     QCOMPARE(answering.ofAction(ZA_Password).first().text, QByteArray("vellumix.notes"));
     QCOMPARE(tool("unzip", { "-P", "typed pw", "-p", request.archive, "vellumix.notes" }), QByteArray("my notes"));
 
-    // The spec's own password wins over the record's.
+    // A file spec's own password wins over the record's.
     request.tweak = [](ZipCommandRecord& record) { record.FileSpecs[0].Password = "spec pw"; };
     request.password = "record pw";
     Recorder bySpec;
