@@ -81,12 +81,12 @@ DriveType classify(const QStorageInfo& storage)
 {
     const QString fs = QString::fromLatin1(storage.fileSystemType()).toLower();
     const QString device = QString::fromLocal8Bit(storage.device());
-    static const QStringList ram {QStringLiteral("tmpfs"), QStringLiteral("ramfs")};
-    static const QStringList remote {QStringLiteral("nfs"), QStringLiteral("nfs4"), QStringLiteral("cifs"),
+    static const QStringList ram { QStringLiteral("tmpfs"), QStringLiteral("ramfs") };
+    static const QStringList remote { QStringLiteral("nfs"), QStringLiteral("nfs4"), QStringLiteral("cifs"),
         QStringLiteral("smb3"), QStringLiteral("smbfs"), QStringLiteral("ncpfs"), QStringLiteral("afs"),
         QStringLiteral("ceph"), QStringLiteral("glusterfs"), QStringLiteral("9p"), QStringLiteral("sshfs"),
-        QStringLiteral("fuse.sshfs"), QStringLiteral("davfs"), QStringLiteral("fuse.davfs2")};
-    static const QStringList optical {QStringLiteral("iso9660"), QStringLiteral("udf")};
+        QStringLiteral("fuse.sshfs"), QStringLiteral("davfs"), QStringLiteral("fuse.davfs2") };
+    static const QStringList optical { QStringLiteral("iso9660"), QStringLiteral("udf") };
     if (ram.contains(fs))
         return DriveType::RamDisk;
     if (remote.contains(fs) || device.startsWith(QLatin1String("//")))
@@ -166,7 +166,7 @@ bool formatDrive(const QString& path)
 TestDrive::TestDrive(const QString& folder, DriveType type, const QString& label)
     : m_folder(normalised(folder))
 {
-    testDrives()[m_folder] = TestDriveState {type, label};
+    testDrives()[m_folder] = TestDriveState { type, label };
 }
 
 TestDrive::~TestDrive()

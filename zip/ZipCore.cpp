@@ -107,8 +107,7 @@ void TProgDetails::AdvanceXtra(quint32 bytes)
 TZipCore::TZipCore(QObject* master)
     : FMaster(master)
     , FDetails(std::make_unique<TProgDetails>())
-{
-}
+{ }
 
 TZipCore::~TZipCore()
 {
@@ -259,7 +258,7 @@ int TZipCore::MessageDialog(const QString& title, QString& text, int kind, TMsgD
 {
     QString caption = title.isEmpty() ? ZipApplicationTitle() : title;
     if (FVerbose)
-        caption = ZipFormat(QStringLiteral("%s   (%d)"), {caption, kind & 0xFFFF});
+        caption = ZipFormat(QStringLiteral("%s   (%d)"), { caption, kind & 0xFFFF });
     if (OnZipDialog) {
         QString answer = text;
         int result = kind;
@@ -269,8 +268,9 @@ int TZipCore::MessageDialog(const QString& title, QString& text, int kind, TMsgD
             return result;
         }
     }
-    // Without a widget application there is nobody to ask.
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    // Widgets exist only in a widget application and only on its thread.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!qobject_cast<const QApplication*>(app) || QThread::currentThread() != app->thread()) {
         if (((kind >> 16) & 0x7) >= 4)
             text.clear();
         return mrCancel;
@@ -286,7 +286,7 @@ int TZipCore::MessageDialog(const QString& title, QString& text, int kind, TMsgD
 int TZipCore::ShowMessageBox(const QString& text, int kind)
 {
     QString copy = text;
-    return MessageDialog(QString(), copy, kind, {mbOK});
+    return MessageDialog(QString(), copy, kind, { mbOK });
 }
 
 void TZipCore::BeginWait()
@@ -357,9 +357,7 @@ void TZipCore::MarkReentry()
         Report(zacMessage, 0, QStringLiteral("Re-entry"), 0);
 }
 
-void TZipCore::DefaultReport(quint8, int, const QString&, quint32)
-{
-}
+void TZipCore::DefaultReport(quint8, int, const QString&, quint32) { }
 
 void TZipCore::EndRun()
 {

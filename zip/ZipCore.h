@@ -61,32 +61,32 @@ public:
 
 // Event handler types; every handler gets the component as Sender.
 using TCheckTerminateEvent = std::function<void(QObject* Sender, bool& abort)>;
-using TGetNextDiskEvent =
-    std::function<void(QObject* Sender, int DiskSeqNo, int DiskTotal, const QString& Drive, bool& AbortAction)>;
+using TGetNextDiskEvent
+    = std::function<void(QObject* Sender, int DiskSeqNo, int DiskTotal, const QString& Drive, bool& AbortAction)>;
 using TItemProgressEvent = std::function<void(QObject* Sender, const QString& Item, quint32 TotalSize, int PerCent)>;
 using TMessageEvent = std::function<void(QObject* Sender, int ErrCode, const QString& Message)>;
-using TProgressEvent =
-    std::function<void(QObject* Sender, ProgressType ProgrType, const QString& Filename, qint64 FileSize)>;
+using TProgressEvent
+    = std::function<void(QObject* Sender, ProgressType ProgrType, const QString& Filename, qint64 FileSize)>;
 using TProgressDetailsEvent = std::function<void(QObject* Sender, TProgressDetails* details)>;
 using TNotifyEvent = std::function<void(QObject* Sender)>;
 using TTotalProgressEvent = std::function<void(QObject* Sender, qint64 TotalSize, int PerCent)>;
-using TZipDialogEvent =
-    std::function<void(QObject* Sender, const QString& title, QString& msg, int& Result, TMsgDlgButtons btns)>;
+using TZipDialogEvent
+    = std::function<void(QObject* Sender, const QString& title, QString& msg, int& Result, TMsgDlgButtons btns)>;
 using TCopyZipOverwriteEvent = std::function<void(QObject* Sender, const QString& ForFile, bool& DoOverwrite)>;
 using TCRC32ErrorEvent = std::function<void(
     QObject* Sender, const QString& ForFile, quint32 FoundCRC, quint32 ExpectedCRC, bool& DoExtract)>;
-using TExtractOverwriteEvent =
-    std::function<void(QObject* Sender, const QString& ForFile, bool IsOlder, bool& DoOverwrite, int DirIndex)>;
-using TExtractSkippedEvent =
-    std::function<void(QObject* Sender, const QString& ForFile, UnZipSkipTypes SkipType, int ExtError)>;
-using TFileCommentEvent =
-    std::function<void(QObject* Sender, const QString& ForFile, QString& FileComment, bool& IsChanged)>;
+using TExtractOverwriteEvent
+    = std::function<void(QObject* Sender, const QString& ForFile, bool IsOlder, bool& DoOverwrite, int DirIndex)>;
+using TExtractSkippedEvent
+    = std::function<void(QObject* Sender, const QString& ForFile, UnZipSkipTypes SkipType, int ExtError)>;
+using TFileCommentEvent
+    = std::function<void(QObject* Sender, const QString& ForFile, QString& FileComment, bool& IsChanged)>;
 using TFileExtraEvent = std::function<void(QObject* Sender, const QString& ForFile, QByteArray& Data, bool& IsChanged)>;
 using TNewNameEvent = std::function<void(QObject* Sender, int SeqNo, const ZipDirEntry& ZipEntry)>;
 using TPasswordErrorEvent = std::function<void(QObject* Sender, bool IsZipAction, QString& NewPassword,
     const QString& ForFile, quint32& RepeatCount, TMsgDlgBtn& Action)>;
-using TSetAddNameEvent =
-    std::function<void(QObject* Sender, QString& FileName, const QString& ExtName, bool& IsChanged)>;
+using TSetAddNameEvent
+    = std::function<void(QObject* Sender, QString& FileName, const QString& ExtName, bool& IsChanged)>;
 using TSetExtNameEvent = std::function<void(QObject* Sender, QString& FileName, bool& IsChanged)>;
 using TSetNewNameEvent = std::function<void(QObject* Sender, QString& OldFileName, bool& IsChanged)>;
 using TStatusDiskEvent = std::function<void(

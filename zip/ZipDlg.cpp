@@ -22,8 +22,8 @@ constexpr int kPasswordKind = 4;
 constexpr int kMaxPassword = 80;
 constexpr int kFirstCaption = 10220;
 
-constexpr std::array<int, 10> kResults {mrYes, mrNo, mrOk, mrCancel, mrAbort, mrRetry, mrIgnore, mrAll, mrNoToAll,
-    mrYesToAll};
+constexpr std::array<int, 10> kResults { mrYes, mrNo, mrOk, mrCancel, mrAbort, mrRetry, mrIgnore, mrAll, mrNoToAll,
+    mrYesToAll };
 
 int mulDiv(int value, int numerator, int denominator)
 {
@@ -40,8 +40,8 @@ TZipDialogBox::Answer& nextAnswer()
 class StarPasswordStyle : public QProxyStyle
 {
 public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-        QStyleHintReturn* returnData) const override
+    int styleHint(
+        StyleHint hint, const QStyleOption* option, const QWidget* widget, QStyleHintReturn* returnData) const override
     {
         if (hint == SH_LineEdit_PasswordCharacter)
             return '*';
@@ -115,8 +115,8 @@ void TZipDialogBox::setup(const QString& title, const QString& message, TMsgDlgB
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const QRect screenRect = screen ? screen->geometry() : QRect(0, 0, 800, 600);
-    QRect textRect = metrics.boundingRect(QRect(0, 0, screenRect.width() / 2, 0),
-        Qt::TextWordWrap | Qt::TextExpandTabs | Qt::AlignLeft, shown);
+    QRect textRect = metrics.boundingRect(
+        QRect(0, 0, screenRect.width() / 2, 0), Qt::TextWordWrap | Qt::TextExpandTabs | Qt::AlignLeft, shown);
     int textLeft = 0;
     int textHeight = textRect.height();
     if (m_kind != kPasswordKind) {
@@ -152,8 +152,8 @@ void TZipDialogBox::setup(const QString& title, const QString& message, TMsgDlgB
         widget->setGeometry(mirrored ? clientWidth - x - w : x, y, w, h);
     };
     if (m_kind != kPasswordKind) {
-        static constexpr std::array<QStyle::StandardPixmap, 4> icons {QStyle::SP_MessageBoxWarning,
-            QStyle::SP_MessageBoxCritical, QStyle::SP_MessageBoxInformation, QStyle::SP_MessageBoxQuestion};
+        static constexpr std::array<QStyle::StandardPixmap, 4> icons { QStyle::SP_MessageBoxWarning,
+            QStyle::SP_MessageBoxCritical, QStyle::SP_MessageBoxInformation, QStyle::SP_MessageBoxQuestion };
         m_image = new QLabel(this);
         m_image->setObjectName(QStringLiteral("Image"));
         m_image->setPixmap(style()->standardIcon(icons[size_t(m_kind)]).pixmap(kIconSize, kIconSize));

@@ -16,8 +16,7 @@ public:
         : m_device(device)
         , m_remaining(length)
         , m_unlimited(length < 0)
-    {
-    }
+    { }
 
     bool next(quint8& byte)
     {

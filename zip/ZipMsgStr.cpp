@@ -82,8 +82,8 @@ QString findInTable(const MessageTable& table, int id)
 QString findBuiltIn(int id)
 {
     const auto messages = ZipDefMsgs();
-    const auto it = std::lower_bound(messages.begin(), messages.end(), id,
-        [](const ZipDefMsg& message, int wanted) { return message.id < wanted; });
+    const auto it = std::lower_bound(
+        messages.begin(), messages.end(), id, [](const ZipDefMsg& message, int wanted) { return message.id < wanted; });
     if (it == messages.end() || it->id != id)
         return {};
     return withCrLf(QString::fromUtf8(it->text));
@@ -125,7 +125,7 @@ std::vector<LanguageBlock> parseBlocks(const QByteArray& data)
         const qsizetype packedAt = pos + 6 + nameLength;
         if (packedAt + packedSize > data.size())
             break;
-        blocks.push_back({id, QString::fromLatin1(data.mid(pos + 6, nameLength)), data.mid(packedAt, packedSize)});
+        blocks.push_back({ id, QString::fromLatin1(data.mid(pos + 6, nameLength)), data.mid(packedAt, packedSize) });
         pos = packedAt + packedSize;
     }
     return blocks;
@@ -162,15 +162,60 @@ struct LcidName
 
 // The user default is found by the first entry of its locale, then of its language.
 const LcidName kLcids[] = {
-    {1033, "en_US"}, {2057, "en_GB"}, {3081, "en_AU"}, {4105, "en_CA"}, {5129, "en_NZ"}, {6153, "en_IE"},
-    {1031, "de_DE"}, {2055, "de_CH"}, {3079, "de_AT"}, {3082, "es_ES"}, {1034, "es_ES"}, {2058, "es_MX"},
-    {1036, "fr_FR"}, {2060, "fr_BE"}, {3084, "fr_CA"}, {1040, "it_IT"}, {1043, "nl_NL"}, {2067, "nl_BE"},
-    {1046, "pt_BR"}, {2070, "pt_PT"}, {1025, "ar_SA"}, {1026, "bg_BG"}, {1027, "ca_ES"}, {1028, "zh_TW"},
-    {2052, "zh_CN"}, {1029, "cs_CZ"}, {1030, "da_DK"}, {1032, "el_GR"}, {1035, "fi_FI"}, {1037, "he_IL"},
-    {1038, "hu_HU"}, {1039, "is_IS"}, {1041, "ja_JP"}, {1042, "ko_KR"}, {1044, "nb_NO"}, {1045, "pl_PL"},
-    {1048, "ro_RO"}, {1049, "ru_RU"}, {1050, "hr_HR"}, {1051, "sk_SK"}, {1052, "sq_AL"}, {1053, "sv_SE"},
-    {1054, "th_TH"}, {1055, "tr_TR"}, {1057, "id_ID"}, {1058, "uk_UA"}, {1059, "be_BY"}, {1060, "sl_SI"},
-    {1061, "et_EE"}, {1062, "lv_LV"}, {1063, "lt_LT"}, {1065, "fa_IR"}, {1066, "vi_VN"}, {1081, "hi_IN"},
+    { 1033, "en_US" },
+    { 2057, "en_GB" },
+    { 3081, "en_AU" },
+    { 4105, "en_CA" },
+    { 5129, "en_NZ" },
+    { 6153, "en_IE" },
+    { 1031, "de_DE" },
+    { 2055, "de_CH" },
+    { 3079, "de_AT" },
+    { 3082, "es_ES" },
+    { 1034, "es_ES" },
+    { 2058, "es_MX" },
+    { 1036, "fr_FR" },
+    { 2060, "fr_BE" },
+    { 3084, "fr_CA" },
+    { 1040, "it_IT" },
+    { 1043, "nl_NL" },
+    { 2067, "nl_BE" },
+    { 1046, "pt_BR" },
+    { 2070, "pt_PT" },
+    { 1025, "ar_SA" },
+    { 1026, "bg_BG" },
+    { 1027, "ca_ES" },
+    { 1028, "zh_TW" },
+    { 2052, "zh_CN" },
+    { 1029, "cs_CZ" },
+    { 1030, "da_DK" },
+    { 1032, "el_GR" },
+    { 1035, "fi_FI" },
+    { 1037, "he_IL" },
+    { 1038, "hu_HU" },
+    { 1039, "is_IS" },
+    { 1041, "ja_JP" },
+    { 1042, "ko_KR" },
+    { 1044, "nb_NO" },
+    { 1045, "pl_PL" },
+    { 1048, "ro_RO" },
+    { 1049, "ru_RU" },
+    { 1050, "hr_HR" },
+    { 1051, "sk_SK" },
+    { 1052, "sq_AL" },
+    { 1053, "sv_SE" },
+    { 1054, "th_TH" },
+    { 1055, "tr_TR" },
+    { 1057, "id_ID" },
+    { 1058, "uk_UA" },
+    { 1059, "be_BY" },
+    { 1060, "sl_SI" },
+    { 1061, "et_EE" },
+    { 1062, "lv_LV" },
+    { 1063, "lt_LT" },
+    { 1065, "fa_IR" },
+    { 1066, "vi_VN" },
+    { 1081, "hi_IN" },
 };
 
 const char* localeOfLcid(int lcid)
@@ -394,7 +439,7 @@ QString LocaleInfoText(int lcid, int item)
     const char* name = localeOfLcid(lcid);
     if (!name)
         return {};
-    const QLocale locale {QLatin1String(name)};
+    const QLocale locale { QLatin1String(name) };
     switch (item) {
     case 0x0001: // LOCALE_ILANGUAGE
         return QStringLiteral("%1").arg(lcid, 4, 16, QLatin1Char('0'));
@@ -423,30 +468,25 @@ EZipArchiver::EZipArchiver(const QString& text, bool display)
     : Exception(text)
     , m_displayFlag(display)
     , m_messageId(0)
-{
-}
+{ }
 
 EZipArchiver::EZipArchiver(int id, bool display)
     : Exception(LoadMessageText(id))
     , m_displayFlag(display)
     , m_messageId(id)
-{
-}
+{ }
 
 EZipArchiver::EZipArchiver(int id, const QVariantList& args)
     : Exception(FormatMessageText(id, args))
     , m_messageId(id)
-{
-}
+{ }
 
 EZipArchiver::EZipArchiver(int id, const QString& text)
-    : Exception(FormatMessageText(id, QVariantList {text}))
+    : Exception(FormatMessageText(id, QVariantList { text }))
     , m_messageId(id)
-{
-}
+{ }
 
 EZipArchiver::EZipArchiver(int id, qint8 number, NumberTag)
-    : Exception(FormatMessageText(id, QVariantList {int(number)}))
+    : Exception(FormatMessageText(id, QVariantList { int(number) }))
     , m_messageId(id)
-{
-}
+{ }

@@ -21,18 +21,16 @@ QString LoadMessageText(int id);
 QString ZipFormat(const QString& format, const QVariantList& args);
 
 QString FormatMessageText(int id, const QVariantList& args);
-template<typename T>
-QVariant ZipArg(const T& value)
+template <typename T> QVariant ZipArg(const T& value)
 {
     if constexpr (std::is_convertible_v<const T&, QString>)
         return QString(value);
     else
         return QVariant::fromValue(value);
 }
-template<typename... Args>
-QString FormatMessageText(int id, const Args&... args)
+template <typename... Args> QString FormatMessageText(int id, const Args&... args)
 {
-    return FormatMessageText(id, QVariantList {ZipArg(args)...});
+    return FormatMessageText(id, QVariantList { ZipArg(args)... });
 }
 
 // The language blocks the program carries (raw-data resource 11610), if any.
@@ -63,14 +61,11 @@ public:
     EZipArchiver(int id, const QString& text);
     EZipArchiver(int id, const char* text)
         : EZipArchiver(id, QString::fromUtf8(text))
-    {
-    }
-    template<std::integral T>
-        requires(!std::same_as<T, bool>)
-    EZipArchiver(int id, T number)
+    { }
+    template <std::integral T>
+    requires(!std::same_as<T, bool>) EZipArchiver(int id, T number)
         : EZipArchiver(id, static_cast<qint8>(number), NumberTag {})
-    {
-    }
+    { }
 
     bool DisplayFlag() const { return m_displayFlag; }
     int MessageId() const { return m_messageId; }

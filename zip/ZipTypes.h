@@ -33,7 +33,19 @@ enum ZipDiskStatusEnum : quint8 { zdsEmpty, zdsHasFiles, zdsPreviousDisk, zdsSam
 enum class TZipDiskAction : quint8 { zdaYesToAll, zdaOk, zdaErase, zdaReject, zdaCancel };
 
 // The standard dialog buttons; the set keeps button i in bit i.
-enum TMsgDlgBtn : quint8 { mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp };
+enum TMsgDlgBtn : quint8 {
+    mbYes,
+    mbNo,
+    mbOK,
+    mbCancel,
+    mbAbort,
+    mbRetry,
+    mbIgnore,
+    mbAll,
+    mbNoToAll,
+    mbYesToAll,
+    mbHelp
+};
 
 // Modal results of the dialog buttons.
 enum TModalResult : int {
@@ -50,8 +62,7 @@ enum TModalResult : int {
     mrYesToAll = 10,
 };
 
-template<typename Enum>
-class TSmallSet
+template <typename Enum> class TSmallSet
 {
 public:
     constexpr TSmallSet() = default;

@@ -19,8 +19,7 @@ class LoggingCore : public TZipCore
 public:
     explicit LoggingCore(QObject* master)
         : TZipCore(master)
-    {
-    }
+    { }
 
     void attachAll()
     {
@@ -108,6 +107,7 @@ private slots:
     void testMessageDialog();
     void testPasswordDialog_data();
     void testPasswordDialog();
+    void testDialogOffTheGuiThread();
     void testWaitCursor();
     void testMakeTempName();
     void testSetTempDir_data();
@@ -140,27 +140,26 @@ void TestZipCore::testReportActions_data()
     QTest::addColumn<qint64>("size");
     QTest::addColumn<QStringList>("events");
 
-    QTest::newRow("tick") << 0 << 0 << qint64(0) << QStringList {"Tick", "Check"};
+    QTest::newRow("tick") << 0 << 0 << qint64(0) << QStringList { "Tick", "Check" };
     QTest::newRow("new file") << 1 << 0 << qint64(1000)
-                              << QStringList {"Progress(0,x,1000)", "Details(0)", "Item(x,1000,0)", "Check"};
+                              << QStringList { "Progress(0,x,1000)", "Details(0)", "Item(x,1000,0)", "Check" };
     QTest::newRow("progress") << 2 << 0 << qint64(10)
-                              << QStringList {"Progress(1,,10)", "Details(1)", "Item(,0,0)", "Total(0,0)", "Check"};
+                              << QStringList { "Progress(1,,10)", "Details(1)", "Item(,0,0)", "Total(0,0)", "Check" };
     QTest::newRow("end of batch") << 3 << 0 << qint64(7)
-                                  << QStringList {"Progress(2,,0)", "Details(2)", "Item(,0,101)", "Total(0,101)",
-                                         "Check"};
-    QTest::newRow("plain message") << 4 << 0 << qint64(0) << QStringList {"Message(0,x)", "Check"};
-    QTest::newRow("total files") << 5 << 0 << qint64(4) << QStringList {"Details(3)", "Progress(3,,4)", "Check"};
-    QTest::newRow("total size beyond 32 bits") << 6 << 0 << qint64(5000000000)
-                                               << QStringList {"Details(4)", "Progress(4,,5000000000)", "Check"};
+                                  << QStringList { "Progress(2,,0)", "Details(2)", "Item(,0,101)", "Total(0,101)",
+                                         "Check" };
+    QTest::newRow("plain message") << 4 << 0 << qint64(0) << QStringList { "Message(0,x)", "Check" };
+    QTest::newRow("total files") << 5 << 0 << qint64(4) << QStringList { "Details(3)", "Progress(3,,4)", "Check" };
+    QTest::newRow("total size beyond 32 bits")
+        << 6 << 0 << qint64(5000000000) << QStringList { "Details(4)", "Progress(4,,5000000000)", "Check" };
     QTest::newRow("extra item") << 15 << 9 << qint64(10)
-                                << QStringList {"Progress(5,x,10)", "Details(5)", "Item(*Loading Directory,10,0)",
-                                       "Check"};
+                                << QStringList { "Progress(5,x,10)", "Details(5)", "Item(*Loading Directory,10,0)",
+                                       "Check" };
     QTest::newRow("extra update") << 16 << 0 << qint64(3)
-                                  << QStringList {"Progress(6,,3)", "Details(6)", "Item(,0,0)", "Check"};
-    QTest::newRow("terminate check only") << 19 << 0 << qint64(0) << QStringList {"Check"};
-    QTest::newRow("unknown action") << 7 << 3 << qint64(0x100000005)
-                                    << QStringList {"Default(7,3,x,5)", "Check"};
-    QTest::newRow("unknown high action") << 200 << 0 << qint64(1) << QStringList {"Default(200,0,x,1)", "Check"};
+                                  << QStringList { "Progress(6,,3)", "Details(6)", "Item(,0,0)", "Check" };
+    QTest::newRow("terminate check only") << 19 << 0 << qint64(0) << QStringList { "Check" };
+    QTest::newRow("unknown action") << 7 << 3 << qint64(0x100000005) << QStringList { "Default(7,3,x,5)", "Check" };
+    QTest::newRow("unknown high action") << 200 << 0 << qint64(1) << QStringList { "Default(200,0,x,1)", "Check" };
 }
 
 void TestZipCore::testReportActions()
@@ -191,7 +190,7 @@ void TestZipCore::testBatchSequence()
     core.events.clear();
     core.Report(2, 0, {}, 500);
     QCOMPARE(core.events,
-        (QStringList {"Progress(1,,500)", "Details(1)", "Item(b.txt,2000,25)", "Total(3000,50)", "Check"}));
+        (QStringList { "Progress(1,,500)", "Details(1)", "Item(b.txt,2000,25)", "Total(3000,50)", "Check" }));
 
     const TProgDetails& details = *core.Details();
     QCOMPARE(details.ItemCount(), 2);
@@ -222,12 +221,16 @@ void TestZipCore::testMessageAction_data()
     QTest::addColumn<QString>("errorMessage");
     QTest::addColumn<QString>("event");
 
-    QTest::newRow("low byte of the code") << 0x0109 << "" << 9 << "boom" << "Message(265,boom)";
-    QTest::newRow("signed low byte") << 0x01FE << "" << -2 << "boom" << "Message(510,boom)";
-    QTest::newRow("code 0 keeps the last error") << 0 << "" << -1 << "" << "Message(0,boom)";
+    QTest::newRow("low byte of the code") << 0x0109 << "" << 9 << "boom"
+                                          << "Message(265,boom)";
+    QTest::newRow("signed low byte") << 0x01FE << "" << -2 << "boom"
+                                     << "Message(510,boom)";
+    QTest::newRow("code 0 keeps the last error") << 0 << "" << -1 << ""
+                                                 << "Message(0,boom)";
     QTest::newRow("handler error replaces the text") << 9 << " #4 \"oops\"" << 9 << "Exception in Event "
                                                      << "Message(9,Exception in Event )";
-    QTest::newRow("handler error only for code 9") << 10 << " #4 \"oops\"" << 10 << "boom" << "Message(10,boom)";
+    QTest::newRow("handler error only for code 9") << 10 << " #4 \"oops\"" << 10 << "boom"
+                                                   << "Message(10,boom)";
 }
 
 void TestZipCore::testMessageAction()
@@ -261,7 +264,7 @@ void TestZipCore::testTerminateCheck()
     answer = false;
     core.Report(19, 0, {}, 0);
     QVERIFY2(core.Cancel(), "clearing the abort flag must not clear Cancel");
-    QCOMPARE(seen, (QList<bool> {false, true}));
+    QCOMPARE(seen, (QList<bool> { false, true }));
 }
 
 void TestZipCore::testMessagePump_data()
@@ -285,7 +288,8 @@ void TestZipCore::testMessagePump()
         core.OnCheckTerminate = [](QObject*, bool&) {};
     core.SetNotMainThread(notMainThread);
     bool ran = false;
-    QMetaObject::invokeMethod(&m_master, [&ran] { ran = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_master, [&ran] { ran = true; }, Qt::QueuedConnection);
     core.Report(19, 0, {}, 0);
     QCOMPARE(ran, pumped);
     QCoreApplication::processEvents();
@@ -311,7 +315,7 @@ void TestZipCore::testReportMessageId()
     QFETCH(bool, dialog);
     QFETCH(int, errorCode);
 
-    for (bool formatted : {false, true}) {
+    for (bool formatted : { false, true }) {
         TZipCore core(&m_master);
         core.SetUnattended(unattended);
         QStringList events;
@@ -320,7 +324,7 @@ void TestZipCore::testReportMessageId()
         DialogSpy spy;
         QString expected;
         if (formatted) {
-            core.ReportMessageFmt(10308, {QStringLiteral("/x")});
+            core.ReportMessageFmt(10308, { QStringLiteral("/x") });
             expected = QStringLiteral("Destination directory '/x' must exist!");
         } else {
             core.ReportMessageId(10301, QStringLiteral(" (tail)"));
@@ -334,7 +338,7 @@ void TestZipCore::testReportMessageId()
         }
         QCOMPARE(core.ErrorCode(), errorCode == -1 ? -1 : id);
         QCOMPARE(core.ErrorMessage(), errorCode == -1 ? QString() : expected);
-        QCOMPARE(events, withHandler ? QStringList {QString::number(id) + expected} : QStringList {});
+        QCOMPARE(events, withHandler ? QStringList { QString::number(id) + expected } : QStringList {});
     }
 }
 
@@ -358,7 +362,7 @@ void TestZipCore::testReportException()
         QCOMPARE(spy.text, QStringLiteral("critical DLL Error -6"));
     }
     QCOMPARE(core.ErrorCode(), 10124);
-    QCOMPARE(events, (QStringList {"11007User canceled operation", "10124critical DLL Error -6"}));
+    QCOMPARE(events, (QStringList { "11007User canceled operation", "10124critical DLL Error -6" }));
 }
 
 void TestZipCore::testMessageDialog()
@@ -379,7 +383,7 @@ void TestZipCore::testMessageDialog()
     {
         DialogSpy spy(mrNo);
         QString text = QStringLiteral("Overwrite?");
-        QCOMPARE(core.MessageDialog(QString(), text, 0x102716, {mbYes, mbNo}), int(mrNo));
+        QCOMPARE(core.MessageDialog(QString(), text, 0x102716, { mbYes, mbNo }), int(mrNo));
         QVERIFY(spy.shown);
         QCOMPARE(initial, 0x102716);
         QCOMPARE(text, QStringLiteral("Overwrite?"));
@@ -389,7 +393,7 @@ void TestZipCore::testMessageDialog()
         answer = mrYes;
         DialogSpy spy;
         QString text = QStringLiteral("Overwrite?");
-        QCOMPARE(core.MessageDialog(QStringLiteral("Mine"), text, 0x102716, {mbYes, mbNo}), int(mrYes));
+        QCOMPARE(core.MessageDialog(QStringLiteral("Mine"), text, 0x102716, { mbYes, mbNo }), int(mrYes));
         QVERIFY(!spy.shown);
         QCOMPARE(text, QStringLiteral("changed"));
         QCOMPARE(title, QStringLiteral("Mine"));
@@ -398,7 +402,7 @@ void TestZipCore::testMessageDialog()
         answer = 11;
         DialogSpy spy(mrOk);
         QString text = QStringLiteral("x");
-        QCOMPARE(core.MessageDialog(QString(), text, ZipDlgInformation, {mbOK}), int(mrOk));
+        QCOMPARE(core.MessageDialog(QString(), text, ZipDlgInformation, { mbOK }), int(mrOk));
         QVERIFY(spy.shown);
     }
 
@@ -416,9 +420,12 @@ void TestZipCore::testPasswordDialog_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("OK gives the text") << int(mrOk) << "secret" << "secret";
-    QTest::newRow("Cancel gives nothing") << int(mrCancel) << "secret" << "";
-    QTest::newRow("All gives nothing") << int(mrAll) << "secret" << "";
+    QTest::newRow("OK gives the text") << int(mrOk) << "secret"
+                                       << "secret";
+    QTest::newRow("Cancel gives nothing") << int(mrCancel) << "secret"
+                                          << "";
+    QTest::newRow("All gives nothing") << int(mrAll) << "secret"
+                                       << "";
     QTest::newRow("at most 80 characters") << int(mrOk) << QString(100, u'p') << QString(80, u'p');
 }
 
@@ -431,9 +438,24 @@ void TestZipCore::testPasswordDialog()
     TZipCore core(&m_master);
     DialogSpy spy(answer, typed);
     QString text = QStringLiteral("Enter Password ");
-    QCOMPARE(core.MessageDialog(QString(), text, ZipDlgPassword + 10003, {mbOK, mbCancel, mbAll}), answer);
+    QCOMPARE(core.MessageDialog(QString(), text, ZipDlgPassword + 10003, { mbOK, mbCancel, mbAll }), answer);
     QCOMPARE(spy.kind, 4);
     QCOMPARE(text, expected);
+}
+
+void TestZipCore::testDialogOffTheGuiThread()
+{
+    TZipCore core(&m_master);
+    DialogSpy spy(mrOk, QStringLiteral("secret"));
+    QString text = QStringLiteral("Enter Password ");
+    int result = 0;
+    QThread* thread = QThread::create([&] { result = core.MessageDialog(QString(), text, ZipDlgPassword, { mbOK }); });
+    thread->start();
+    thread->wait();
+    delete thread;
+    QCOMPARE(result, int(mrCancel));
+    QCOMPARE(text, QString());
+    QVERIFY(!spy.shown);
 }
 
 void TestZipCore::testWaitCursor()
@@ -543,7 +565,7 @@ void TestZipCore::testRunState()
     QVERIFY(events.isEmpty());
     core.SetVerbose(true);
     core.MarkReentry();
-    QCOMPARE(events, QStringList {"0Re-entry"});
+    QCOMPARE(events, QStringList { "0Re-entry" });
 
     core.StartRun();
     QVERIFY(!core.Reentry());
@@ -559,8 +581,8 @@ void TestZipCore::testRunState()
     core.SetTrace(true);
     core.SetHandlerErrorText(QStringLiteral("h"));
     core.Details()->SetCount(3);
-    const QByteArray blocks = ZipTest::languageBlock(1031, "DE",
-        ZipTest::lzPack(ZipTest::stringTableImage({{10154, QStringLiteral("Kennwort")}})));
+    const QByteArray blocks = ZipTest::languageBlock(
+        1031, "DE", ZipTest::lzPack(ZipTest::stringTableImage({ { 10154, QStringLiteral("Kennwort") } })));
     QCOMPARE(SetMessageLanguage(QStringLiteral("de"), blocks), QStringLiteral("DE"));
     core.ResetState();
     QCOMPARE(LoadMessageText(10154), QStringLiteral("Password"));

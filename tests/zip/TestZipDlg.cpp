@@ -57,7 +57,7 @@ void TestZipDlg::testKinds()
     QFETCH(int, kind);
 
     TZipDialogBox box(nullptr, context);
-    box.setup(QStringLiteral("t"), QStringLiteral("message"), {mbOK});
+    box.setup(QStringLiteral("t"), QStringLiteral("message"), { mbOK });
     QCOMPARE(box.kind(), kind);
     auto* image = box.findChild<QLabel*>(QStringLiteral("Image"));
     auto* edit = box.findChild<QLineEdit*>(QStringLiteral("zipdEdit"));
@@ -76,15 +76,18 @@ void TestZipDlg::testDefaultAndCancel_data()
     QTest::addColumn<QString>("cancelCaption");
     QTest::addColumn<int>("closeResult");
 
-    QTest::newRow("yes no") << TMsgDlgButtons {mbYes, mbNo}.bits() << "&Yes" << "&No" << int(mrNo);
-    QTest::newRow("OK only") << TMsgDlgButtons {mbOK}.bits() << "&OK" << "&OK" << int(mrOk);
-    QTest::newRow("OK cancel all") << TMsgDlgButtons {mbOK, mbCancel, mbAll}.bits() << "&OK" << "&Cancel"
-                                   << int(mrCancel);
-    QTest::newRow("yes no cancel") << TMsgDlgButtons {mbYes, mbNo, mbCancel}.bits() << "&Yes" << "&Cancel"
-                                   << int(mrCancel);
-    QTest::newRow("retry cancel") << TMsgDlgButtons {mbRetry, mbCancel}.bits() << "&Retry" << "&Cancel"
-                                  << int(mrCancel);
-    QTest::newRow("no OK, no cancel") << TMsgDlgButtons {mbAbort, mbIgnore}.bits() << "" << "" << int(mrCancel);
+    QTest::newRow("yes no") << TMsgDlgButtons { mbYes, mbNo }.bits() << "&Yes"
+                            << "&No" << int(mrNo);
+    QTest::newRow("OK only") << TMsgDlgButtons { mbOK }.bits() << "&OK"
+                             << "&OK" << int(mrOk);
+    QTest::newRow("OK cancel all") << TMsgDlgButtons { mbOK, mbCancel, mbAll }.bits() << "&OK"
+                                   << "&Cancel" << int(mrCancel);
+    QTest::newRow("yes no cancel") << TMsgDlgButtons { mbYes, mbNo, mbCancel }.bits() << "&Yes"
+                                   << "&Cancel" << int(mrCancel);
+    QTest::newRow("retry cancel") << TMsgDlgButtons { mbRetry, mbCancel }.bits() << "&Retry"
+                                  << "&Cancel" << int(mrCancel);
+    QTest::newRow("no OK, no cancel") << TMsgDlgButtons { mbAbort, mbIgnore }.bits() << ""
+                                      << "" << int(mrCancel);
 }
 
 void TestZipDlg::testDefaultAndCancel()
@@ -111,7 +114,7 @@ void TestZipDlg::testDefaultAndCancel()
 void TestZipDlg::testButtonsAnswer()
 {
     TZipDialogBox box(nullptr, 0x102719);
-    box.setup(QString(), QStringLiteral("m"), {mbYesToAll, mbYes, mbNoToAll, mbNo, mbOK, mbHelp});
+    box.setup(QString(), QStringLiteral("m"), { mbYesToAll, mbYes, mbNoToAll, mbNo, mbOK, mbHelp });
     QStringList names;
     QStringList captions;
     const auto buttons = box.findChildren<QPushButton*>();
@@ -119,10 +122,10 @@ void TestZipDlg::testButtonsAnswer()
         names << button->objectName();
         captions << button->text();
     }
-    QCOMPARE(names, (QStringList {"zipdlg1", "zipdlg2", "zipdlg3", "zipdlg4", "zipdlg5"}));
-    QCOMPARE(captions, (QStringList {"&Yes", "&No", "&OK", "NoToAll", "YesToAll"}));
+    QCOMPARE(names, (QStringList { "zipdlg1", "zipdlg2", "zipdlg3", "zipdlg4", "zipdlg5" }));
+    QCOMPARE(captions, (QStringList { "&Yes", "&No", "&OK", "NoToAll", "YesToAll" }));
 
-    const QList<int> expected {mrYes, mrNo, mrOk, mrNoToAll, mrYesToAll};
+    const QList<int> expected { mrYes, mrNo, mrOk, mrNoToAll, mrYesToAll };
     for (int i = 0; i < buttons.size(); ++i) {
         QPushButton* button = buttons[i];
         TZipDialogBox::setNextAnswer([button](TZipDialogBox& shown) {
@@ -137,10 +140,10 @@ void TestZipDlg::testCaptionsFollowLanguage()
 {
     using namespace ZipTest;
     const QByteArray blocks = languageBlock(1031, "DE",
-        lzPack(stringTableImage({{10222, QStringLiteral("&Gut")}, {10223, QStringLiteral("&Abbrechen")}})));
+        lzPack(stringTableImage({ { 10222, QStringLiteral("&Gut") }, { 10223, QStringLiteral("&Abbrechen") } })));
     QCOMPARE(SetMessageLanguage(QStringLiteral("de"), blocks), QStringLiteral("DE"));
     TZipDialogBox box(nullptr, ZipDlgError);
-    box.setup(QString(), QStringLiteral("m"), {mbOK, mbCancel, mbRetry});
+    box.setup(QString(), QStringLiteral("m"), { mbOK, mbCancel, mbRetry });
     QCOMPARE(box.findChild<QPushButton*>(QStringLiteral("zipdlg1"))->text(), QStringLiteral("&Gut"));
     QCOMPARE(box.findChild<QPushButton*>(QStringLiteral("zipdlg2"))->text(), QStringLiteral("&Abbrechen"));
     QCOMPARE(box.findChild<QPushButton*>(QStringLiteral("zipdlg3"))->text(), QStringLiteral("&Retry"));
@@ -149,7 +152,7 @@ void TestZipDlg::testCaptionsFollowLanguage()
 void TestZipDlg::testPasswordEdit()
 {
     TZipDialogBox box(nullptr, ZipDlgPassword + 10004);
-    box.setup(QString(), QStringLiteral("Enter Password "), {mbOK, mbCancel});
+    box.setup(QString(), QStringLiteral("Enter Password "), { mbOK, mbCancel });
     auto* edit = box.findChild<QLineEdit*>(QStringLiteral("zipdEdit"));
     QVERIFY(edit);
     QCOMPARE(edit->echoMode(), QLineEdit::Password);
@@ -170,14 +173,14 @@ void TestZipDlg::testPasswordEdit()
     QCOMPARE(box.result(), int(mrCancel));
 
     TZipDialogBox plain(nullptr, ZipDlgInformation);
-    plain.setup(QString(), QStringLiteral("m"), {mbOK});
+    plain.setup(QString(), QStringLiteral("m"), { mbOK });
     QCOMPARE(plain.inputText(), QString());
 }
 
 void TestZipDlg::testLayout()
 {
     TZipDialogBox box(nullptr, ZipDlgInformation);
-    box.setup(QString(), QStringLiteral("short"), {mbOK, mbCancel, mbRetry});
+    box.setup(QString(), QStringLiteral("short"), { mbOK, mbCancel, mbRetry });
     const auto buttons = box.findChildren<QPushButton*>();
     QCOMPARE(buttons.size(), 3);
     auto* text = box.findChild<QLabel*>(QStringLiteral("zipdText"));
@@ -201,12 +204,12 @@ void TestZipDlg::testLongMessageWraps()
 {
     const int halfScreen = QGuiApplication::primaryScreen()->geometry().width() / 2;
     TZipDialogBox shortBox(nullptr, ZipDlgInformation);
-    shortBox.setup(QString(), QStringLiteral("Loaded engine"), {mbOK});
+    shortBox.setup(QString(), QStringLiteral("Loaded engine"), { mbOK });
     QString words;
     for (int i = 0; i < 120; ++i)
         words += QStringLiteral("word%1 ").arg(i);
     TZipDialogBox longBox(nullptr, ZipDlgInformation);
-    longBox.setup(QString(), words, {mbOK});
+    longBox.setup(QString(), words, { mbOK });
 
     auto* text = longBox.findChild<QLabel*>(QStringLiteral("zipdText"));
     QVERIFY(text->width() <= halfScreen + 1);
@@ -217,7 +220,7 @@ void TestZipDlg::testLongMessageWraps()
 
     // Line breaks of the message table do not show as characters.
     TZipDialogBox twoLines(nullptr, ZipDlgInformation);
-    twoLines.setup(QString(), LoadMessageText(10104), {mbOK});
+    twoLines.setup(QString(), LoadMessageText(10104), { mbOK });
     QCOMPARE(twoLines.findChild<QLabel*>(QStringLiteral("zipdText"))->text(),
         QStringLiteral("Error - passwords do NOT match\nPassword ignored"));
 }
@@ -226,10 +229,11 @@ void TestZipDlg::testRightToLeft()
 {
     QApplication::setLayoutDirection(Qt::RightToLeft);
     TZipDialogBox box(nullptr, ZipDlgPassword);
-    box.setup(QString(), QStringLiteral("Enter Password "), {mbOK, mbCancel});
+    box.setup(QString(), QStringLiteral("Enter Password "), { mbOK, mbCancel });
     auto* text = box.findChild<QLabel*>(QStringLiteral("zipdText"));
     auto* edit = box.findChild<QLineEdit*>(QStringLiteral("zipdEdit"));
-    QCOMPARE(box.width() - text->geometry().right() - 1, edit->width() > 0 ? box.width() - edit->geometry().right() - 1 : 0);
+    QCOMPARE(
+        box.width() - text->geometry().right() - 1, edit->width() > 0 ? box.width() - edit->geometry().right() - 1 : 0);
     QVERIFY(text->x() > box.width() / 2);
 }
 
@@ -237,10 +241,10 @@ void TestZipDlg::testTitle()
 {
     QApplication::setApplicationDisplayName(QStringLiteral("Vellumix"));
     TZipDialogBox box(nullptr, ZipDlgInformation);
-    box.setup(QString(), QStringLiteral("m"), {mbOK});
+    box.setup(QString(), QStringLiteral("m"), { mbOK });
     QCOMPARE(box.windowTitle(), QStringLiteral("Vellumix"));
     TZipDialogBox titled(nullptr, ZipDlgInformation);
-    titled.setup(QStringLiteral("Confirm"), QStringLiteral("m"), {mbOK});
+    titled.setup(QStringLiteral("Confirm"), QStringLiteral("m"), { mbOK });
     QCOMPARE(titled.windowTitle(), QStringLiteral("Confirm"));
 }
 

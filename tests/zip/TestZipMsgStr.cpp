@@ -78,18 +78,20 @@ void TestZipMsgStr::testFormat_data()
     QTest::addColumn<QString>("format");
     QTest::addColumn<QVariantList>("args");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("string") << LoadMessageText(10650) << QVariantList {QStringLiteral("C:\\x.dll")}
+    QTest::newRow("string") << LoadMessageText(10650) << QVariantList { QStringLiteral("C:\\x.dll") }
                             << QStringLiteral("Failed to load C:\\x.dll");
-    QTest::newRow("two numbers") << LoadMessageText(10110) << QVariantList {3, 7}
+    QTest::newRow("two numbers") << LoadMessageText(10110) << QVariantList { 3, 7 }
                                  << QStringLiteral("Index (3) outside range 1..7");
-    QTest::newRow("minimum digits") << LoadMessageText(11034) << QVariantList {2, 5}
+    QTest::newRow("minimum digits") << LoadMessageText(11034) << QVariantList { 2, 5 }
                                     << QStringLiteral("Please insert disk volume 2 of 5");
-    QTest::newRow("zero padding keeps the sign") << QStringLiteral("%.3d") << QVariantList {-7} << QStringLiteral("-007");
-    QTest::newRow("width and left alignment") << QStringLiteral("[%4d|%-3s]") << QVariantList {42, QStringLiteral("a")}
-                                              << QStringLiteral("[  42|a  ]");
-    QTest::newRow("argument index") << QStringLiteral("%1:s %0:s %s") << QVariantList {QStringLiteral("a"), QStringLiteral("b")}
+    QTest::newRow("zero padding keeps the sign")
+        << QStringLiteral("%.3d") << QVariantList { -7 } << QStringLiteral("-007");
+    QTest::newRow("width and left alignment")
+        << QStringLiteral("[%4d|%-3s]") << QVariantList { 42, QStringLiteral("a") } << QStringLiteral("[  42|a  ]");
+    QTest::newRow("argument index") << QStringLiteral("%1:s %0:s %s")
+                                    << QVariantList { QStringLiteral("a"), QStringLiteral("b") }
                                     << QStringLiteral("b a b");
-    QTest::newRow("hex and percent") << QStringLiteral("%x%%") << QVariantList {255} << QStringLiteral("FF%");
+    QTest::newRow("hex and percent") << QStringLiteral("%x%%") << QVariantList { 255 } << QStringLiteral("FF%");
     QTest::newRow("missing argument") << QStringLiteral("a%sb%d") << QVariantList {} << QStringLiteral("ab0");
     QTest::newRow("trailing percent") << QStringLiteral("50%") << QVariantList {} << QStringLiteral("50%");
 }
@@ -123,7 +125,7 @@ void TestZipMsgStr::testException()
     QCOMPARE(withString.message(), QStringLiteral("Cannot write to /media/stick"));
     QVERIFY(withString.DisplayFlag());
 
-    const EZipArchiver withArgs(10110, QVariantList {0, 2});
+    const EZipArchiver withArgs(10110, QVariantList { 0, 2 });
     QCOMPARE(withArgs.message(), QStringLiteral("Index (0) outside range 1..2"));
     QCOMPARE(QString::fromUtf8(withArgs.what()), withArgs.message());
 
@@ -138,19 +140,19 @@ void TestZipMsgStr::testLzExtract_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<QByteArray>("unpacked");
 
-    const QByteArray literals = lzStream(5, {lit('h'), lit('e'), lit('l'), lit('l'), lit('o')});
+    const QByteArray literals = lzStream(5, { lit('h'), lit('e'), lit('l'), lit('l'), lit('o') });
     QTest::newRow("literals only") << literals << qint64(literals.size()) << 0 << QByteArray("hello");
     QTest::newRow("no limit") << literals << qint64(-1) << 0 << QByteArray("hello");
 
-    const QByteArray nine = lzStream(9, {lit('a'), lit('b'), lit('c'), ref(4080, 3), ref(4082, 3)});
+    const QByteArray nine = lzStream(9, { lit('a'), lit('b'), lit('c'), ref(4080, 3), ref(4082, 3) });
     QTest::newRow("reference of length 3") << nine << qint64(nine.size()) << 0 << QByteArray("abcabccab");
 
-    const QByteArray run = lzStream(19, {lit('x'), ref(4080, 18)});
+    const QByteArray run = lzStream(19, { lit('x'), ref(4080, 18) });
     QTest::newRow("overlapping reference of length 18") << run << qint64(run.size()) << 0 << QByteArray(19, 'x');
 
-    const QByteArray zeros = lzStream(4, {ref(17, 3), lit('z')});
-    QTest::newRow("reference into the initial window") << zeros << qint64(zeros.size()) << 0
-                                                       << QByteArray("\0\0\0z", 4);
+    const QByteArray zeros = lzStream(4, { ref(17, 3), lit('z') });
+    QTest::newRow("reference into the initial window")
+        << zeros << qint64(zeros.size()) << 0 << QByteArray("\0\0\0z", 4);
 
     // 20 literals fill 4080..4095 and wrap to 0..3; the reference spans the wrap.
     std::vector<LzItem> wrap;
@@ -166,10 +168,10 @@ void TestZipMsgStr::testLzExtract_data()
 
     QTest::newRow("source cut short") << literals << qint64(literals.size() + 3) << -1 << QByteArray("hello");
     QTest::newRow("cut inside the size") << QByteArray("\5\0", 2) << qint64(2) << -1 << QByteArray();
-    const QByteArray wrongSize = lzStream(7, {lit('h'), lit('i')});
+    const QByteArray wrongSize = lzStream(7, { lit('h'), lit('i') });
     QTest::newRow("wrong declared size") << wrongSize << qint64(wrongSize.size()) << -2 << QByteArray("hi");
-    QTest::newRow("limit shorter than the source") << literals << qint64(literals.size() - 2) << -2
-                                                   << QByteArray("hel");
+    QTest::newRow("limit shorter than the source")
+        << literals << qint64(literals.size() - 2) << -2 << QByteArray("hel");
 }
 
 void TestZipMsgStr::testLzExtract()
@@ -206,12 +208,12 @@ void TestZipMsgStr::testLzRoundTrip()
 QByteArray TestZipMsgStr::blockList()
 {
     const QMap<int, QString> german {
-        {10154, QStringLiteral("Kennwort")},
-        {10104, QStringLiteral("Kennwörter verschieden\nKennwort ignoriert")},
-        {10111, QStringLiteral("Temporäre Datei: %s")},
+        { 10154, QStringLiteral("Kennwort") },
+        { 10104, QStringLiteral("Kennwörter verschieden\nKennwort ignoriert") },
+        { 10111, QStringLiteral("Temporäre Datei: %s") },
     };
-    const QMap<int, QString> canadian {{10154, QStringLiteral("Mot de passe (CA)")}};
-    const QMap<int, QString> french {{10154, QStringLiteral("Mot de passe")}};
+    const QMap<int, QString> canadian { { 10154, QStringLiteral("Mot de passe (CA)") } };
+    const QMap<int, QString> french { { 10154, QStringLiteral("Mot de passe") } };
     QByteArray garbage;
     for (int i = 0; i < 600; ++i)
         garbage.append(char(i * 37 % 251));
@@ -236,8 +238,10 @@ void TestZipMsgStr::testLanguageSelection_data()
     QTest::newRow("tag") << "de" << true << de << "Kennwort";
     QTest::newRow("tag after blanks, before punctuation") << "  De-at" << true << de << "Kennwort";
     QTest::newRow("id") << "1031" << true << de << "Kennwort";
-    QTest::newRow("primary language picks the first match") << "12" << true << "FRC: Canadien" << "Mot de passe (CA)";
-    QTest::newRow("full id") << "1036" << true << "FR: Francais" << "Mot de passe";
+    QTest::newRow("primary language picks the first match") << "12" << true << "FRC: Canadien"
+                                                            << "Mot de passe (CA)";
+    QTest::newRow("full id") << "1036" << true << "FR: Francais"
+                             << "Mot de passe";
     QTest::newRow("US tag") << "us" << true << "" << us;
     QTest::newRow("US id") << "1033" << true << "" << us;
     QTest::newRow("empty") << "" << true << "" << us;
@@ -270,8 +274,8 @@ void TestZipMsgStr::testUserDefaultLanguage()
 {
     const int lcid = UserDefaultLcid();
     QVERIFY(lcid > 0);
-    const QByteArray blocks = languageBlock(quint16(lcid), "ZZ: mine",
-        lzPack(stringTableImage({{10154, QStringLiteral("mine")}})));
+    const QByteArray blocks
+        = languageBlock(quint16(lcid), "ZZ: mine", lzPack(stringTableImage({ { 10154, QStringLiteral("mine") } })));
     QCOMPARE(SetMessageLanguage(QStringLiteral("*"), blocks), lcid == 1033 ? QString() : QStringLiteral("ZZ: mine"));
 
     SetMessageLanguage(QStringLiteral("de"), blockList());

@@ -26,8 +26,14 @@ struct LzItem
     int position;
     int length;
 };
-inline LzItem lit(char c) { return {true, quint8(c), 0, 0}; }
-inline LzItem ref(int position, int length) { return {false, 0, position, length}; }
+inline LzItem lit(char c)
+{
+    return { true, quint8(c), 0, 0 };
+}
+inline LzItem ref(int position, int length)
+{
+    return { false, 0, position, length };
+}
 
 inline QByteArray lzStream(quint32 declaredSize, const std::vector<LzItem>& items)
 {
