@@ -1,9 +1,13 @@
 #include "app/vlmx_main.h"
 
+#include "app/ClockText.h"
+#include "app/DocumentText.h"
+#include "app/FileDialog.h"
 #include "app/ImageList.h"
 #include "app/MemoText.h"
-#include "app/ClockText.h"
 #include "app/MessageBox.h"
+#include "app/ShellOpen.h"
+#include "app/TextPos.h"
 #include "app/VellumixApplication.h"
 #include "platform/AppPaths.h"
 #include "platform/ClipboardViewer.h"
@@ -12,13 +16,22 @@
 
 #include "ui_vlmx_main.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
+#include <QImageWriter>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QSaveFile>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
+
+#include <algorithm>
 
 const QString TFMain::SettingsSection = QStringLiteral("vellumix_main");
 
@@ -59,6 +72,20 @@ void preferFixedPitch(QWidget* widget)
     widget->setFont(font);
 }
 
+QString stampTime()
+{
+    const QDateTime now = ClockText::now();
+    return ClockText::shortDate(now.date()) + QLatin1Char('-') + ClockText::longTime(now.time());
+}
+
+void writeFile(const QString& fileName, const QByteArray& bytes)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        throw Exception(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
+    }
+}
+
 void scrollCaretTo(QPlainTextEdit* memo, QTextCursor::MoveOperation where)
 {
     QTextCursor cursor = memo->textCursor();
@@ -68,10 +95,11 @@ void scrollCaretTo(QPlainTextEdit* memo, QTextCursor::MoveOperation where)
 }
 } // namespace
 
-TFMain::TFMain(std::unique_ptr<ClipboardViewer> clipboard, QWidget* parent)
+TFMain::TFMain(TFMainServices services, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::TFMain)
-    , m_clipboard(clipboard ? std::move(clipboard) : std::make_unique<SystemClipboardViewer>())
+    , m_clipboard(services.clipboard ? std::move(services.clipboard) : std::make_unique<SystemClipboardViewer>())
+    , m_windows(services.windows ? std::move(services.windows) : WindowList::create())
 {
     ui->setupUi(this);
     setUpControls();
@@ -120,12 +148,19 @@ void TFMain::setUpControls()
     }
     ui->menuMain->hide();
 
+    m_logText = new DocumentText(this);
+    m_jotText = new DocumentText(this);
     for (QPlainTextEdit* memo : {ui->log, ui->jot}) {
         setColours(memo, Black, Lime);
         keepSelectionVisible(memo);
         preferFixedPitch(memo);
         memo->installEventFilter(this);
+        memo->viewport()->installEventFilter(this);
     }
+    ui->txtFindText->installEventFilter(this);
+    ui->txtSysApplicationsFilter->installEventFilter(this);
+    ui->imageCurrent->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    ui->lvSysApplications->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     setColours(ui->txtFindText, Black, Lime);
     preferFixedPitch(ui->txtFindText);
     setColours(ui->panelAbout, Black, Lime);
@@ -149,6 +184,29 @@ void TFMain::connectHandlers()
         guardedHandler([this] { ActionOpenClipboardJournalExecute(); }));
     connect(ui->ActionOpenNoteJotter, &QAction::triggered, this,
         guardedHandler([this] { ActionOpenNoteJotterExecute(); }));
+    connect(ui->ActionSave, &QAction::triggered, this, guardedHandler([this] { ActionSaveExecute(); }));
+    connect(ui->ActionSaveAs, &QAction::triggered, this, guardedHandler([this] { ActionSaveAsExecute(); }));
+    connect(ui->cmdFindText, &QPushButton::clicked, this, guardedHandler([this] { cmdFindTextClick(); }));
+    connect(ui->cmdOpenText, &QPushButton::clicked, this,
+        guardedHandler([this] { ActionShellOpenSelectedTextExecute(); }));
+    connect(ui->ActionShellOpenSelectedText, &QAction::triggered, this,
+        guardedHandler([this] { ActionShellOpenSelectedTextExecute(); }));
+    connect(ui->chkImageStretch, &QCheckBox::clicked, this, guardedHandler([this] { chkImageStretchClick(); }));
+    connect(ui->cmdImageCurrentSaveToFile, &QPushButton::clicked, this,
+        guardedHandler([this] { cmdImageCurrentSaveToFileClick(); }));
+    connect(ui->cmdSysApplicationsFilter, &QPushButton::clicked, this,
+        guardedHandler([this] { ActionGetSysApplicationsExecute(); }));
+    connect(ui->ActionGetSysApplications, &QAction::triggered, this,
+        guardedHandler([this] { ActionGetSysApplicationsExecute(); }));
+    connect(ui->cmdSysApplicationsCopyToClipboard, &QPushButton::clicked, this,
+        guardedHandler([this] { ActionCopySysApplicationsToClipboardExecute(); }));
+    connect(ui->ActionCopySysApplicationsToClipboard, &QAction::triggered, this,
+        guardedHandler([this] { ActionCopySysApplicationsToClipboardExecute(); }));
+    connect(ui->lvSysApplications, &QTreeWidget::itemDoubleClicked, this,
+        guardedHandler([this] { lvSysApplicationsDblClick(); }));
+    connect(ui->chkStayOnTop, &QCheckBox::clicked, this, guardedHandler([this] { chkStayOnTopClick(); }));
+    connect(ui->chkScreenSnap, &QCheckBox::clicked, this, guardedHandler([this] { chkScreenSnapClick(); }));
+    connect(ui->chkVellumix, &QCheckBox::clicked, this, guardedHandler([this] { chkVellumixClick(); }));
 }
 
 void TFMain::FormCreate()
@@ -166,10 +224,12 @@ void TFMain::FormCreate()
         FJournalEntryName = AppPaths::executableNameWith(QStringLiteral(".clips"));
         FNotesEntryName = AppPaths::executableNameWith(QStringLiteral(".notes"));
         // The stored session is loaded here, before the clipboard is first read.
+        setAcceptDrops(true);
         if (!ui->chkClipAsleep->isChecked()) {
             JoinClipboardChain();
         }
         ui->txtSysApplicationsFilter->setText(QStringLiteral("\\"));
+        ActionGetSysApplicationsExecute();
         ReadWindowPlacement();
         ui->pageMain->setCurrentWidget(ui->tabClipboardJournal);
     } catch (const std::exception& error) {
@@ -219,6 +279,15 @@ bool TFMain::event(QEvent* event)
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyRelease && (watched == ui->txtFindText || watched == ui->txtSysApplicationsFilter)) {
+        VellumixApplication::guarded([this] { txtFindTextKeyUp(); });
+    }
+    if (event->type() == QEvent::MouseButtonDblClick
+        && (watched == ui->log->viewport() || watched == ui->jot->viewport())) {
+        // The memo selects the word under the pointer first; its selection is read afterwards.
+        QPlainTextEdit* memo = watched == ui->log->viewport() ? ui->log : ui->jot;
+        QTimer::singleShot(0, this, guardedHandler([this, memo] { ActionOnDblClickGetSelectedExecute(memo); }));
+    }
     if (event->type() == QEvent::KeyPress && (watched == ui->log || watched == ui->jot)) {
         auto* key = static_cast<QKeyEvent*>(event);
         FormKeyDown(key);
@@ -244,6 +313,9 @@ void TFMain::keyPressEvent(QKeyEvent* event)
 void TFMain::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    // A move that comes with a resize (dragging the left or top edge) must not snap.
+    m_resizing = true;
+    QTimer::singleShot(0, this, [this] { m_resizing = false; });
     VellumixApplication::guarded([this] { FormResize(); });
 }
 
@@ -303,10 +375,7 @@ void TFMain::ActionOpenNoteJotterExecute()
 void TFMain::AppendToJournal(const QString& text)
 {
     if (ui->chkClipTimeStamp->isChecked()) {
-        const QDateTime now = ClockText::now();
-        MemoText::appendLine(ui->log,
-            QLatin1Char('[') + ClockText::shortDate(now.date()) + QLatin1Char('-') + ClockText::longTime(now.time())
-                + QStringLiteral("]-----------------"));
+        MemoText::appendLine(ui->log, QLatin1Char('[') + stampTime() + QStringLiteral("]-----------------"));
     }
     MemoText::appendLine(ui->log, text);
 }
@@ -354,6 +423,10 @@ void TFMain::WMDrawClipboard()
         ++m_clipboardRetries;
         RejoinClipboardChain();
         --m_clipboardRetries;
+        return;
+    }
+    if (done && content.hasImage) {
+        ClipboardBitmapStep();
     }
 }
 
@@ -389,9 +462,11 @@ void TFMain::ReadSettings()
             (this->*click)();
         }
     };
-    apply(ui->chkVellumix, ini.readBool(SettingsSection, QStringLiteral("vellulook"), true), nullptr);
-    apply(ui->chkStayOnTop, ini.readBool(SettingsSection, QStringLiteral("stayontop"), false), nullptr);
-    apply(ui->chkScreenSnap, ini.readBool(SettingsSection, QStringLiteral("screensnap"), true), nullptr);
+    apply(ui->chkVellumix, ini.readBool(SettingsSection, QStringLiteral("vellulook"), true), &TFMain::chkVellumixClick);
+    apply(ui->chkStayOnTop, ini.readBool(SettingsSection, QStringLiteral("stayontop"), false),
+        &TFMain::chkStayOnTopClick);
+    apply(ui->chkScreenSnap, ini.readBool(SettingsSection, QStringLiteral("screensnap"), true),
+        &TFMain::chkScreenSnapClick);
     apply(ui->chkClipTimeStamp, ini.readBool(SettingsSection, QStringLiteral("timestamp"), true),
         &TFMain::chkClipTimeStampClick);
     apply(ui->chkClipAsleep, ini.readBool(SettingsSection, QStringLiteral("clipsleep"), false),
@@ -460,6 +535,7 @@ void TFMain::setOuterGeometry(const QRect& outer)
 {
     const QSize extra = frameExtra();
     move(outer.topLeft());
+    m_placedAt = outer.topLeft();
     resize(outer.size() - extra);
     const bool frameKnown = isVisible() && (extra.width() > 0 || extra.height() > 0);
     m_pendingOuterSize = frameKnown ? QSize() : outer.size();
@@ -469,6 +545,7 @@ void TFMain::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     if (!m_pendingOuterSize.isValid() || m_frameWatch) {
+        m_placementSettled = true;
         return;
     }
     m_frameWatch = new QTimer(this);
@@ -482,6 +559,7 @@ void TFMain::showEvent(QShowEvent* event)
             // No frame after two seconds: none will come, and the outer size is the inner one.
             m_frameWatch->stop();
             m_pendingOuterSize = QSize();
+            m_placementSettled = true;
         }
     });
     m_frameWatch->start();
@@ -490,8 +568,325 @@ void TFMain::showEvent(QShowEvent* event)
 void TFMain::applyPendingOuterSize()
 {
     m_frameWatch->stop();
+    m_placementSettled = true;
     if (m_pendingOuterSize.isValid()) {
         resize(m_pendingOuterSize - frameExtra());
         m_pendingOuterSize = QSize();
+    }
+}
+
+// ---- Text tools
+
+qsizetype TFMain::findInMemo(QPlainTextEdit* memo, qsizetype start)
+{
+    if (FFindText.contains(QLatin1Char('\r')) || FFindText.contains(QLatin1Char('\n'))) {
+        // A search text with line breaks: rare enough to search the text as it leaves the memo.
+        return TextPosFrom(FFindText, QString::fromUtf8(MemoText::toBytes(memo)), start, false);
+    }
+    if (start < 1) {
+        return 0;
+    }
+    // Without line breaks in the search text a match lies within one line, where both counts agree.
+    QTextDocument* document = memo->document();
+    const QString& text = (memo == ui->log ? m_logText : m_jotText)->text(document);
+    const qsizetype found = TextPosFrom(FFindText, text, MemoText::toDocumentPosition(document, start - 1) + 1, false);
+    return found == 0 ? 0 : MemoText::toTextPosition(document, int(found - 1)) + 1;
+}
+
+void TFMain::selectMatch(QPlainTextEdit* memo)
+{
+    if (FFindPos >= 0) {
+        MemoText::selectText(memo, FFindPos, FFindLength);
+        return;
+    }
+    QTextCursor cursor = memo->textCursor();
+    cursor.clearSelection();
+    memo->setTextCursor(cursor);
+}
+
+void TFMain::txtFindTextKeyUp()
+{
+    FFindText = ui->txtFindText->text();
+    FFindLength = FFindText.size();
+    if (QPlainTextEdit* memo = activeMemo()) {
+        FFindPos = findInMemo(memo, 1) - 1;
+        FFindNext = FFindPos + FFindLength;
+        selectMatch(memo);
+    }
+}
+
+void TFMain::cmdFindTextClick()
+{
+    if (QPlainTextEdit* memo = activeMemo()) {
+        FFindPos = findInMemo(memo, FFindNext + 1) - 1;
+        FFindNext = FFindPos + FFindLength;
+        selectMatch(memo);
+    }
+}
+
+void TFMain::ActionOnDblClickGetSelectedExecute(QObject* sender)
+{
+    if (sender != ui->log && sender != ui->jot) {
+        return;
+    }
+    QString selected = static_cast<QPlainTextEdit*>(sender)->textCursor().selectedText();
+    selected.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
+    ui->txtFindText->setText(selected);
+}
+
+void TFMain::ActionShellOpenSelectedTextExecute()
+{
+    const QString target = ui->txtFindText->text();
+    bool accepted = false;
+    try {
+        accepted = ShellOpen(target, this);
+    } catch (...) {
+    }
+    // The desktop's opener shows nothing when it refuses, so the program says it.
+    if (!accepted) {
+        MessageBox::show(this, QStringLiteral("Item \"") + target + QStringLiteral("\" cannot be opened."));
+    }
+}
+
+void TFMain::ActionSaveExecute()
+{
+    // The session archive is stored here.
+    const QDateTime now = ClockText::now();
+    QString moment = ClockText::shortDate(now.date());
+    if (now.time() != QTime(0, 0)) {
+        moment += QLatin1Char(' ') + ClockText::longTime(now.time());
+    }
+    setWindowTitle(QStringLiteral("vellumix [") + moment + QLatin1Char(']'));
+}
+
+void TFMain::ActionSaveAsExecute()
+{
+    if (ui->pageMain->currentWidget() == ui->tabClipboardJournal) {
+        saveMemoAs(ui->log, QStringLiteral("vellumix-journal-"));
+    }
+    if (ui->pageMain->currentWidget() == ui->tabNoteJotter) {
+        saveMemoAs(ui->jot, QStringLiteral("vellumix-notes-"));
+    }
+}
+
+void TFMain::saveMemoAs(QPlainTextEdit* memo, const QString& prefix)
+{
+    const QString proposed = prefix + ClockText::shortDate(ClockText::now().date()) + QStringLiteral(".txt");
+    const QString fileName = FileDialog::getSaveFileName(this, proposed, QString(), false);
+    if (!fileName.isEmpty()) {
+        writeFile(fileName, MemoText::toBytes(memo));
+    }
+}
+
+// ---- Clipboard images
+
+void TFMain::ClipboardBitmapStep()
+{
+    // The view keeps its own copy: the clipboard's image goes with the next copy.
+    const QImage image = m_clipboard->readImage();
+    if (!image.isNull()) {
+        FLastPicture = image;
+    }
+    showPicture();
+}
+
+void TFMain::showPicture()
+{
+    ui->imageCurrent->setScaledContents(ui->chkImageStretch->isChecked());
+    if (FLastPicture.isNull()) {
+        ui->imageCurrent->clear();
+    } else {
+        ui->imageCurrent->setPixmap(QPixmap::fromImage(FLastPicture));
+    }
+}
+
+void TFMain::chkImageStretchClick()
+{
+    showPicture();
+}
+
+void TFMain::cmdImageCurrentSaveToFileClick()
+{
+    const QString fileName = FileDialog::getSaveFileName(
+        this, QString(), QStringLiteral("Bitmaps (*.bmp);;All File Types (*.*)"), true);
+    if (fileName.isEmpty() || FLastPicture.isNull()) {
+        return;
+    }
+    QSaveFile file(fileName);
+    QImageWriter writer(&file, "bmp");
+    if (!file.open(QIODevice::WriteOnly) || !writer.write(FLastPicture) || !file.commit()) {
+        throw Exception(QStringLiteral("Cannot write %1: %2")
+                            .arg(fileName, writer.error() != QImageWriter::UnknownError ? writer.errorString()
+                                                                                       : file.errorString()));
+    }
+}
+
+// ---- Drop zone
+
+void TFMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TFMain::dropEvent(QDropEvent* event)
+{
+    // The drop is released in every case, also when the handler fails.
+    const auto release = qScopeGuard([event] { event->acceptProposedAction(); });
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    VellumixApplication::guarded([this, &paths] { WMDropFiles(paths); });
+}
+
+void TFMain::WMDropFiles(const QStringList& paths)
+{
+    if (paths.isEmpty()) {
+        return;
+    }
+    ui->lvDropLog->clear();
+    for (QString path : paths) {
+        path.truncate(2048);
+        QStringView name(path);
+        while (name.size() > 1 && name.endsWith(QLatin1Char('/'))) {
+            name.chop(1);
+        }
+        name = name.sliced(name.lastIndexOf(QLatin1Char('/')) + 1);
+        new QTreeWidgetItem(ui->lvDropLog, {name.toString(), path});
+        AppendToJournal(path);
+    }
+}
+
+// ---- Applications list
+
+void TFMain::ActionGetSysApplicationsExecute()
+{
+    setCursor(Qt::BusyCursor);
+    const auto restore = qScopeGuard([this] { unsetCursor(); });
+    ui->lvSysApplications->clear();
+    const QString filter = ui->txtSysApplicationsFilter->text();
+    const bool showNameless = ui->chkSysApplicationsShowNameless->isChecked();
+    QStringList rows;
+    for (const TopLevelWindow& window : m_windows->topLevelWindows()) {
+        const QString title = window.title.left(254);
+        if (!title.isEmpty()) {
+            if (filter.isEmpty() || TextPos(filter, title, false) > 0) {
+                rows << title;
+            }
+        } else if (filter.isEmpty() && showNameless) {
+            rows << QStringLiteral("%1 = {nameless window}").arg(qint32(window.handle));
+        }
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const QString& a, const QString& b) {
+        return QString::localeAwareCompare(a, b) < 0;
+    });
+    for (const QString& row : rows) {
+        new QTreeWidgetItem(ui->lvSysApplications, {row});
+    }
+}
+
+void TFMain::ActionCopySysApplicationsToClipboardExecute()
+{
+    MemoText::appendLine(ui->log, QLatin1Char('[') + stampTime() + QStringLiteral("][SYSWINS]--------"));
+    for (int i = 0; i < ui->lvSysApplications->topLevelItemCount(); ++i) {
+        MemoText::appendLine(ui->log, ui->lvSysApplications->topLevelItem(i)->text(0));
+    }
+    ActionGotoBottomExecute();
+}
+
+void TFMain::lvSysApplicationsDblClick()
+{
+    const QList<QTreeWidgetItem*> selected = ui->lvSysApplications->selectedItems();
+    if (!selected.isEmpty()) {
+        ui->txtFindText->setText(selected.constFirst()->text(0));
+    }
+}
+
+// ---- Window behaviour and look
+
+void TFMain::chkStayOnTopClick()
+{
+    SetStayOnTop(ui->chkStayOnTop->isChecked());
+}
+
+void TFMain::SetStayOnTop(bool onTop)
+{
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (QWindow* window = windowHandle()) {
+        // Telling the existing window spares the hide and show that setWindowFlags() does, so it keeps its place.
+        overrideWindowFlags(flags);
+        window->setFlags(flags);
+    } else {
+        setWindowFlags(flags);
+    }
+    show();
+}
+
+void TFMain::chkScreenSnapClick()
+{
+    m_screenSnap = ui->chkScreenSnap->isChecked();
+}
+
+void TFMain::chkVellumixClick()
+{
+    const bool alternative = ui->chkVellumix->isChecked();
+    const QPalette system = QApplication::palette();
+    for (QWidget* view : {static_cast<QWidget*>(ui->log), static_cast<QWidget*>(ui->jot),
+             static_cast<QWidget*>(ui->lvDropLog), static_cast<QWidget*>(ui->lvSysApplications)}) {
+        QPalette palette = view->palette();
+        palette.setColor(QPalette::Base, alternative ? Black : system.color(QPalette::Base));
+        palette.setColor(QPalette::Text, alternative ? Lime : system.color(QPalette::Text));
+        view->setPalette(palette);
+        QFont font = view->font();
+        font.setFamily(alternative ? QStringLiteral("FixedSys") : QStringLiteral("Tahoma"));
+        font.setStyleHint(alternative ? QFont::TypeWriter : QFont::SansSerif);
+        view->setFont(font);
+    }
+}
+
+QPoint TFMain::snappedPosition(const QPoint& pos, const QSize& frameSize, const QRect& workArea) const
+{
+    int x = pos.x();
+    int y = pos.y();
+    const int right = workArea.left() + workArea.width();
+    const int bottom = workArea.top() + workArea.height();
+    if (std::abs(x - workArea.left()) < SnapBuffer) {
+        x = workArea.left();
+    }
+    if (std::abs(y - workArea.top()) < SnapBuffer) {
+        y = workArea.top();
+    }
+    if (std::abs(x + frameSize.width() - right) < SnapBuffer) {
+        x = right - frameSize.width();
+    }
+    if (std::abs(y + frameSize.height() - bottom) < SnapBuffer) {
+        y = bottom - frameSize.height();
+    }
+    return {x, y};
+}
+
+void TFMain::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    // Only moves by the user snap: not the placement read from the settings while the window manager maps it.
+    if (!m_screenSnap || m_resizing || !m_placementSettled || !isVisible() || !screen()) {
+        return;
+    }
+    const QRect frame = frameGeometry();
+    if (frame.topLeft() == m_placedAt) {
+        return;
+    }
+    m_placedAt = QPoint(-1, -1);
+    if (frame.topLeft() == QPoint(0, 0)) {
+        return;
+    }
+    const QPoint snapped = snappedPosition(frame.topLeft(), frame.size(), screen()->availableGeometry());
+    if (snapped != frame.topLeft()) {
+        move(snapped);
     }
 }

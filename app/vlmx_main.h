@@ -1,20 +1,34 @@
 #pragma once
 
+#include "platform/ClipboardViewer.h"
+#include "platform/WindowList.h"
+
+#include <QImage>
 #include <QMainWindow>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
-#include "platform/ClipboardViewer.h"
+class DocumentText;
 class ImageList;
+class QCheckBox;
 class QPlainTextEdit;
 class QTimer;
+class QWidget;
 
 namespace Ui
 {
 class TFMain;
 }
+
+// What the window uses of the desktop; tests hand in their own.
+struct TFMainServices
+{
+    std::unique_ptr<ClipboardViewer> clipboard; // the system clipboard when empty
+    std::unique_ptr<WindowList> windows;        // the desktop's window list when empty
+};
 
 // The main window: the clipboard journal, the notes and the desktop tools.
 class TFMain : public QMainWindow
@@ -25,8 +39,7 @@ public:
     static constexpr int SnapBuffer = 111;
     static const QString SettingsSection;
 
-    // The clipboard viewer defaults to the system clipboard; tests hand in their own.
-    explicit TFMain(std::unique_ptr<ClipboardViewer> clipboard = {}, QWidget* parent = nullptr);
+    explicit TFMain(TFMainServices services = {}, QWidget* parent = nullptr);
     // Runs FormDestroy: the session and the settings are stored.
     ~TFMain() override;
 
@@ -46,12 +59,43 @@ public:
     void RefreshLayout();
     QPlainTextEdit* activeMemo() const;
 
+    // Text tools
+    void txtFindTextKeyUp();
+    void cmdFindTextClick();
+    void ActionOnDblClickGetSelectedExecute(QObject* sender);
+    void ActionShellOpenSelectedTextExecute();
+    void ActionSaveExecute();
+    void ActionSaveAsExecute();
+
     // Actions
     void ActionExitExecute();
     void ActionGotoTopExecute();
     void ActionGotoBottomExecute();
     void ActionOpenClipboardJournalExecute();
     void ActionOpenNoteJotterExecute();
+
+    // Clipboard images
+    void ClipboardBitmapStep();
+    void chkImageStretchClick();
+    void cmdImageCurrentSaveToFileClick();
+    const QImage& lastPicture() const { return FLastPicture; }
+
+    // Drop zone: the dropped paths in order
+    void WMDropFiles(const QStringList& paths);
+
+    // Applications list
+    void ActionGetSysApplicationsExecute();
+    void ActionCopySysApplicationsToClipboardExecute();
+    void lvSysApplicationsDblClick();
+
+    // Window behaviour and look
+    void chkStayOnTopClick();
+    void SetStayOnTop(bool onTop);
+    void chkScreenSnapClick();
+    void chkVellumixClick();
+    bool ScreenSnap() const { return m_screenSnap; }
+    // The frame's top-left corner after the snapping rules, for a frame of the given size proposed at pos.
+    QPoint snappedPosition(const QPoint& pos, const QSize& frameSize, const QRect& workArea) const;
 
     void chkClipAsleepClick();
     void chkClipTimeStampClick() {}
@@ -62,12 +106,20 @@ public:
     QString FJournalEntryName;
     QString FNotesEntryName;
 
+    QString FFindText;
+    qsizetype FFindLength = 0;
+    qsizetype FFindPos = 0;
+    qsizetype FFindNext = 0;
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
@@ -82,11 +134,24 @@ private:
     void applyPendingOuterSize();
     QSize frameExtra() const;
 
+    qsizetype findInMemo(QPlainTextEdit* memo, qsizetype start);
+    void selectMatch(QPlainTextEdit* memo);
+    void saveMemoAs(QPlainTextEdit* memo, const QString& prefix);
+    void showPicture();
+
     std::unique_ptr<Ui::TFMain> ui;
     std::unique_ptr<ClipboardViewer> m_clipboard;
+    std::unique_ptr<WindowList> m_windows;
     ImageList* m_images = nullptr;
+    DocumentText* m_logText = nullptr;
+    DocumentText* m_jotText = nullptr;
     QTimer* m_frameWatch = nullptr;
     QSize m_pendingOuterSize;
+    QPoint m_placedAt{-1, -1};
+    bool m_placementSettled = false;
+    QImage FLastPicture;
     int m_clipboardRetries = 0;
+    bool m_screenSnap = false;
+    bool m_resizing = false;
     bool m_destroyed = false;
 };

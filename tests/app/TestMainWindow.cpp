@@ -60,6 +60,8 @@ private Q_SLOTS:
 void TestMainWindow::testDesignedWindow()
 {
     WindowFixture fixture;
+    // vellulook=0 keeps the designed look.
+    fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\nvellulook=0\n");
     TFMain* window = fixture.create();
     QCOMPARE(window->windowTitle(), QStringLiteral("vellumix"));
     QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("vellumix"));

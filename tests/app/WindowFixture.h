@@ -32,9 +32,12 @@ struct WindowFixture
 
     TFMain* create()
     {
+        TFMainServices services;
         auto fake = std::make_unique<FakeClipboardViewer>();
         clipboard = fake.get();
-        window = std::make_unique<TFMain>(std::move(fake));
+        services.clipboard = std::move(fake);
+        services.windows = std::move(windows);
+        window = std::make_unique<TFMain>(std::move(services));
         return window.get();
     }
     // Destroys the window, which stores what it keeps on exit.
@@ -57,6 +60,7 @@ struct WindowFixture
     QTemporaryDir dir;
     QStringList messages;
     FakeClipboardViewer* clipboard = nullptr;
+    std::unique_ptr<WindowList> windows; // handed to the next window created
     std::unique_ptr<TFMain> window;
 };
 
