@@ -23,7 +23,6 @@ qsizetype aligned(qsizetype offset)
     return (offset + 3) & ~qsizetype(3);
 }
 
-// One node of the block: its key, its value's bytes and where its children lie.
 struct Node
 {
     QString key;
@@ -93,8 +92,7 @@ QByteArray blockOf(const QString& fileName)
     return isRunningExecutable(fileName) ? ownBlock() : FileVersionApi::elfSection(fileName);
 }
 
-// Reads fixed-width fields of an ELF file in its own byte order, refusing
-// anything outside the file.
+// Refuses any range outside the file, however the headers lie.
 class ElfReader
 {
 public:

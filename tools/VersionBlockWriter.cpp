@@ -39,7 +39,6 @@ public:
         }
     }
 
-    // A node header whose length is patched by close() once its children are written.
     qsizetype open(const QString& key, quint16 valueLength, quint16 type)
     {
         align();
@@ -94,19 +93,21 @@ QByteArray build(const VersionBlockSpec& spec)
 {
     BlockStream out;
     const qsizetype root = out.open(QStringLiteral("VS_VERSION_INFO"), 52, BinaryValue);
-    out.dword(0xFEEF04BD); // signature
-    out.dword(0x00010000); // structure version 1.0
+    // The fixed part: signature, structure 1.0, versions, flags mask, no flags, no
+    // operating system of the Windows family, an application, no subtype, no date.
+    out.dword(0xFEEF04BD);
+    out.dword(0x00010000);
     out.dword(high(spec.fileVersion));
     out.dword(low(spec.fileVersion));
     out.dword(high(spec.productVersion));
     out.dword(low(spec.productVersion));
-    out.dword(0x3F); // flags mask
-    out.dword(0); // flags
-    out.dword(0); // operating system: none of the Windows ones
-    out.dword(1); // file type: application
-    out.dword(0); // subtype
-    out.dword(0); // date, high
-    out.dword(0); // date, low
+    out.dword(0x3F);
+    out.dword(0);
+    out.dword(0);
+    out.dword(1);
+    out.dword(0);
+    out.dword(0);
+    out.dword(0);
 
     if (!spec.stringTables.isEmpty()) {
         const qsizetype info = out.open(QStringLiteral("StringFileInfo"), 0, TextValue);

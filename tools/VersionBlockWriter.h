@@ -7,9 +7,7 @@
 
 #include <array>
 
-// Builds a version block laid out like a Windows VS_VERSIONINFO resource (the
-// 32-bit, UTF-16 form): a fixed part, string tables and a translation table.
-// The build generates the executable's block with it; tests build their own.
+// Builds a block laid out like a Windows VS_VERSIONINFO resource in its UTF-16 form.
 struct VersionBlockSpec
 {
     struct StringTable
