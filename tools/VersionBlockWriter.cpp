@@ -89,7 +89,7 @@ bool parseVersion(const QString& text, std::array<quint16, 4>* version)
 
 namespace VersionBlockWriter
 {
-QByteArray build(const VersionBlockSpec& spec)
+QByteArray build(const VersionBlockContent& content)
 {
     BlockStream out;
     const qsizetype root = out.open(QStringLiteral("VS_VERSION_INFO"), 52, BinaryValue);
@@ -97,10 +97,10 @@ QByteArray build(const VersionBlockSpec& spec)
     // operating system of the Windows family, an application, no subtype, no date.
     out.dword(0xFEEF04BD);
     out.dword(0x00010000);
-    out.dword(high(spec.fileVersion));
-    out.dword(low(spec.fileVersion));
-    out.dword(high(spec.productVersion));
-    out.dword(low(spec.productVersion));
+    out.dword(high(content.fileVersion));
+    out.dword(low(content.fileVersion));
+    out.dword(high(content.productVersion));
+    out.dword(low(content.productVersion));
     out.dword(0x3F);
     out.dword(0);
     out.dword(0);
@@ -109,9 +109,9 @@ QByteArray build(const VersionBlockSpec& spec)
     out.dword(0);
     out.dword(0);
 
-    if (!spec.stringTables.isEmpty()) {
+    if (!content.stringTables.isEmpty()) {
         const qsizetype info = out.open(QStringLiteral("StringFileInfo"), 0, TextValue);
-        for (const auto& table : spec.stringTables) {
+        for (const auto& table : content.stringTables) {
             const qsizetype tableStart = out.open(table.name, 0, TextValue);
             for (const auto& [key, value] : table.strings) {
                 // A text value's length counts UTF-16 units, terminator included.
@@ -124,11 +124,11 @@ QByteArray build(const VersionBlockSpec& spec)
         out.close(info);
     }
 
-    if (!spec.translations.isEmpty()) {
+    if (!content.translations.isEmpty()) {
         const qsizetype info = out.open(QStringLiteral("VarFileInfo"), 0, TextValue);
         const qsizetype var
-            = out.open(QStringLiteral("Translation"), quint16(4 * spec.translations.size()), BinaryValue);
-        for (const auto& [language, codePage] : spec.translations) {
+            = out.open(QStringLiteral("Translation"), quint16(4 * content.translations.size()), BinaryValue);
+        for (const auto& [language, codePage] : content.translations) {
             out.word(language);
             out.word(codePage);
         }
@@ -143,12 +143,12 @@ QByteArray build(const VersionBlockSpec& spec)
     return out.bytes;
 }
 
-bool parse(const QByteArray& text, VersionBlockSpec* spec, QString* error)
+bool parse(const QByteArray& text, VersionBlockContent* content, QString* error)
 {
     static const QRegularExpression tableHeader(QStringLiteral("^\\[StringFileInfo ([0-9A-Fa-f]{8})\\]$"));
     static const QRegularExpression hex4(QStringLiteral("^[0-9A-Fa-f]{4}$"));
     enum class Section { None, Fixed, Strings, Var } section = Section::None;
-    *spec = {};
+    *content = {};
     const QList<QByteArray> lines = text.split('\n');
     for (qsizetype n = 0; n < lines.size(); ++n) {
         const QString line = QString::fromUtf8(lines[n]).trimmed();
@@ -166,7 +166,7 @@ bool parse(const QByteArray& text, VersionBlockSpec* spec, QString* error)
                 section = Section::Var;
             } else if (const auto match = tableHeader.match(line); match.hasMatch()) {
                 section = Section::Strings;
-                spec->stringTables.append({ match.captured(1).toUpper(), {} });
+                content->stringTables.append({ match.captured(1).toUpper(), {} });
             } else {
                 return fail(QStringLiteral("unknown section ") + line);
             }
@@ -183,11 +183,11 @@ bool parse(const QByteArray& text, VersionBlockSpec* spec, QString* error)
             return fail(QStringLiteral("value outside a section"));
         case Section::Fixed:
             if (key == QLatin1String("FileVersion")) {
-                if (!parseVersion(value, &spec->fileVersion)) {
+                if (!parseVersion(value, &content->fileVersion)) {
                     return fail(QStringLiteral("bad version ") + value);
                 }
             } else if (key == QLatin1String("ProductVersion")) {
-                if (!parseVersion(value, &spec->productVersion)) {
+                if (!parseVersion(value, &content->productVersion)) {
                     return fail(QStringLiteral("bad version ") + value);
                 }
             } else {
@@ -198,7 +198,7 @@ bool parse(const QByteArray& text, VersionBlockSpec* spec, QString* error)
             if (value.size() >= 0x7fff) {
                 return fail(QStringLiteral("value too long"));
             }
-            spec->stringTables.last().strings.append({ key, value });
+            content->stringTables.last().strings.append({ key, value });
             break;
         case Section::Var: {
             const QStringList codes = value.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
@@ -209,7 +209,7 @@ bool parse(const QByteArray& text, VersionBlockSpec* spec, QString* error)
                 if (!hex4.match(codes[i]).hasMatch() || !hex4.match(codes[i + 1]).hasMatch()) {
                     return fail(QStringLiteral("expected four hex digits"));
                 }
-                spec->translations.append(
+                content->translations.append(
                     { quint16(codes[i].toUInt(nullptr, 16)), quint16(codes[i + 1].toUInt(nullptr, 16)) });
             }
             break;

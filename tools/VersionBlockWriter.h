@@ -8,7 +8,7 @@
 #include <array>
 
 // Builds a block laid out like a Windows VS_VERSIONINFO resource in its UTF-16 form.
-struct VersionBlockSpec
+struct VersionBlockContent
 {
     struct StringTable
     {
@@ -26,12 +26,12 @@ struct VersionBlockSpec
 namespace VersionBlockWriter
 {
 // Empty when the block would not fit its 16-bit length fields.
-QByteArray build(const VersionBlockSpec& spec);
+QByteArray build(const VersionBlockContent& content);
 
 // Reads a description of the form
 //   [fixed]                  FileVersion=0.6.7.0  ProductVersion=0.6.7.0
 //   [StringFileInfo 040904E4] Key=Value, one a line, in block order
 //   [VarFileInfo]            Translation=0409 04E4 (more pairs may follow)
 // with '#' comment lines. Returns false with a message naming the line on error.
-bool parse(const QByteArray& text, VersionBlockSpec* spec, QString* error);
+bool parse(const QByteArray& text, VersionBlockContent* content, QString* error);
 } // namespace VersionBlockWriter

@@ -18,13 +18,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: cannot read %s\n", argv[0], argv[1]);
         return 1;
     }
-    VersionBlockSpec spec;
+    VersionBlockContent content;
     QString error;
-    if (!VersionBlockWriter::parse(in.readAll(), &spec, &error)) {
+    if (!VersionBlockWriter::parse(in.readAll(), &content, &error)) {
         std::fprintf(stderr, "%s: %s\n", argv[1], qPrintable(error));
         return 1;
     }
-    const QByteArray block = VersionBlockWriter::build(spec);
+    const QByteArray block = VersionBlockWriter::build(content);
     if (block.isEmpty()) {
         std::fprintf(stderr, "%s: the version block is too large\n", argv[1]);
         return 1;

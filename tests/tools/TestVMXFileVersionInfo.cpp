@@ -31,14 +31,15 @@ const Strings AllKeys = {
     { "Open Source Credits -QUENMAROL", "credits" },
 };
 
-VersionBlockSpec specWith(const QString& table, const Strings& strings, QList<QPair<quint16, quint16>> translations)
+VersionBlockContent contentWith(
+    const QString& table, const Strings& strings, QList<QPair<quint16, quint16>> translations)
 {
-    VersionBlockSpec spec;
-    spec.fileVersion = { 1, 2, 3, 4 };
-    spec.productVersion = { 1, 2, 0, 0 };
-    spec.stringTables.append({ table, strings });
-    spec.translations = translations;
-    return spec;
+    VersionBlockContent content;
+    content.fileVersion = { 1, 2, 3, 4 };
+    content.productVersion = { 1, 2, 0, 0 };
+    content.stringTables.append({ table, strings });
+    content.translations = translations;
+    return content;
 }
 
 QStringList valuesOf(const VMXFileVersionInfo& info)
@@ -165,14 +166,14 @@ void TestVMXFileVersionInfo::testFileWithoutBlock_data()
     QTest::newRow("text file") << "notes.txt" << QByteArray("just some text\r\n");
     QTest::newRow("ELF without the section") << "plain" << ElfFixture { true, false, { { ".text", "code" } } }.build();
     QTest::newRow("block without translation table")
-        << "notrans" << elfWithBlock(VersionBlockWriter::build(specWith("040904E4", AllKeys, {})));
-    QByteArray emptyTable = VersionBlockWriter::build(specWith("040904E4", {}, { { 0x0409, 0x04E4 } }));
+        << "notrans" << elfWithBlock(VersionBlockWriter::build(contentWith("040904E4", AllKeys, {})));
+    QByteArray emptyTable = VersionBlockWriter::build(contentWith("040904E4", {}, { { 0x0409, 0x04E4 } }));
     const qsizetype var = emptyTable.lastIndexOf(QByteArray("T\0r\0a\0n\0s", 9)) - 6;
     emptyTable[var + 2] = 0; // the table's value length: no pairs
     QTest::newRow("empty translation table") << "emptytrans" << elfWithBlock(emptyTable);
     QTest::newRow("translation pair without its table")
         << "othertable"
-        << elfWithBlock(VersionBlockWriter::build(specWith("040704B0", AllKeys, { { 0x0409, 0x04E4 } })));
+        << elfWithBlock(VersionBlockWriter::build(contentWith("040704B0", AllKeys, { { 0x0409, 0x04E4 } })));
 }
 
 void TestVMXFileVersionInfo::testFileWithoutBlock()
@@ -197,29 +198,29 @@ void TestVMXFileVersionInfo::testElfSection_data()
         all.append(pair.second);
     }
     QTest::newRow("German, Unicode code page, 64-bit")
-        << elfWithBlock(VersionBlockWriter::build(specWith("040704B0", AllKeys, { { 0x0407, 0x04B0 } }))) << all;
-    QTest::newRow("hex letters in language and code page, 32-bit big-endian")
-        << elfWithBlock(VersionBlockWriter::build(specWith("0C0A04E4", AllKeys, { { 0x0C0A, 0x04E4 } })), false, true)
-        << all;
+        << elfWithBlock(VersionBlockWriter::build(contentWith("040704B0", AllKeys, { { 0x0407, 0x04B0 } }))) << all;
+    QTest::newRow("hex letters in language and code page, 32-bit big-endian") << elfWithBlock(
+        VersionBlockWriter::build(contentWith("0C0A04E4", AllKeys, { { 0x0C0A, 0x04E4 } })), false, true)
+                                                                              << all;
 
     Strings noComments = AllKeys;
     noComments.removeAt(7);
     QStringList withoutComments = all;
     withoutComments[7].clear();
     QTest::newRow("no Comments key") << elfWithBlock(
-        VersionBlockWriter::build(specWith("040904E4", noComments, { { 0x0409, 0x04E4 } })))
+        VersionBlockWriter::build(contentWith("040904E4", noComments, { { 0x0409, 0x04E4 } })))
                                      << withoutComments;
 
     Strings unicode = { { "ProductName", QString::fromUtf8("v\u00e9llumix \u2713") } };
     QStringList unicodeValues(11);
     unicodeValues[5] = QString::fromUtf8("v\u00e9llumix \u2713");
     QTest::newRow("non-ASCII value") << elfWithBlock(
-        VersionBlockWriter::build(specWith("040904E4", unicode, { { 0x0409, 0x04E4 } })))
+        VersionBlockWriter::build(contentWith("040904E4", unicode, { { 0x0409, 0x04E4 } })))
                                      << unicodeValues;
 
     // Only the first pair of the translation table counts.
-    VersionBlockSpec two
-        = specWith("040704B0", { { "ProductName", "zweite" } }, { { 0x0409, 0x04E4 }, { 0x0407, 0x04B0 } });
+    VersionBlockContent two
+        = contentWith("040704B0", { { "ProductName", "zweite" } }, { { 0x0409, 0x04E4 }, { 0x0407, 0x04B0 } });
     two.stringTables.append({ "040904E4", { { "ProductName", "first" } } });
     QStringList firstOnly(11);
     firstOnly[5] = QStringLiteral("first");
@@ -244,7 +245,7 @@ void TestVMXFileVersionInfo::testSectionAddedByObjcopy()
     }
     QTemporaryDir dir;
     const QString blockFile = writeFile(dir, QStringLiteral("block.bin"),
-        VersionBlockWriter::build(specWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } })));
+        VersionBlockWriter::build(contentWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } })));
     const QString target = dir.filePath(QStringLiteral("tagged"));
     QProcess process;
     process.start(objcopy,
@@ -263,7 +264,7 @@ void TestVMXFileVersionInfo::testRereadForgetsOldValues()
 {
     QTemporaryDir dir;
     const QString path = writeFile(dir, QStringLiteral("lib.so"),
-        elfWithBlock(VersionBlockWriter::build(specWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } }))));
+        elfWithBlock(VersionBlockWriter::build(contentWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } }))));
     VMXFileVersionInfo info(path);
     info.ReadInfo();
     QCOMPARE(info.Comments(), QStringLiteral("comments"));
@@ -302,7 +303,7 @@ void TestVMXFileVersionInfo::testQueryPaths()
     QFETCH(QByteArray, path);
     QFETCH(bool, found);
     QFETCH(QByteArray, value);
-    const QByteArray block = VersionBlockWriter::build(specWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } }));
+    const QByteArray block = VersionBlockWriter::build(contentWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } }));
     QByteArray answer = "untouched";
     QCOMPARE(FileVersionApi::VerQueryValue(block, path, &answer), found);
     if (found) {
@@ -347,7 +348,7 @@ void TestVMXFileVersionInfo::testHostileElf()
     elf.wide = wide != 0;
     elf.sections = { { ".text", "code" },
         { FileVersionApi::SectionName,
-            VersionBlockWriter::build(specWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } })) } };
+            VersionBlockWriter::build(contentWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } })) } };
     QByteArray file = elf.build();
     const int addr = elf.wide ? 8 : 4;
     if (field == QLatin1String("table")) {
@@ -375,7 +376,7 @@ void TestVMXFileVersionInfo::testHostileElf()
 void TestVMXFileVersionInfo::testHostileBlocks_data()
 {
     QTest::addColumn<QByteArray>("block");
-    const QByteArray good = VersionBlockWriter::build(specWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } }));
+    const QByteArray good = VersionBlockWriter::build(contentWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } }));
     const auto patched = [&](qsizetype at, quint16 value) {
         QByteArray block = good;
         block[at] = char(value & 0xff);
@@ -408,7 +409,7 @@ void TestVMXFileVersionInfo::testHostileBlocks()
 
 void TestVMXFileVersionInfo::testCorruptedBlocksNeverCrash()
 {
-    const QByteArray good = VersionBlockWriter::build(specWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } }));
+    const QByteArray good = VersionBlockWriter::build(contentWith("040904E4", AllKeys, { { 0x0409, 0x04E4 } }));
     const QList<QByteArray> paths = { "\\", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904E4\\Comments",
         "\\\\StringFileInfo\\\\040904E4\\\\Open Source Credits -QUENMAROL" };
     for (qsizetype length = 0; length < good.size(); ++length) {
@@ -453,9 +454,9 @@ void TestVMXFileVersionInfo::testDescriptionErrors()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, error);
-    VersionBlockSpec spec;
+    VersionBlockContent content;
     QString message;
-    QVERIFY(!VersionBlockWriter::parse(text, &spec, &message));
+    QVERIFY(!VersionBlockWriter::parse(text, &content, &message));
     QCOMPARE(message, error);
 }
 
