@@ -11,9 +11,11 @@ std::function<bool(const QString&)> g_opener;
 
 bool looksLikeUrl(const QString& target)
 {
-    // "C:" and other one-letter schemes are no URLs.
-    const QUrl url(target, QUrl::StrictMode);
-    return url.isValid() && url.scheme().size() > 1 && !url.scheme().contains(QLatin1Char('/'));
+    // "C:" and other one-letter schemes are no URLs, nor is "note: text".
+    const QUrl url(target, QUrl::TolerantMode);
+    const QString scheme = url.scheme();
+    return url.isValid() && scheme.size() > 1
+        && (target.contains(QLatin1String("://")) || scheme == QLatin1String("mailto"));
 }
 } // namespace
 
@@ -25,7 +27,7 @@ bool ShellOpen(const QString& target, QWidget*)
     QString request;
     QUrl url;
     if (looksLikeUrl(target)) {
-        url = QUrl(target, QUrl::StrictMode);
+        url = QUrl(target, QUrl::TolerantMode);
         request = url.toString();
     } else {
         // The desktop's opener says nothing about a missing file, so it is refused here.
@@ -33,7 +35,7 @@ bool ShellOpen(const QString& target, QWidget*)
         if (!file.exists()) {
             return false;
         }
-        request = file.absoluteFilePath();
+        request = QDir::cleanPath(file.absoluteFilePath());
         url = QUrl::fromLocalFile(request);
     }
     if (g_opener) {

@@ -1,5 +1,6 @@
 #include "app/vlmx_main.h"
 
+#include "app/BitmapFile.h"
 #include "app/ClockText.h"
 #include "app/DocumentText.h"
 #include "app/FileDialog.h"
@@ -19,7 +20,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
-#include <QImageWriter>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QSaveFile>
@@ -712,13 +712,11 @@ void TFMain::cmdImageCurrentSaveToFileClick()
     if (fileName.isEmpty() || FLastPicture.isNull()) {
         return;
     }
-    QSaveFile file(fileName);
-    QImageWriter writer(&file, "bmp");
-    if (!file.open(QIODevice::WriteOnly) || !writer.write(FLastPicture) || !file.commit()) {
-        throw Exception(QStringLiteral("Cannot write %1: %2")
-                            .arg(fileName, writer.error() != QImageWriter::UnknownError ? writer.errorString()
-                                                                                       : file.errorString()));
+    const QByteArray bytes = BitmapFile::encode(FLastPicture);
+    if (bytes.isEmpty()) {
+        throw Exception(QStringLiteral("Cannot write %1: the picture cannot be stored as a bitmap").arg(fileName));
     }
+    writeFile(fileName, bytes);
 }
 
 // ---- Drop zone

@@ -29,7 +29,7 @@ public:
         *out = content;
         return true;
     }
-    QImage readImage() override { return {}; }
+    QImage readImage() override { return image; }
 
     // Copies a text, as another program would.
     void copy(const QString& text, bool secret = false)
@@ -38,12 +38,27 @@ public:
         content.hasText = true;
         content.text = text;
         content.secret = secret;
+        image = {};
+        if (active) {
+            Q_EMIT changed();
+        }
+    }
+
+    // Copies an image, with or without a text beside it.
+    void copyImage(const QImage& picture, const QString& text = QString())
+    {
+        content = {};
+        content.hasText = !text.isNull();
+        content.text = text;
+        content.hasImage = true;
+        image = picture;
         if (active) {
             Q_EMIT changed();
         }
     }
 
     ClipboardContent content;
+    QImage image;
     int failingReads = 0;
     int starts = 0;
     int stops = 0;
