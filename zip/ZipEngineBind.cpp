@@ -183,7 +183,7 @@ int TZipEngineBind::LoadLibraryFile(const QString& path, bool mustRaise)
     }
 
     if (FEngineVersion < MinEngineVersion || FEngineVersion > MaxEngineVersion) {
-        // A library without ZE_Path leaves the name of the one before; name the file then.
+        // Without ZE_Path the name stays as it was; after an unload it is empty, so name the file.
         const QString name = FLibraryName.isEmpty() ? path : FLibraryName;
         FreeLibrary();
         ClearEntryPoints();
