@@ -25,19 +25,40 @@ qsizetype TextPosFrom(QStringView subStr, QStringView text, qsizetype start, boo
     const char16_t* hay = text.utf16();
     const char16_t* needle = subStr.utf16();
     const qsizetype length = subStr.size();
-    const char16_t first = foldAscii(needle[0]);
     const qsizetype last = text.size() - length;
-    for (qsizetype i = start - 1; i <= last; ++i) {
-        if (foldAscii(hay[i]) != first) {
-            continue;
+    auto matchesAt = [&](qsizetype i) {
+        for (qsizetype k = 1; k < length; ++k) {
+            if (foldAscii(hay[i + k]) != foldAscii(needle[k])) {
+                return false;
+            }
         }
-        qsizetype k = 1;
-        while (k < length && foldAscii(hay[i + k]) == foldAscii(needle[k])) {
-            ++k;
+        return true;
+    };
+    // Candidates come from Qt's vectorised single-character search, once for each case of the first letter.
+    const QChar lower(foldAscii(needle[0]));
+    const QChar upper = (lower >= u'a' && lower <= u'z') ? QChar(char16_t(lower.unicode() - (u'a' - u'A'))) : lower;
+    qsizetype nextLower = -2;
+    qsizetype from = start - 1;
+    while (from <= last) {
+        if (nextLower != -1 && nextLower < from) {
+            nextLower = text.indexOf(lower, from);
         }
-        if (k == length) {
-            return i + 1;
+        // The other case matters only before the next lower-case candidate.
+        qsizetype candidate = nextLower;
+        if (upper != lower) {
+            const qsizetype limit = nextLower == -1 ? text.size() : nextLower;
+            const qsizetype found = text.first(limit).indexOf(upper, from);
+            if (found != -1) {
+                candidate = found;
+            }
         }
+        if (candidate == -1 || candidate > last) {
+            return 0;
+        }
+        if (matchesAt(candidate)) {
+            return candidate + 1;
+        }
+        from = candidate + 1;
     }
     return 0;
 }

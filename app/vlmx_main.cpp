@@ -577,6 +577,13 @@ void TFMain::applyPendingOuterSize()
 
 // ---- Text tools
 
+void TFMain::SetMemoText(QPlainTextEdit* memo, const QByteArray& bytes)
+{
+    MemoText::setFromBytes(memo, bytes);
+    DocumentText* copy = memo == ui->log ? m_logText : m_jotText;
+    QTimer::singleShot(0, copy, [copy, memo] { copy->text(memo->document()); });
+}
+
 qsizetype TFMain::findInMemo(QPlainTextEdit* memo, qsizetype start)
 {
     if (FFindText.contains(QLatin1Char('\r')) || FFindText.contains(QLatin1Char('\n'))) {

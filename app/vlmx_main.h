@@ -58,6 +58,8 @@ public:
 
     void RefreshLayout();
     QPlainTextEdit* activeMemo() const;
+    // Replaces a memo's text with stored bytes; the find bar's copy of it is made when the program is idle.
+    void SetMemoText(QPlainTextEdit* memo, const QByteArray& bytes);
 
     // Text tools
     void txtFindTextKeyUp();

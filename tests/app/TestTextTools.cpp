@@ -85,6 +85,10 @@ void TestTextTools::testTextPos_data()
     QTest::newRow("edit in Text editor") << "EDIT" << "Text editor" << 1 << false << 6;
     QTest::newRow("blank kept") << " ed" << "Text editor" << 1 << false << 5;
     QTest::newRow("no overlap from") << "aa" << "aaaa" << 2 << false << 2;
+    QTest::newRow("lower candidate fails, upper matches") << "ab" << "acxAB" << 1 << false << 4;
+    QTest::newRow("upper candidate fails, lower matches") << "ab" << "AcxaB" << 1 << false << 4;
+    QTest::newRow("first character no letter") << "-x" << "a--X" << 1 << false << 3;
+    QTest::newRow("match at the very end") << "Z" << "aaaaz" << 1 << false << 5;
 }
 
 void TestTextTools::testTextPos()

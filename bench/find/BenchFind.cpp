@@ -1,0 +1,99 @@
+// A key release in the find box and a "Next" that has to go to the end, on a
+// generated journal, in milliseconds: the first search after loading (which
+// copies the text once, while the program is idle), then searches while captures keep arriving.
+// Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_find [MiB]
+
+#include "app/MemoText.h"
+#include "app/vlmx_main.h"
+#include "platform/AppPaths.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+
+namespace
+{
+class SilentClipboard : public ClipboardViewer
+{
+public:
+    void start() override { m_active = true; }
+    void stop() override { m_active = false; }
+    bool isActive() const override { return m_active; }
+    bool read(ClipboardContent* content) override
+    {
+        *content = {};
+        return true;
+    }
+    QImage readImage() override { return {}; }
+
+private:
+    bool m_active = false;
+};
+
+class SilentWindows : public WindowList
+{
+public:
+    QList<TopLevelWindow> topLevelWindows() override { return {}; }
+};
+
+QByteArray journalOf(qsizetype bytes)
+{
+    QByteArray text;
+    text.reserve(bytes + 256);
+    for (int i = 0; text.size() < bytes; ++i) {
+        text += "[2026-12-07-14:05:" + QByteArray::number(i % 60).rightJustified(2, '0') + "]-----------------\r\n";
+        text += "copied text number " + QByteArray::number(i) + " with a few words in it\r\n";
+    }
+    return text + "the needle at the very end\r\n";
+}
+
+double timed(const std::function<void()>& work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return timer.nsecsElapsed() / 1e6;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    const int mebibytes = argc > 1 ? QByteArray(argv[1]).toInt() : 64;
+    QTemporaryDir dir;
+    AppPaths::setExecutablePathForTesting(dir.filePath(QStringLiteral("vellumix")));
+    TFMainServices services;
+    services.clipboard = std::make_unique<SilentClipboard>();
+    services.windows = std::make_unique<SilentWindows>();
+    TFMain window(std::move(services));
+    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* find = window.findChild<QLineEdit*>(QStringLiteral("txtFindText"));
+    window.SetMemoText(log, journalOf(qsizetype(mebibytes) * 1024 * 1024));
+    const double idle = timed([] { QApplication::processEvents(); });
+
+    auto search = [&](const QString& text) {
+        find->setText(text);
+        window.txtFindTextKeyUp();
+    };
+    const double firstKey = timed([&] { search(QStringLiteral("c")); });
+    const double key = timed([&] { search(QStringLiteral("co")); });
+    search(QStringLiteral("needle"));
+    window.FFindNext = 0;
+    const double nextToEnd = timed([&] { window.cmdFindTextClick(); });
+    window.AppendToJournal(QStringLiteral("one more capture"));
+    const double keyAfterCapture = timed([&] { search(QStringLiteral("cop")); });
+    window.FFindNext = 0;
+    search(QStringLiteral("needle"));
+    window.FFindNext = 0;
+    const double nextAfterCapture = timed([&] { window.cmdFindTextClick(); });
+    std::printf("%d MiB journal: copy made while idle after load %.1f ms, first key after load %.1f ms, key %.2f ms, Next to the end %.1f ms, "
+                "key after a capture %.2f ms, Next to the end after a capture %.1f ms (found at %lld)\n",
+        mebibytes, idle, firstKey, key, nextToEnd, keyAfterCapture, nextAfterCapture, static_cast<long long>(window.FFindPos));
+    AppPaths::setExecutablePathForTesting({});
+    return 0;
+}
