@@ -34,6 +34,7 @@ class TestLocUtils : public QObject
     Q_OBJECT
 
 private slots:
+    void testGlobalUtility();
     void testNoLibraries();
     void testShippedLibraries();
     void testListingSkipsWhatIsNoLibrary();
@@ -51,6 +52,15 @@ private slots:
     void testStringTable();
     void testShowLocError();
 };
+
+// Made before main() runs, when Qt cannot yet tell the executable's path.
+void TestLocUtils::testGlobalUtility()
+{
+    QCOMPARE(LocUtils.AppFileName, QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
+    QCOMPARE(LocUtils.DllsPath, QFileInfo(LocUtils.AppFileName).path() + QLatin1Char('/'));
+    QCOMPARE(LocUtils.SwitchMode, quint8(1));
+    QCOMPARE(LocUtils.AppInstance, LocModules::appModule());
+}
 
 void TestLocUtils::testNoLibraries()
 {
