@@ -108,3 +108,29 @@ QIcon ImageList::programIcon()
     }
     return icon;
 }
+
+QPixmap ImageList::harborlight()
+{
+    QPixmap pixmap(34, 37);
+    pixmap.fill(Qt::black);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor lime(0, 255, 0);
+    // Beams, lamp, a striped tower and the water line.
+    painter.setPen(QPen(QColor(0, 160, 0), 1));
+    painter.drawLine(QPointF(17, 8), QPointF(2, 3));
+    painter.drawLine(QPointF(17, 8), QPointF(32, 3));
+    painter.setBrush(lime);
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QPointF(17, 8), 3, 3);
+    QPolygonF tower;
+    tower << QPointF(13, 12) << QPointF(21, 12) << QPointF(24, 32) << QPointF(10, 32);
+    painter.drawPolygon(tower);
+    painter.setBrush(Qt::black);
+    painter.drawRect(QRectF(11, 19, 12, 3));
+    painter.drawRect(QRectF(10, 26, 14, 2));
+    painter.setPen(QPen(lime, 1));
+    painter.drawLine(QPointF(1, 34.5), QPointF(33, 34.5));
+    painter.end();
+    return pixmap;
+}

@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QPixmap>
 
 // The window's list of 61 small images, addressed by index. Each comes from the
 // desktop's icon theme where a fitting icon exists, else from our own drawing,
@@ -17,6 +18,8 @@ public:
 
     QIcon icon(int index) const;
     static QIcon programIcon();
+    // The About page's 34 x 37 logo: a harbour light.
+    static QPixmap harborlight();
 
 private:
     static QIcon drawn(int index);

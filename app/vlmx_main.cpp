@@ -14,9 +14,11 @@
 #include "platform/ClipboardViewer.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
+#include "tools/VMXFileVersionInfo.h"
 
 #include "ui_vlmx_main.h"
 
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -168,6 +170,7 @@ void TFMain::setUpControls()
     preferFixedPitch(ui->lblAbout);
     setColours(ui->memoAbout, Black, Lime);
     preferFixedPitch(ui->memoAbout);
+    ui->imageHarborlight->setPixmap(ImageList::harborlight());
 
     RefreshLayout();
 }
@@ -207,6 +210,9 @@ void TFMain::connectHandlers()
     connect(ui->chkStayOnTop, &QCheckBox::clicked, this, guardedHandler([this] { chkStayOnTopClick(); }));
     connect(ui->chkScreenSnap, &QCheckBox::clicked, this, guardedHandler([this] { chkScreenSnapClick(); }));
     connect(ui->chkVellumix, &QCheckBox::clicked, this, guardedHandler([this] { chkVellumixClick(); }));
+    connect(ui->cmdAboutCopyToClipboard, &QPushButton::clicked, this,
+        guardedHandler([this] { cmdAboutCopyToClipboardClick(); }));
+    connect(ui->cmdDocs, &QPushButton::clicked, this, guardedHandler([this] { cmdDocsClick(); }));
 }
 
 void TFMain::FormCreate()
@@ -228,6 +234,7 @@ void TFMain::FormCreate()
         if (!ui->chkClipAsleep->isChecked()) {
             JoinClipboardChain();
         }
+        FillAboutPage();
         ui->txtSysApplicationsFilter->setText(QStringLiteral("\\"));
         ActionGetSysApplicationsExecute();
         ReadWindowPlacement();
@@ -893,5 +900,63 @@ void TFMain::moveEvent(QMoveEvent* event)
     const QPoint snapped = snappedPosition(frame.topLeft(), frame.size(), screen()->availableGeometry());
     if (snapped != frame.topLeft()) {
         move(snapped);
+    }
+}
+
+// ---- About page and help
+
+void TFMain::FillAboutPage()
+{
+    const auto info = VMXFileVersionInfo::Create(AppPaths::executablePath());
+    info->ReadInfo();
+    ui->lblAbout->setText(QStringLiteral("harborlight [2007.04.13]"));
+    const std::pair<const char*, QString> lines[] = {
+        {"product name         : ", info->ProductName()},
+        {"file path & name     : ", info->InfoFileName()},
+        {"description          : ", info->FileDescription()},
+        {"company name         : ", info->CompanyName()},
+        {"file version         : ", info->FileVersion()},
+        {"product version      : ", info->ProductVersion()},
+        {"legal copyright      : ", info->LegalCopyright()},
+        {"legal trademarks     : ", info->LegalTrademarks()},
+        {"documentation        : ", info->Documentation()},
+        {"translation manager  : ", info->Translation()},
+        {"credits - quenmarol  : ", info->OpenSourceCredits()},
+        {"comments             : ", info->Comments()},
+    };
+    for (const auto& [label, value] : lines) {
+        MemoText::appendLine(ui->memoAbout, QString::fromLatin1(label) + value);
+    }
+    MemoText::appendLine(
+        ui->memoAbout, QStringLiteral("credits - translation -------------------------------------------"));
+    // The translations are the project's own work; no single person is named for them.
+    const QString translators = QStringLiteral("the Vellumix team");
+    const QString address = QStringLiteral("see the help file");
+    const char* languages[] = {"AFRIKAANS", "SPANISH", "TURKISH", "GERMAN", "FRENCH"};
+    for (int i = 0; i < 5; ++i) {
+        QString line = QString::fromLatin1(languages[i]).leftJustified(9) + QStringLiteral(": ");
+        line += i < 3 ? translators.leftJustified(25) + QStringLiteral(" - ") + address : translators;
+        MemoText::appendLine(ui->memoAbout, line);
+    }
+    ui->memoAbout->moveCursor(QTextCursor::Start);
+}
+
+void TFMain::cmdAboutCopyToClipboardClick()
+{
+    ui->memoAbout->selectAll();
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(MemoText::toBytes(ui->memoAbout)));
+    ui->memoAbout->moveCursor(QTextCursor::Start);
+}
+
+void TFMain::cmdDocsClick()
+{
+    bool accepted = false;
+    try {
+        accepted = ShellOpen(QStringLiteral("vellumix.chm"), this);
+    } catch (...) {
+    }
+    // The desktop's opener shows nothing when it refuses, so the program says it.
+    if (!accepted) {
+        MessageBox::show(this, QStringLiteral("The Documentation could not be opened - we apologize for this.\""));
     }
 }

@@ -90,6 +90,11 @@ public:
     void ActionCopySysApplicationsToClipboardExecute();
     void lvSysApplicationsDblClick();
 
+    // About page and help
+    void FillAboutPage();
+    void cmdAboutCopyToClipboardClick();
+    void cmdDocsClick();
+
     // Window behaviour and look
     void chkStayOnTopClick();
     void SetStayOnTop(bool onTop);
