@@ -1,6 +1,7 @@
 #include "app/VellumixApplication.h"
 
 #include "app/MessageBox.h"
+#include "loc/LocStrings.h"
 #include "platform/Exception.h"
 
 VellumixApplication::VellumixApplication(int& argc, char** argv)
@@ -28,7 +29,7 @@ void VellumixApplication::reportException(const std::exception& error)
 
 void VellumixApplication::reportUnknownException()
 {
-    MessageBox::show(QApplication::activeWindow(), QStringLiteral("An unknown error occurred."));
+    MessageBox::show(QApplication::activeWindow(), LoadStr(sUnknownError));
 }
 
 void VellumixApplication::guarded(const std::function<void()>& handler)

@@ -1,11 +1,14 @@
 #include "app/VellumixApplication.h"
 #include "app/vlmx_main.h"
+#include "loc/LocUtils.h"
 #include "platform/TerminationSignals.h"
 
 #include <memory>
 
 int main(int argc, char* argv[])
 {
+    // The language resources in use must fit this program; otherwise the built-in language stays.
+    LocUtils.CheckStartupResources();
     VellumixApplication app(argc, argv);
     // Provisional; the window sets the real title while it is created.
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Vellumix"));

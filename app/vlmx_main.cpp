@@ -10,6 +10,7 @@
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
 #include "app/VellumixApplication.h"
+#include "loc/LocStrings.h"
 #include "platform/AppPaths.h"
 #include "platform/ClipboardViewer.h"
 #include "platform/Exception.h"
@@ -213,6 +214,8 @@ void TFMain::connectHandlers()
     connect(ui->cmdAboutCopyToClipboard, &QPushButton::clicked, this,
         guardedHandler([this] { cmdAboutCopyToClipboardClick(); }));
     connect(ui->cmdDocs, &QPushButton::clicked, this, guardedHandler([this] { cmdDocsClick(); }));
+    connect(ui->cbLanguages, &QComboBox::activated, this,
+        [this](int index) { VellumixApplication::guarded([this, index] { cbLanguagesClick(index); }); });
 }
 
 void TFMain::FormCreate()
@@ -221,7 +224,7 @@ void TFMain::FormCreate()
         FIniFileName = AppPaths::besideExecutable(QStringLiteral(".ini"));
         ReadSettings();
     } catch (...) {
-        MessageBox::show(this, QStringLiteral("Configuration INI file failed to load. Will try to continue without it."));
+        MessageBox::show(this, LoadStr(sIniLoadFailed));
     }
     try {
         QGuiApplication::setApplicationDisplayName(QStringLiteral("vellumix"));
@@ -237,6 +240,11 @@ void TFMain::FormCreate()
         FillAboutPage();
         ui->txtSysApplicationsFilter->setText(QStringLiteral("\\"));
         ActionGetSysApplicationsExecute();
+        FLanguages.Clear();
+        LocUtils.PopulateMenu(ui->mnuMainSession, 1, 0);
+        FillLanguageCombo(ui->cbLanguages);
+        LocUtils.SwitchTo(FLanguageFile);
+        afterLanguageSwitch();
         ReadWindowPlacement();
         ui->pageMain->setCurrentWidget(ui->tabClipboardJournal);
     } catch (const std::exception& error) {
@@ -254,7 +262,7 @@ void TFMain::FormDestroy()
     try {
         WriteSettings();
     } catch (...) {
-        MessageBox::show(this, QStringLiteral("Configuration INI file failed to save. Will exit without saving."));
+        MessageBox::show(this, LoadStr(sIniSaveFailed));
     }
 }
 
@@ -658,7 +666,8 @@ void TFMain::ActionShellOpenSelectedTextExecute()
     }
     // The desktop's opener shows nothing when it refuses, so the program says it.
     if (!accepted) {
-        MessageBox::show(this, QStringLiteral("Item \"") + target + QStringLiteral("\" cannot be opened."));
+        MessageBox::show(
+            this, LoadStr(sItemCannotBeOpenedBefore) + QLatin1Char('"') + target + QLatin1Char('"') + LoadStr(sItemCannotBeOpenedAfter));
     }
 }
 
@@ -722,7 +731,7 @@ void TFMain::chkImageStretchClick()
 void TFMain::cmdImageCurrentSaveToFileClick()
 {
     const QString fileName = FileDialog::getSaveFileName(
-        this, QString(), QStringLiteral("Bitmaps (*.bmp);;All File Types (*.*)"), true);
+        this, QString(), LoadStr(sFilterBitmaps) + QStringLiteral(" (*.bmp);;") + LoadStr(sFilterAllFiles) + QStringLiteral(" (*.*)"), true);
     if (fileName.isEmpty() || FLastPicture.isNull()) {
         return;
     }
@@ -790,7 +799,7 @@ void TFMain::ActionGetSysApplicationsExecute()
                 rows << title;
             }
         } else if (filter.isEmpty() && showNameless) {
-            rows << QStringLiteral("%1 = {nameless window}").arg(qint32(window.handle));
+            rows << LoadStr(sNamelessWindow).arg(qint32(window.handle));
         }
     }
     std::stable_sort(rows.begin(), rows.end(), [](const QString& a, const QString& b) {
@@ -846,6 +855,7 @@ void TFMain::chkScreenSnapClick()
 
 void TFMain::chkVellumixClick()
 {
+    m_lookApplied = true;
     const bool alternative = ui->chkVellumix->isChecked();
     const QPalette system = QApplication::palette();
     for (QWidget* view : {static_cast<QWidget*>(ui->log), static_cast<QWidget*>(ui->jot),
@@ -957,6 +967,42 @@ void TFMain::cmdDocsClick()
     }
     // The desktop's opener shows nothing when it refuses, so the program says it.
     if (!accepted) {
-        MessageBox::show(this, QStringLiteral("The Documentation could not be opened - we apologize for this.\""));
+        MessageBox::show(this, LoadStr(sDocumentationNotOpened));
+    }
+}
+
+// ---- Languages
+
+void TFMain::FillLanguageCombo(QComboBox* comboBox)
+{
+    if (!LocUtils.GetDllsInfo(&FLanguages)) {
+        return;
+    }
+    const TDLLInfoItem& current = LocUtils.GetCurrentInfo();
+    for (int i = 0; i < FLanguages.Count(); ++i) {
+        comboBox->addItem(FLanguages[i].Name);
+        if (FLanguages[i].LangId == current.LangId) {
+            comboBox->setCurrentIndex(i);
+        }
+    }
+}
+
+void TFMain::cbLanguagesClick(int index)
+{
+    if (index < 0 || index >= FLanguages.Count()) {
+        return;
+    }
+    // Remembered before the switch is tried, so a failing choice is still saved and reported at the next start.
+    FLanguageFile = FLanguages[index].LibraryFile;
+    LocUtils.SwitchTo(FLanguageFile);
+    RefreshLayout();
+    afterLanguageSwitch();
+}
+
+void TFMain::afterLanguageSwitch()
+{
+    // Re-reading the window puts back the designed fonts; a look chosen since is applied again.
+    if (m_lookApplied) {
+        chkVellumixClick();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ClipboardViewer.h"
+#include "loc/LocUtils.h"
 #include "platform/WindowList.h"
 
 #include <QImage>
@@ -14,6 +15,7 @@
 class DocumentText;
 class ImageList;
 class QCheckBox;
+class QComboBox;
 class QPlainTextEdit;
 class QTimer;
 class QWidget;
@@ -90,6 +92,11 @@ public:
     void ActionCopySysApplicationsToClipboardExecute();
     void lvSysApplicationsDblClick();
 
+    // Languages
+    void FillLanguageCombo(QComboBox* comboBox);
+    void cbLanguagesClick(int index);
+    const TDLLInfoList& languages() const { return FLanguages; }
+
     // About page and help
     void FillAboutPage();
     void cmdAboutCopyToClipboardClick();
@@ -145,6 +152,7 @@ private:
     void selectMatch(QPlainTextEdit* memo);
     void saveMemoAs(QPlainTextEdit* memo, const QString& prefix);
     void showPicture();
+    void afterLanguageSwitch();
 
     std::unique_ptr<Ui::TFMain> ui;
     std::unique_ptr<ClipboardViewer> m_clipboard;
@@ -157,6 +165,8 @@ private:
     QPoint m_placedAt{-1, -1};
     bool m_placementSettled = false;
     QImage FLastPicture;
+    TDLLInfoList FLanguages;
+    bool m_lookApplied = false;
     int m_clipboardRetries = 0;
     bool m_screenSnap = false;
     bool m_resizing = false;

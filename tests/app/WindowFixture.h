@@ -3,6 +3,7 @@
 #include "app/ClockText.h"
 #include "app/MessageBox.h"
 #include "app/vlmx_main.h"
+#include "loc/LocUtils.h"
 #include "platform/AppPaths.h"
 #include "tests/app/FakeClipboardViewer.h"
 
@@ -18,6 +19,7 @@ struct WindowFixture
     explicit WindowFixture(const QString& exeName = QStringLiteral("vellumix"))
     {
         AppPaths::setExecutablePathForTesting(dir.filePath(exeName));
+        LocUtils.SetAppFileName(AppPaths::executablePath());
         MessageBox::setCaptureForTesting(&messages);
         ClockText::setForTesting([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9)); },
             QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm:ss"));
@@ -28,6 +30,7 @@ struct WindowFixture
         MessageBox::setCaptureForTesting(nullptr);
         ClockText::setForTesting({}, {}, {});
         AppPaths::setExecutablePathForTesting({});
+        LocUtils.SetAppFileName(AppPaths::executablePath());
     }
 
     TFMain* create()

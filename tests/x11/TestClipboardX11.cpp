@@ -2,6 +2,7 @@
 #include "app/MemoText.h"
 #include "app/MessageBox.h"
 #include "app/vlmx_main.h"
+#include "loc/LocUtils.h"
 #include "platform/AppPaths.h"
 #include "tests/x11/XClip.h"
 
@@ -40,6 +41,7 @@ void TestClipboardX11::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     AppPaths::setExecutablePathForTesting(m_dir->filePath(QStringLiteral("vellumix")));
+    LocUtils.SetAppFileName(AppPaths::executablePath());
     MessageBox::setCaptureForTesting(&m_messages);
     ClockText::setForTesting([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9)); },
         QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm:ss"));

@@ -2,6 +2,7 @@
 #include "app/MemoText.h"
 #include "app/MessageBox.h"
 #include "app/vlmx_main.h"
+#include "loc/LocUtils.h"
 #include "platform/AppPaths.h"
 #include "tests/x11/XClip.h"
 
@@ -62,6 +63,7 @@ void TestDesktopX11::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     AppPaths::setExecutablePathForTesting(m_dir->filePath(QStringLiteral("vellumix")));
+    LocUtils.SetAppFileName(AppPaths::executablePath());
     MessageBox::setCaptureForTesting(&m_messages);
 }
 

@@ -1,0 +1,122 @@
+#include "app/MemoText.h"
+#include "tests/app/WindowFixture.h"
+
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace
+{
+const QStringList Libraries = {"vellumix.DEU", "vellumix.FRA", "vellumix.ESP", "vellumix.TRK", "vellumix.AFK"};
+
+void copyLibraries(const WindowFixture& fixture)
+{
+    for (const QString& name : Libraries) {
+        QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/") + name, fixture.path(name));
+    }
+}
+
+QString aboutButton(TFMain* window)
+{
+    return window->findChild<QPushButton*>(QStringLiteral("cmdAboutCopyToClipboard"))->text();
+}
+} // namespace
+
+class TestLanguages : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void testOnlyEnglishWithoutLibraries();
+    void testSwitchingTheRunningWindow();
+    void testSavedLanguageAppliedAtStart();
+    void testMissingSavedLibraryIsReportedAndRemembered();
+};
+
+void TestLanguages::testOnlyEnglishWithoutLibraries()
+{
+    WindowFixture fixture;
+    TFMain* window = fixture.create();
+    auto* combo = window->findChild<QComboBox*>(QStringLiteral("cbLanguages"));
+    QCOMPARE(combo->count(), 1);
+    QCOMPARE(combo->itemText(0), QStringLiteral("English"));
+    QCOMPARE(combo->currentIndex(), 0);
+    QVERIFY(fixture.messages.isEmpty());
+}
+
+void TestLanguages::testSwitchingTheRunningWindow()
+{
+    WindowFixture fixture;
+    copyLibraries(fixture);
+    TFMain* window = fixture.create();
+    auto* combo = window->findChild<QComboBox*>(QStringLiteral("cbLanguages"));
+    QCOMPARE(combo->count(), 6);
+    QCOMPARE(combo->currentIndex(), 0);
+    const int objects = window->findChildren<QObject*>().size();
+    const QByteArray about = MemoText::toBytes(window->findChild<QPlainTextEdit*>(QStringLiteral("memoAbout")));
+    auto* pages = window->findChild<QTabWidget*>(QStringLiteral("pageMain"));
+    pages->setCurrentIndex(5);
+
+    const int german = combo->findText(QStringLiteral("Deutsch"), Qt::MatchStartsWith);
+    QVERIFY(german > 0);
+    combo->setCurrentIndex(german);
+    Q_EMIT combo->activated(german);
+    QVERIFY(fixture.messages.isEmpty());
+    QCOMPARE(window->FLanguageFile, window->languages()[german].LibraryFile);
+    QVERIFY(aboutButton(window) != QStringLiteral("Copy To Clipboard"));
+    QVERIFY(pages->tabText(0) != QStringLiteral("&Clipboard Journal"));
+    // Re-reading resets sizes that the layout refresh puts back; nothing is created, destroyed or refilled.
+    auto* drops = window->findChild<QTreeWidget*>(QStringLiteral("lvDropLog"));
+    QCOMPARE(drops->columnWidth(0), 333);
+    QCOMPARE(drops->columnWidth(1), 666);
+    QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("cmdAboutCopyToClipboard"))->size(), QSize(162, 24));
+    QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("cmdSysApplicationsCopyToClipboard"))->size(), QSize(162, 24));
+    QCOMPARE(window->findChildren<QObject*>().size(), objects);
+    QCOMPARE(MemoText::toBytes(window->findChild<QPlainTextEdit*>(QStringLiteral("memoAbout"))), about);
+    QCOMPARE(pages->currentIndex(), 5);
+
+    combo->setCurrentIndex(0);
+    Q_EMIT combo->activated(0);
+    QCOMPARE(aboutButton(window), QStringLiteral("Copy To Clipboard"));
+    QCOMPARE(pages->tabText(0), QStringLiteral("&Clipboard Journal"));
+    QCOMPARE(window->FLanguageFile, QString());
+}
+
+void TestLanguages::testSavedLanguageAppliedAtStart()
+{
+    WindowFixture fixture;
+    copyLibraries(fixture);
+    TFMain* window = fixture.create();
+    auto* combo = window->findChild<QComboBox*>(QStringLiteral("cbLanguages"));
+    const int french = combo->findText(QStringLiteral("Fran"), Qt::MatchStartsWith);
+    QVERIFY(french > 0);
+    Q_EMIT combo->activated(french);
+    const QString frenchButton = aboutButton(window);
+    fixture.destroy();
+    QVERIFY(fixture.readFile(QStringLiteral("vellumix.ini")).contains("languagefile="));
+
+    window = fixture.create();
+    combo = window->findChild<QComboBox*>(QStringLiteral("cbLanguages"));
+    QCOMPARE(combo->currentIndex(), french);
+    QCOMPARE(aboutButton(window), frenchButton);
+    QVERIFY(fixture.messages.isEmpty());
+}
+
+void TestLanguages::testMissingSavedLibraryIsReportedAndRemembered()
+{
+    WindowFixture fixture;
+    fixture.writeFile(QStringLiteral("vellumix.ini"),
+        "[vellumix_main]\nlanguagefile=" + fixture.path(QStringLiteral("vellumix.XYZ")).toUtf8() + "\n");
+    TFMain* window = fixture.create();
+    QCOMPARE(fixture.messages.size(), 1);
+    QVERIFY(fixture.messages.at(0).contains(QStringLiteral("vellumix.XYZ")));
+    QCOMPARE(aboutButton(window), QStringLiteral("Copy To Clipboard"));
+    fixture.destroy();
+    QVERIFY(fixture.readFile(QStringLiteral("vellumix.ini")).contains("vellumix.XYZ"));
+}
+
+QTEST_MAIN(TestLanguages)
+#include "TestLanguages.moc"
