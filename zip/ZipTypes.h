@@ -79,6 +79,8 @@ public:
     }
 
     constexpr bool contains(Enum member) const { return (m_bits & bit(member)) != 0; }
+    constexpr void insert(Enum member) { m_bits |= bit(member); }
+    constexpr void remove(Enum member) { m_bits &= ~bit(member); }
     constexpr quint32 bits() const { return m_bits; }
     constexpr bool operator==(const TSmallSet&) const = default;
 
@@ -89,3 +91,83 @@ private:
 
 using TMsgDlgButtons = TSmallSet<TMsgDlgBtn>;
 using TZipDiskStatus = TSmallSet<ZipDiskStatusEnum>;
+
+// The component's option sets; member order gives the bit number.
+enum AddOptsEnum : quint8 {
+    AddDirNames,
+    AddRecurseDirs,
+    AddMove,
+    AddFreshen,
+    AddUpdate,
+    AddZipTime,
+    AddForceDOS,
+    AddHiddenFiles,
+    AddArchiveOnly,
+    AddResetArchive,
+    AddEncrypt,
+    AddSeparateDirs,
+    AddVolume,
+    AddFromDate,
+    AddSafe,
+    AddForceDest,
+    AddDiskSpan,
+    AddDiskSpanErase
+};
+using AddOpts = TSmallSet<AddOptsEnum>;
+
+enum AddStoreSuffixEnum : quint8 {
+    assGIF,
+    assPNG,
+    assZ,
+    assZIP,
+    assZOO,
+    assARC,
+    assLZH,
+    assARJ,
+    assTAZ,
+    assTGZ,
+    assLHA,
+    assRAR,
+    assACE,
+    assCAB,
+    assGZ,
+    assGZIP,
+    assJAR,
+    assEXE,
+    assEXT,
+    assJPG,
+    assJPEG,
+    ass7Zp,
+    assMP3,
+    assWMV,
+    assWMA,
+    assDVR,
+    assAVI
+};
+using AddStoreExts = TSmallSet<AddStoreSuffixEnum>;
+
+enum ExtrOptsEnum : quint8 { ExtrDirNames, ExtrOverWrite, ExtrFreshen, ExtrUpdate, ExtrTest, ExtrForceDirs };
+using ExtrOpts = TSmallSet<ExtrOptsEnum>;
+
+enum SpanOptsEnum : quint8 { spNoVolumeName, spCompatName, spWipeFiles, spTryFormat };
+using SpanOpts = TSmallSet<SpanOptsEnum>;
+
+enum TSFXOption : quint8 {
+    soAskCmdLine,
+    soAskFiles,
+    soHideOverWriteBox,
+    soAutoRun,
+    soNoSuccessMsg,
+    soExpandVariables,
+    soInitiallyHideFiles,
+    soForceHideFiles,
+    soCheckAutoRunFileName,
+    soCanBeCancelled,
+    soDetached,
+    soCreateEmptyDirs
+};
+using TSFXOptions = TSmallSet<TSFXOption>;
+
+enum class CodePageOpts : quint8 { cpAuto, cpNone, cpOEM };
+enum class TDeleteOpts : quint8 { htdFinal, htdAllowUndo };
+enum class OvrOpts : quint8 { OvrAlways, OvrNever, OvrConfirm };

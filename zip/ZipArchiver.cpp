@@ -1,0 +1,255 @@
+#include "zip/ZipArchiver.h"
+
+#include "zip/ZipMsgStr.h"
+
+#include <QWidget>
+
+namespace
+{
+constexpr quint8 kSfxFlagsFirst = 65;
+constexpr quint8 kSfxFlagsSecond = 36;
+} // namespace
+
+TCustomZipArchiver::TCustomZipArchiver(QObject* owner, quint8 componentState)
+    : QObject(owner)
+    , FComponentState(componentState)
+    , FWorker(std::make_unique<TZipWorker>(this))
+    , FSFX(std::make_unique<TZipSFX>())
+{
+    if (auto* widget = qobject_cast<QWidget*>(owner))
+        FOwnerHandle = widget->window();
+    FWorker->SFX = FSFX.get();
+    if (FComponentState & csDesigning) {
+        FActiveState = 3;
+    } else if (FComponentState & csLoading) {
+        FActiveState = 2;
+    } else {
+        FActiveState = 1;
+        FWorker->Activate();
+    }
+}
+
+TCustomZipArchiver::~TCustomZipArchiver()
+{
+    FWorker->Deactivate();
+}
+
+int TCustomZipArchiver::StartOperation()
+{
+    if (DesigningOrLoading())
+        return StatusLoading;
+    if (!Active())
+        return StatusNotActive;
+    if (FBusy) {
+        FReentry = true;
+        FWorker->MarkReentry();
+        return StatusNotActive;
+    }
+    try {
+        TZipWorker& w = *FWorker;
+        w.SetErrorCode(0);
+        w.SFX = FSFX.get();
+        w.KeepFreeOnAllDisks = FKeepFreeOnAllDisks;
+        w.KeepFreeOnDisk1 = FKeepFreeOnDisk1;
+        w.MaxVolumeSize = FMaxVolumeSize;
+        w.MinFreeVolumeSize = FMinFreeVolumeSize;
+        w.SpanOptions = FSpanOptions;
+        w.ConfirmErase = FConfirmErase;
+        w.AddCompLevel = FAddCompLevel;
+        w.AddFrom = FAddFrom;
+        w.AddOptions = FAddOptions;
+        w.AddStoreSuffixes = FAddStoreSuffixes;
+        w.ExtAddStoreSuffixes = FExtAddStoreSuffixes;
+        w.CodePage = FCodePage;
+        w.ExtrBaseDir = FExtrBaseDir;
+        w.ExtrOptions = FExtrOptions;
+        w.SetUnattended(FUnattended);
+        w.SetVerbose(FVerbose);
+        w.SetTrace(FTrace);
+        w.SetNotMainThread(FNotMainThread);
+        w.FSpecArgs = FFSpecArgs;
+        w.FSpecArgsExcl = FFSpecArgsExcl;
+        w.OwnerHandle = FOwnerHandle;
+        w.HowToDelete = FHowToDelete;
+        w.PasswordReqCount = std::min(FPasswordReqCount, MaxPasswordReqCount);
+        w.UseDirOnlyEntries = FUseDirOnlyEntries;
+        w.RootDir = FRootDir;
+        w.SetDllDirectory(FDLLDirectory);
+        w.SetTempDir(FTempDir);
+        w.Activate();
+        w.StartRun();
+        FReentry = false;
+        FBusy = true;
+        try {
+            w.SetDllLoaded(FDllLoadWanted);
+        } catch (...) {
+            // A start that fails here must not leave the component busy.
+            w.EndRun();
+            FBusy = false;
+            throw;
+        }
+        return 0;
+    } catch (const EZipArchiver& e) {
+        FWorker->ReportException(e);
+        return e.MessageId() != 0 ? e.MessageId() : StatusOtherError;
+    } catch (const std::exception&) {
+        return StatusOtherError;
+    }
+}
+
+void TCustomZipArchiver::EndOperation()
+{
+    FWorker->EndRun();
+    FBusy = false;
+    if (FWorker->Reentry())
+        FReentry = true;
+    FFSpecArgs = FWorker->FSpecArgs;
+    FFSpecArgsExcl = FWorker->FSpecArgsExcl;
+    if (FActiveState < 0) {
+        FActiveState = 0;
+        FWorker->Deactivate();
+    }
+}
+
+int TCustomZipArchiver::AddStreamEntry(const QString& name, quint32 dosDate, quint32 attributes)
+{
+    int status = StartOperation();
+    if (status != 0)
+        return status;
+    try {
+        status = FWorker->AddStreamEntry(name, dosDate, attributes);
+    } catch (...) {
+        EndOperation();
+        throw;
+    }
+    EndOperation();
+    return status;
+}
+
+TZipStream* TCustomZipArchiver::ExtractEntryToStream(const QString& name)
+{
+    if (StartOperation() != 0)
+        return nullptr;
+    TZipStream* result = nullptr;
+    try {
+        result = FWorker->ExtractEntryToStream(name);
+    } catch (...) {
+        EndOperation();
+        throw;
+    }
+    EndOperation();
+    return result;
+}
+
+void TCustomZipArchiver::SetZipFileName(const QString& value)
+{
+    if (DesigningOrLoading())
+        FWorker->Deactivate();
+    if (!Active()) {
+        FWorker->SetZipFileName(value);
+        return;
+    }
+    if (StartOperation() != 0)
+        return;
+    try {
+        FWorker->SetZipFileName(value);
+    } catch (...) {
+        EndOperation();
+        throw;
+    }
+    EndOperation();
+}
+
+void TCustomZipArchiver::SetActive(bool value)
+{
+    const int old = FActiveState;
+    FActiveState = 0;
+    if (FComponentState & csDesigning) {
+        FActiveState = value ? 3 : 0;
+    } else if (FComponentState & csLoading) {
+        FActiveState = value ? 2 : 0;
+    } else if (FBusy) {
+        FActiveState = value ? 1 : -1;
+    } else if (value) {
+        FActiveState = 1;
+        if (old == 0 && StartOperation() == 0) {
+            FWorker->Activate();
+            EndOperation();
+        } else {
+            FWorker->Deactivate();
+        }
+    } else {
+        FWorker->Deactivate();
+    }
+}
+
+void TCustomZipArchiver::Loaded()
+{
+    FComponentState &= quint8(~csLoading);
+    if (FComponentState & csDesigning)
+        return;
+    SetMessageLanguage(FStoredLanguage);
+    if (Active() && StartOperation() == 0) {
+        FWorker->Activate();
+        EndOperation();
+    } else {
+        FWorker->Deactivate();
+    }
+}
+
+bool TCustomZipArchiver::Dll_Load() const
+{
+    return DesigningOrLoading() ? FDllLoadWanted : FWorker->IsLoaded();
+}
+
+void TCustomZipArchiver::SetDll_Load(bool value)
+{
+    if (value == Dll_Load())
+        return;
+    FDllLoadWanted = value;
+    if (DesigningOrLoading())
+        return;
+    if (Active() && FBusy) {
+        try {
+            FWorker->SetDllLoaded(value);
+        } catch (const EZipArchiver& e) {
+            FWorker->ReportException(e);
+        }
+        FDllLoadWanted = FWorker->IsLoaded();
+        return;
+    }
+    if (StartOperation() == 0) {
+        FDllLoadWanted = FWorker->IsLoaded();
+        EndOperation();
+    }
+}
+
+QString TCustomZipArchiver::Language() const
+{
+    if (DesigningOrLoading())
+        return FStoredLanguage;
+    return MessageLanguageInfo(-1, -1);
+}
+
+void TCustomZipArchiver::SetLanguage(const QString& value)
+{
+    if (DesigningOrLoading())
+        FStoredLanguage = value;
+    else
+        SetMessageLanguage(value);
+}
+
+void TCustomZipArchiver::SetSFXMessage(const QString& value)
+{
+    QString text = value;
+    quint8 flags = 0;
+    if (text.startsWith(QChar(1))) {
+        flags = kSfxFlagsFirst;
+        text.remove(0, 1);
+    } else if (text.startsWith(QChar(2))) {
+        flags = kSfxFlagsSecond;
+        text.remove(0, 1);
+    }
+    FSFX->Message = text;
+    FSFX->MessageFlags = flags;
+}

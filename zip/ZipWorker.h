@@ -1,0 +1,252 @@
+#pragma once
+
+#include "zip/ZipEngineBind.h"
+#include "zip/ZipTypes.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class TZipSFX;
+
+// One entry of the archive's central directory. The first sixteen fields are
+// the 42 bytes that follow a central header's signature, in file order.
+struct ZipDirEntry
+{
+    static constexpr int RawSize = 42;
+
+    quint8 VersionMadeBy = 0;
+    quint8 HostSystem = 0;
+    quint16 VersionNeeded = 0;
+    quint16 Flags = 0;
+    quint16 Method = 0;
+    quint32 DosDateTime = 0;
+    quint32 Crc32 = 0;
+    quint32 CompressedSize = 0;
+    quint32 UncompressedSize = 0;
+    quint16 NameLength = 0;
+    quint16 ExtraLength = 0;
+    quint16 CommentLength = 0;
+    quint16 DiskStart = 0;
+    quint16 InternalAttributes = 0;
+    quint32 ExternalAttributes = 0;
+    quint32 LocalHeaderOffset = 0;
+    QString FileName;
+    QString FileComment;
+    bool Encrypted = false;
+    QByteArray ExtraData;
+
+    // Fills the sixteen raw fields from RawSize little-endian bytes.
+    void SetRaw(const char* raw);
+};
+
+// The end-of-central-directory record as read.
+struct ZipEndOfCentral
+{
+    static constexpr quint32 Signature = 0x06054B50;
+    static constexpr int Size = 22;
+
+    quint32 HeaderSig = 0;
+    quint16 ThisDiskNo = 0;
+    quint16 CentralDiskNo = 0;
+    quint16 CentralEntries = 0;
+    quint16 TotalEntries = 0;
+    quint32 CentralSize = 0;
+    quint32 CentralOffset = 0;
+    quint16 ZipCommentLen = 0;
+
+    void SetRaw(const char* raw);
+    QByteArray Raw() const;
+};
+
+// Where each local header landed while a multi-part set is joined or split.
+class TZipDataList
+{
+public:
+    struct LocalHeaderItem
+    {
+        quint16 DiskNumber = 0;
+        qint64 HeaderOffset = 0;
+        quint16 NameLength = 0;
+        QByteArray Name;
+        quint32 CompressedSize = 0;
+    };
+
+    explicit TZipDataList(int count);
+    int Count() const { return int(FItems.size()); }
+    // Raises "Index out of range" at or beyond the count.
+    LocalHeaderItem& Item(int index);
+    // Case-insensitive, first match; -1 when no item has that name.
+    int IndexOf(const QByteArray& name) const;
+
+private:
+    std::vector<LocalHeaderItem> FItems;
+};
+
+// The component's memory stream: entries are added from it and extracted into it.
+class TZipStream : public QBuffer
+{
+public:
+    TZipStream();
+    void Clear();
+    qint64 Size() const { return data().size(); }
+};
+
+// The component's worker: its settings as the façade last handed them over,
+// the archive directory, multi-part handling and the add and extract commands.
+class TZipWorker : public TZipEngineBind
+{
+public:
+    static constexpr quint32 LocalHeaderSig = 0x04034B50;
+    static constexpr quint32 CentralHeaderSig = 0x02014B50;
+    static constexpr quint32 ExtLocalSig = 0x08074B50;
+    static constexpr qint64 MaxCommentWindow = 65535 + ZipEndOfCentral::Size;
+
+    explicit TZipWorker(QObject* master);
+    ~TZipWorker() override;
+
+    // Activation; becoming active runs a listing that was put off.
+    bool Active() const { return FActive; }
+    void Activate();
+    void Deactivate();
+
+    // Directory.
+    int List();
+    const QString& ZipFileName() const { return FZipFileName; }
+    void SetZipFileName(const QString& name);
+    int Count() const;
+    const ZipDirEntry& Entry(int index) const { return FEntries.at(size_t(index)); }
+    int DirOnlyCount() const { return FDirOnlyCount; }
+    const QString& ArchiveComment() const { return FArchiveComment; }
+    const QByteArray& RawComment() const { return FZipComment; }
+    qint64 ZipStartOffset() const { return FZipStartOffset; }
+    qint64 FileSize() const { return FFileSize; }
+    qint64 RealFileSize() const { return FRealFileSize; }
+    qint64 EOCOffset() const { return FEOCOffset; }
+    qint64 CentralStart() const { return FCentralStart; }
+    bool StructureWarning() const { return FStructureWarning; }
+    int LastDiskNumber() const { return FLastDiskNumber; }
+    bool MultiPart() const { return FMultiPart; }
+    bool FirstPartOfSet() const { return FFirstPartOfSet; }
+    int NameScheme() const { return FNameScheme; }
+    const QString& PartPath() const { return FPartPath; }
+    int DiskNumber() const { return FDiskNumber; }
+
+    int ProbeArchiveFile(const QString& path);
+    bool FindEndRecord(ZipEndOfCentral& record, bool raise);
+    int LocateLastPart(const QString& path, ZipEndOfCentral& record, bool quiet);
+    void GetNewDisk(int disk);
+    bool IsExpectedDisk();
+    bool ProbeDrive();
+    int ReadSpan(const QString& source, QString& target, bool joining);
+    void ClosePart();
+
+    // Drive facts of the last probe.
+    const QString& DriveRoot() const { return FDriveRoot; }
+    bool DriveFixed() const { return FDriveFixed; }
+    const QString& VolumeLabel() const { return FVolumeLabel; }
+    bool ReadOnlyVolume() const { return FReadOnlyVolume; }
+    qint64 FreeBytes() const { return FFreeBytes; }
+    qint64 TotalBytes() const { return FTotalBytes; }
+
+    // Names and comments: OEM (code page 437) to UTF-8 text and back, when the
+    // host, its version and the code page setting ask for it.
+    QString ConvertEntryText(const QByteArray& raw, quint8 host, quint8 version, bool utf8Flag = false) const;
+    QByteArray ConvertToEntryText(const QString& text, quint8 host, quint8 version) const;
+    static QString OemToText(const QByteArray& raw);
+    static QByteArray TextToOem(const QString& text);
+
+    // Stream operations; their engine side is not built yet.
+    int AddStreamEntry(const QString& name, quint32 dosDate, quint32 attributes);
+    TZipStream* ExtractEntryToStream(const QString& name);
+    TZipStream* EntryStream() const { return FEntryStream.get(); }
+    int SuccessCount() const { return FSuccessCount; }
+
+    // Settings handed over by the façade before every operation.
+    TZipSFX* SFX = nullptr;
+    quint32 KeepFreeOnAllDisks = 0;
+    quint32 KeepFreeOnDisk1 = 0;
+    int MaxVolumeSize = 0;
+    int MinFreeVolumeSize = 65536;
+    SpanOpts SpanOptions;
+    bool ConfirmErase = true;
+    int AddCompLevel = 9;
+    double AddFrom = 0;
+    AddOpts AddOptions;
+    AddStoreExts AddStoreSuffixes = AddStoreExts::fromBits(0x7FBFFFF);
+    QString ExtAddStoreSuffixes;
+    CodePageOpts CodePage = CodePageOpts::cpAuto;
+    QString ExtrBaseDir;
+    ExtrOpts ExtrOptions;
+    QStringList FSpecArgs;
+    QStringList FSpecArgsExcl;
+    void* OwnerHandle = nullptr;
+    TDeleteOpts HowToDelete = TDeleteOpts::htdAllowUndo;
+    QString Password;
+    quint32 PasswordReqCount = 1;
+    bool UseDirOnlyEntries = false;
+    QString RootDir;
+
+    void ResetState() override;
+
+protected:
+    // The bodies of the engine commands; they report and fail until built.
+    virtual void ExtAdd(quint32 dosDate, quint32 attributes);
+    virtual void ExtExtract();
+
+private:
+    void ClearDirectory();
+    void ReadDirectory(const ZipEndOfCentral& eoc);
+    bool OpenPart();
+    bool ReadFully(char* buffer, qint64 size);
+    bool SearchEndRecord(ZipEndOfCentral& record, bool raise);
+    int NumberedNamesSearch(const QString& base, ZipEndOfCentral& record, QString& found);
+    QString RemovableSearch(const QString& folder, const QString& base) const;
+    void AskForLastDisk(bool& aborted);
+    void DiskPrompt();
+    void ReadCentralHeader(char* raw, int& disk, int lastDisk);
+    int DiskFromName() const;
+    QString NumberedExtensionPath(const QString& path) const;
+    QString NumberedNamePath(const QString& path) const;
+    void CopyBlock(QFile& target, qint64 size, int errorId, int lastDisk);
+    void ReadSpanBody(const QString& source, const QString& target);
+
+    bool FActive = false;
+    bool FListingDue = false;
+    QString FZipFileName;
+    std::vector<ZipDirEntry> FEntries;
+    int FDirOnlyCount = 0;
+    QByteArray FZipComment;
+    QString FArchiveComment;
+    qint64 FEOCOffset = 0;
+    qint64 FFileSize = 0;
+    qint64 FRealFileSize = 0;
+    qint64 FCentralStart = 0;
+    quint32 FCentralOffset = 0;
+    qint64 FZipStartOffset = 0;
+    bool FStructureWarning = false;
+    int FLastDiskNumber = 0;
+    bool FMultiPart = false;
+    bool FFirstPartOfSet = false;
+    QString FPartPath;
+    std::unique_ptr<QFile> FPart;
+    int FDiskNumber = 0;
+    bool FNewDiskWanted = false;
+    int FNameScheme = 0;
+    QString FDriveRoot;
+    bool FDriveFixed = true;
+    QString FVolumeLabel;
+    bool FReadOnlyVolume = false;
+    qint64 FFreeBytes = -1;
+    qint64 FTotalBytes = -1;
+    quint8 FHostNum = 0;
+    quint8 FHostVer = 20;
+    bool FWritingParts = false;
+    int FSuccessCount = 0;
+    std::unique_ptr<TZipStream> FEntryStream;
+};
