@@ -45,8 +45,8 @@ QByteArray encode32(const QImage& source)
     for (int y = image.height() - 1; y >= 0; --y) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            const char pixel[4] = {char(qBlue(line[x])), char(qGreen(line[x])), char(qRed(line[x])),
-                char(qAlpha(line[x]))};
+            const char pixel[4]
+                = { char(qBlue(line[x])), char(qGreen(line[x])), char(qRed(line[x])), char(qAlpha(line[x])) };
             out.append(pixel, 4);
         }
     }

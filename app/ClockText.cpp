@@ -25,7 +25,8 @@ QString shortDate(const QDate& date)
 QString longTime(const QTime& time)
 {
     const QLocale locale = QLocale::system();
-    const QString format = g_timeFormat.isEmpty() ? withoutTimeZone(locale.timeFormat(QLocale::LongFormat)) : g_timeFormat;
+    const QString format
+        = g_timeFormat.isEmpty() ? withoutTimeZone(locale.timeFormat(QLocale::LongFormat)) : g_timeFormat;
     return locale.toString(time, format);
 }
 

@@ -5,8 +5,7 @@
 
 DocumentText::DocumentText(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
 const QString& DocumentText::text(QTextDocument* document)
 {

@@ -16,17 +16,17 @@ struct Artwork
 
 // The images the window uses; every other index gets a plain drawn tile.
 const Artwork Images[] = {
-    {0, "document-save", 0xff2e7d32, 'S'},
-    {1, "document-save-as", 0xff1565c0, 'A'},
-    {2, "go-bottom", 0xff6a1b9a, 'v'},
-    {3, "go-top", 0xff6a1b9a, '^'},
-    {10, "edit-paste", 0xff00838f, 'J'},
-    {11, "accessories-text-editor", 0xffef6c00, 'N'},
-    {36, "help-about", 0xff37474f, 'i'},
-    {46, "folder-open", 0xff8d6e63, 'D'},
-    {55, "image-x-generic", 0xffad1457, 'I'},
-    {57, "preferences-system-windows", 0xff283593, 'W'},
-    {60, "document-open", 0xff558b2f, 'O'},
+    { 0, "document-save", 0xff2e7d32, 'S' },
+    { 1, "document-save-as", 0xff1565c0, 'A' },
+    { 2, "go-bottom", 0xff6a1b9a, 'v' },
+    { 3, "go-top", 0xff6a1b9a, '^' },
+    { 10, "edit-paste", 0xff00838f, 'J' },
+    { 11, "accessories-text-editor", 0xffef6c00, 'N' },
+    { 36, "help-about", 0xff37474f, 'i' },
+    { 46, "folder-open", 0xff8d6e63, 'D' },
+    { 55, "image-x-generic", 0xffad1457, 'I' },
+    { 57, "preferences-system-windows", 0xff283593, 'W' },
+    { 60, "document-open", 0xff558b2f, 'O' },
 };
 
 const Artwork* artworkFor(int index)
@@ -62,7 +62,7 @@ QIcon ImageList::drawn(int index)
     const QColor colour = art ? QColor::fromRgb(art->colour) : QColor::fromHsv((index * 37) % 360, 120, 150);
     const QString glyph = art ? QString(QLatin1Char(art->glyph)) : QString::number(index % 10);
     QIcon icon;
-    for (int size : {16, 32}) {
+    for (int size : { 16, 32 }) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
@@ -85,7 +85,7 @@ QIcon ImageList::drawn(int index)
 QIcon ImageList::programIcon()
 {
     QIcon icon;
-    for (int size : {16, 32, 48, 64}) {
+    for (int size : { 16, 32, 48, 64 }) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);

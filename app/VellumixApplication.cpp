@@ -6,8 +6,7 @@
 
 VellumixApplication::VellumixApplication(int& argc, char** argv)
     : QApplication(argc, argv)
-{
-}
+{ }
 
 bool VellumixApplication::notify(QObject* receiver, QEvent* event)
 {

@@ -26,8 +26,7 @@ public:
 };
 
 // Wraps a handler for connect(): the error report instead of an escaping exception.
-template <typename F>
-auto guardedHandler(F handler)
+template <typename F> auto guardedHandler(F handler)
 {
     return [handler](auto&&...) { VellumixApplication::guarded(handler); };
 }

@@ -49,10 +49,10 @@ const QColor Lime(0, 255, 0);
 void setColours(QWidget* widget, const QColor& background, const QColor& text)
 {
     QPalette palette = widget->palette();
-    for (auto role : {QPalette::Base, QPalette::Window}) {
+    for (auto role : { QPalette::Base, QPalette::Window }) {
         palette.setColor(role, background);
     }
-    for (auto role : {QPalette::Text, QPalette::WindowText}) {
+    for (auto role : { QPalette::Text, QPalette::WindowText }) {
         palette.setColor(role, text);
     }
     widget->setPalette(palette);
@@ -62,7 +62,7 @@ void setColours(QWidget* widget, const QColor& background, const QColor& text)
 void keepSelectionVisible(QWidget* widget)
 {
     QPalette palette = widget->palette();
-    for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
+    for (auto role : { QPalette::Highlight, QPalette::HighlightedText }) {
         palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
     }
     widget->setPalette(palette);
@@ -121,14 +121,15 @@ void TFMain::setUpControls()
     setWindowIcon(ImageList::programIcon());
 
     // The tool bar shows its action buttons left of the check boxes.
-    const QList<QAction*> toolBarActions = {ui->ActionSave, ui->ActionSaveAs, ui->ActionGotoTop, ui->ActionGotoBottom};
+    const QList<QAction*> toolBarActions
+        = { ui->ActionSave, ui->ActionSaveAs, ui->ActionGotoTop, ui->ActionGotoBottom };
     QAction* firstWidget = ui->toolBarMain->actions().value(0);
     for (QAction* action : toolBarActions) {
         ui->toolBarMain->insertAction(firstWidget, action);
     }
-    const QList<std::pair<QAction*, const char*>> buttonNames = {{ui->ActionSave, "toolbarSave"},
-        {ui->ActionSaveAs, "toolbarSaveAs"}, {ui->ActionGotoTop, "toolbarGotoTop"},
-        {ui->ActionGotoBottom, "toolbarGotoBottom"}};
+    const QList<std::pair<QAction*, const char*>> buttonNames
+        = { { ui->ActionSave, "toolbarSave" }, { ui->ActionSaveAs, "toolbarSaveAs" },
+              { ui->ActionGotoTop, "toolbarGotoTop" }, { ui->ActionGotoBottom, "toolbarGotoBottom" } };
     for (const auto& [action, name] : buttonNames) {
         QWidget* button = ui->toolBarMain->widgetForAction(action);
         button->setObjectName(QString::fromLatin1(name));
@@ -146,14 +147,14 @@ void TFMain::setUpControls()
     }
 
     // The menu's entries are hidden; an empty bar would only take room.
-    for (QMenu* menu : {ui->mnuMainSession, ui->mnuMainEdit, ui->mnuMainHelp}) {
+    for (QMenu* menu : { ui->mnuMainSession, ui->mnuMainEdit, ui->mnuMainHelp }) {
         menu->menuAction()->setVisible(false);
     }
     ui->menuMain->hide();
 
     m_logText = new DocumentText(this);
     m_jotText = new DocumentText(this);
-    for (QPlainTextEdit* memo : {ui->log, ui->jot}) {
+    for (QPlainTextEdit* memo : { ui->log, ui->jot }) {
         setColours(memo, Black, Lime);
         keepSelectionVisible(memo);
         preferFixedPitch(memo);
@@ -186,13 +187,13 @@ void TFMain::connectHandlers()
     connect(ui->ActionGotoBottom, &QAction::triggered, this, guardedHandler([this] { ActionGotoBottomExecute(); }));
     connect(ui->ActionOpenClipboardJournal, &QAction::triggered, this,
         guardedHandler([this] { ActionOpenClipboardJournalExecute(); }));
-    connect(ui->ActionOpenNoteJotter, &QAction::triggered, this,
-        guardedHandler([this] { ActionOpenNoteJotterExecute(); }));
+    connect(
+        ui->ActionOpenNoteJotter, &QAction::triggered, this, guardedHandler([this] { ActionOpenNoteJotterExecute(); }));
     connect(ui->ActionSave, &QAction::triggered, this, guardedHandler([this] { ActionSaveExecute(); }));
     connect(ui->ActionSaveAs, &QAction::triggered, this, guardedHandler([this] { ActionSaveAsExecute(); }));
     connect(ui->cmdFindText, &QPushButton::clicked, this, guardedHandler([this] { cmdFindTextClick(); }));
-    connect(ui->cmdOpenText, &QPushButton::clicked, this,
-        guardedHandler([this] { ActionShellOpenSelectedTextExecute(); }));
+    connect(
+        ui->cmdOpenText, &QPushButton::clicked, this, guardedHandler([this] { ActionShellOpenSelectedTextExecute(); }));
     connect(ui->ActionShellOpenSelectedText, &QAction::triggered, this,
         guardedHandler([this] { ActionShellOpenSelectedTextExecute(); }));
     connect(ui->chkImageStretch, &QCheckBox::clicked, this, guardedHandler([this] { chkImageStretchClick(); }));
@@ -294,7 +295,8 @@ bool TFMain::event(QEvent* event)
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyRelease && (watched == ui->txtFindText || watched == ui->txtSysApplicationsFilter)) {
+    if (event->type() == QEvent::KeyRelease
+        && (watched == ui->txtFindText || watched == ui->txtSysApplicationsFilter)) {
         VellumixApplication::guarded([this] { txtFindTextKeyUp(); });
     }
     if (event->type() == QEvent::MouseButtonDblClick
@@ -662,12 +664,12 @@ void TFMain::ActionShellOpenSelectedTextExecute()
     bool accepted = false;
     try {
         accepted = ShellOpen(target, this);
-    } catch (...) {
-    }
+    } catch (...) { }
     // The desktop's opener shows nothing when it refuses, so the program says it.
     if (!accepted) {
-        MessageBox::show(
-            this, LoadStr(sItemCannotBeOpenedBefore) + QLatin1Char('"') + target + QLatin1Char('"') + LoadStr(sItemCannotBeOpenedAfter));
+        MessageBox::show(this,
+            LoadStr(sItemCannotBeOpenedBefore) + QLatin1Char('"') + target + QLatin1Char('"')
+                + LoadStr(sItemCannotBeOpenedAfter));
     }
 }
 
@@ -730,8 +732,9 @@ void TFMain::chkImageStretchClick()
 
 void TFMain::cmdImageCurrentSaveToFileClick()
 {
-    const QString fileName = FileDialog::getSaveFileName(
-        this, QString(), LoadStr(sFilterBitmaps) + QStringLiteral(" (*.bmp);;") + LoadStr(sFilterAllFiles) + QStringLiteral(" (*.*)"), true);
+    const QString fileName = FileDialog::getSaveFileName(this, QString(),
+        LoadStr(sFilterBitmaps) + QStringLiteral(" (*.bmp);;") + LoadStr(sFilterAllFiles) + QStringLiteral(" (*.*)"),
+        true);
     if (fileName.isEmpty() || FLastPicture.isNull()) {
         return;
     }
@@ -777,7 +780,7 @@ void TFMain::WMDropFiles(const QStringList& paths)
             name.chop(1);
         }
         name = name.sliced(name.lastIndexOf(QLatin1Char('/')) + 1);
-        new QTreeWidgetItem(ui->lvDropLog, {name.toString(), path});
+        new QTreeWidgetItem(ui->lvDropLog, { name.toString(), path });
         AppendToJournal(path);
     }
 }
@@ -802,11 +805,10 @@ void TFMain::ActionGetSysApplicationsExecute()
             rows << LoadStr(sNamelessWindow).arg(qint32(window.handle));
         }
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const QString& a, const QString& b) {
-        return QString::localeAwareCompare(a, b) < 0;
-    });
+    std::stable_sort(rows.begin(), rows.end(),
+        [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
     for (const QString& row : rows) {
-        new QTreeWidgetItem(ui->lvSysApplications, {row});
+        new QTreeWidgetItem(ui->lvSysApplications, { row });
     }
 }
 
@@ -858,8 +860,8 @@ void TFMain::chkVellumixClick()
     m_lookApplied = true;
     const bool alternative = ui->chkVellumix->isChecked();
     const QPalette system = QApplication::palette();
-    for (QWidget* view : {static_cast<QWidget*>(ui->log), static_cast<QWidget*>(ui->jot),
-             static_cast<QWidget*>(ui->lvDropLog), static_cast<QWidget*>(ui->lvSysApplications)}) {
+    for (QWidget* view : { static_cast<QWidget*>(ui->log), static_cast<QWidget*>(ui->jot),
+             static_cast<QWidget*>(ui->lvDropLog), static_cast<QWidget*>(ui->lvSysApplications) }) {
         QPalette palette = view->palette();
         palette.setColor(QPalette::Base, alternative ? Black : system.color(QPalette::Base));
         palette.setColor(QPalette::Text, alternative ? Lime : system.color(QPalette::Text));
@@ -889,7 +891,7 @@ QPoint TFMain::snappedPosition(const QPoint& pos, const QSize& frameSize, const 
     if (std::abs(y + frameSize.height() - bottom) < SnapBuffer) {
         y = bottom - frameSize.height();
     }
-    return {x, y};
+    return { x, y };
 }
 
 void TFMain::moveEvent(QMoveEvent* event)
@@ -921,18 +923,18 @@ void TFMain::FillAboutPage()
     info->ReadInfo();
     ui->lblAbout->setText(QStringLiteral("harborlight [2007.04.13]"));
     const std::pair<const char*, QString> lines[] = {
-        {"product name         : ", info->ProductName()},
-        {"file path & name     : ", info->InfoFileName()},
-        {"description          : ", info->FileDescription()},
-        {"company name         : ", info->CompanyName()},
-        {"file version         : ", info->FileVersion()},
-        {"product version      : ", info->ProductVersion()},
-        {"legal copyright      : ", info->LegalCopyright()},
-        {"legal trademarks     : ", info->LegalTrademarks()},
-        {"documentation        : ", info->Documentation()},
-        {"translation manager  : ", info->Translation()},
-        {"credits - quenmarol  : ", info->OpenSourceCredits()},
-        {"comments             : ", info->Comments()},
+        { "product name         : ", info->ProductName() },
+        { "file path & name     : ", info->InfoFileName() },
+        { "description          : ", info->FileDescription() },
+        { "company name         : ", info->CompanyName() },
+        { "file version         : ", info->FileVersion() },
+        { "product version      : ", info->ProductVersion() },
+        { "legal copyright      : ", info->LegalCopyright() },
+        { "legal trademarks     : ", info->LegalTrademarks() },
+        { "documentation        : ", info->Documentation() },
+        { "translation manager  : ", info->Translation() },
+        { "credits - quenmarol  : ", info->OpenSourceCredits() },
+        { "comments             : ", info->Comments() },
     };
     for (const auto& [label, value] : lines) {
         MemoText::appendLine(ui->memoAbout, QString::fromLatin1(label) + value);
@@ -942,7 +944,7 @@ void TFMain::FillAboutPage()
     // The translations are the project's own work; no single person is named for them.
     const QString translators = QStringLiteral("the Vellumix team");
     const QString address = QStringLiteral("see the help file");
-    const char* languages[] = {"AFRIKAANS", "SPANISH", "TURKISH", "GERMAN", "FRENCH"};
+    const char* languages[] = { "AFRIKAANS", "SPANISH", "TURKISH", "GERMAN", "FRENCH" };
     for (int i = 0; i < 5; ++i) {
         QString line = QString::fromLatin1(languages[i]).leftJustified(9) + QStringLiteral(": ");
         line += i < 3 ? translators.leftJustified(25) + QStringLiteral(" - ") + address : translators;
@@ -963,8 +965,7 @@ void TFMain::cmdDocsClick()
     bool accepted = false;
     try {
         accepted = ShellOpen(QStringLiteral("vellumix.chm"), this);
-    } catch (...) {
-    }
+    } catch (...) { }
     // The desktop's opener shows nothing when it refuses, so the program says it.
     if (!accepted) {
         MessageBox::show(this, LoadStr(sDocumentationNotOpened));

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ClipboardViewer.h"
 #include "loc/LocUtils.h"
+#include "platform/ClipboardViewer.h"
 #include "platform/WindowList.h"
 
 #include <QImage>
@@ -29,7 +29,7 @@ class TFMain;
 struct TFMainServices
 {
     std::unique_ptr<ClipboardViewer> clipboard; // the system clipboard when empty
-    std::unique_ptr<WindowList> windows;        // the desktop's window list when empty
+    std::unique_ptr<WindowList> windows; // the desktop's window list when empty
 };
 
 // The main window: the clipboard journal, the notes and the desktop tools.
@@ -112,7 +112,7 @@ public:
     QPoint snappedPosition(const QPoint& pos, const QSize& frameSize, const QRect& workArea) const;
 
     void chkClipAsleepClick();
-    void chkClipTimeStampClick() {}
+    void chkClipTimeStampClick() { }
 
     QString FIniFileName;
     QString FLanguageFile;
@@ -162,7 +162,7 @@ private:
     DocumentText* m_jotText = nullptr;
     QTimer* m_frameWatch = nullptr;
     QSize m_pendingOuterSize;
-    QPoint m_placedAt{-1, -1};
+    QPoint m_placedAt { -1, -1 };
     bool m_placementSettled = false;
     QImage FLastPicture;
     TDLLInfoList FLanguages;

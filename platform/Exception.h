@@ -14,8 +14,7 @@ public:
         : m_message(message)
         , m_utf8(message.toUtf8())
         , m_helpContext(helpContext)
-    {
-    }
+    { }
 
     const QString& message() const noexcept { return m_message; }
     int helpContext() const noexcept { return m_helpContext; }

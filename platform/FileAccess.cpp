@@ -10,7 +10,9 @@ namespace
 bool writable(const QString& path, bool wantFolder)
 {
     const QByteArray native = QFile::encodeName(path);
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(native.constData(), &info) != 0 || S_ISDIR(info.st_mode) != wantFolder) {
         return false;
     }

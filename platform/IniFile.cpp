@@ -51,8 +51,7 @@ bool parseHex(QStringView digits, quint32* value)
 
 IniFile::IniFile(const QString& fileName)
     : m_fileName(fileName)
-{
-}
+{ }
 
 bool IniFile::load(QString* error)
 {

@@ -39,8 +39,8 @@ private:
     struct Location
     {
         qsizetype sectionLine = -1; // index of the "[section]" line, -1 when missing
-        qsizetype keyLine = -1;     // index of the key's line, -1 when missing
-        qsizetype lastLine = -1;    // last non-blank line of the section
+        qsizetype keyLine = -1; // index of the key's line, -1 when missing
+        qsizetype lastLine = -1; // last non-blank line of the section
     };
     Location locate(const QString& section, const QString& key) const;
 

@@ -9,8 +9,8 @@
 
 namespace
 {
-int g_fds[2] = {-1, -1};
-const int Signals[] = {SIGTERM, SIGINT, SIGHUP};
+int g_fds[2] = { -1, -1 };
+const int Signals[] = { SIGTERM, SIGINT, SIGHUP };
 
 void onSignal(int number)
 {
@@ -29,7 +29,9 @@ TerminationSignals::TerminationSignals(QObject* parent)
     m_notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readSignal);
     for (int number : Signals) {
-        struct sigaction action {};
+        struct sigaction action
+        {
+        };
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;

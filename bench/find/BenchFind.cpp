@@ -91,9 +91,11 @@ int main(int argc, char* argv[])
     search(QStringLiteral("needle"));
     window.FFindNext = 0;
     const double nextAfterCapture = timed([&] { window.cmdFindTextClick(); });
-    std::printf("%d MiB journal: copy made while idle after load %.1f ms, first key after load %.1f ms, key %.2f ms, Next to the end %.1f ms, "
+    std::printf("%d MiB journal: copy made while idle after load %.1f ms, first key after load %.1f ms, key %.2f ms, "
+                "Next to the end %.1f ms, "
                 "key after a capture %.2f ms, Next to the end after a capture %.1f ms (found at %lld)\n",
-        mebibytes, idle, firstKey, key, nextToEnd, keyAfterCapture, nextAfterCapture, static_cast<long long>(window.FFindPos));
+        mebibytes, idle, firstKey, key, nextToEnd, keyAfterCapture, nextAfterCapture,
+        static_cast<long long>(window.FFindPos));
     AppPaths::setExecutablePathForTesting({});
     return 0;
 }

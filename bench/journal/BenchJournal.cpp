@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QPlainTextEdit>
 
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -91,7 +90,7 @@ int main(int argc, char* argv[])
         sizes << QByteArray(argv[i]).toInt();
     }
     if (sizes.isEmpty()) {
-        sizes = {16, 64};
+        sizes = { 16, 64 };
     }
     for (int size : sizes) {
         run(size);

@@ -8,14 +8,12 @@
 
 namespace
 {
-template <typename T>
-struct Reply
+template <typename T> struct Reply
 {
     T* value = nullptr;
     explicit Reply(T* reply)
         : value(reply)
-    {
-    }
+    { }
     ~Reply() { std::free(value); }
     Reply(const Reply&) = delete;
     Reply& operator=(const Reply&) = delete;
@@ -71,7 +69,7 @@ QList<TopLevelWindow> X11WindowList::topLevelWindows()
         // the program's window, marked by WM_STATE, carries the title.
         const xcb_window_t client = clientWindow(children[i], 3);
         const xcb_window_t window = client != XCB_WINDOW_NONE ? client : children[i];
-        windows.append({window, title(window)});
+        windows.append({ window, title(window) });
     }
     return windows;
 }
@@ -94,7 +92,8 @@ xcb_window_t X11WindowList::clientWindow(xcb_window_t frame, int depth) const
     if (depth == 0) {
         return XCB_WINDOW_NONE;
     }
-    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, frame), nullptr));
+    Reply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, frame), nullptr));
     if (!tree) {
         return XCB_WINDOW_NONE;
     }
@@ -120,8 +119,8 @@ QString X11WindowList::title(xcb_window_t window) const
         if (!reply || reply->type != type || reply->format != 8) {
             return {};
         }
-        return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.value)),
-            xcb_get_property_value_length(reply.value));
+        return QByteArray(
+            static_cast<const char*>(xcb_get_property_value(reply.value)), xcb_get_property_value_length(reply.value));
     };
     const QByteArray utf8 = read(m_netWmName, m_utf8String);
     if (!utf8.isEmpty()) {

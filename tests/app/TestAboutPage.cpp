@@ -23,15 +23,16 @@ void TestAboutPage::testPageShowsVersionBlockAndCredits()
 {
     WindowFixture fixture;
     TFMain* window = fixture.create();
-    QCOMPARE(window->findChild<QLabel*>(QStringLiteral("lblAbout"))->text(), QStringLiteral("harborlight [2007.04.13]"));
+    QCOMPARE(
+        window->findChild<QLabel*>(QStringLiteral("lblAbout"))->text(), QStringLiteral("harborlight [2007.04.13]"));
     QCOMPARE(window->findChild<QLabel*>(QStringLiteral("imageHarborlight"))->pixmap().size(), QSize(34, 37));
-    const QStringList lines = QString::fromUtf8(MemoText::toBytes(window->findChild<QPlainTextEdit*>(
-                                                    QStringLiteral("memoAbout"))))
-                                  .split(QStringLiteral("\r\n"));
+    const QStringList lines
+        = QString::fromUtf8(MemoText::toBytes(window->findChild<QPlainTextEdit*>(QStringLiteral("memoAbout"))))
+              .split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 12 + 1 + 5 + 1);
-    const QStringList labels = {"product name", "file path & name", "description", "company name", "file version",
+    const QStringList labels = { "product name", "file path & name", "description", "company name", "file version",
         "product version", "legal copyright", "legal trademarks", "documentation", "translation manager",
-        "credits - quenmarol", "comments"};
+        "credits - quenmarol", "comments" };
     for (int i = 0; i < 12; ++i) {
         QCOMPARE(lines.at(i).left(23), labels.at(i).leftJustified(21) + QStringLiteral(": "));
     }
@@ -41,7 +42,7 @@ void TestAboutPage::testPageShowsVersionBlockAndCredits()
     QCOMPARE(lines.at(5).mid(23), QStringLiteral("0.6.7"));
     QCOMPARE(lines.at(12), QStringLiteral("credits - translation ") + QString(43, QLatin1Char('-')));
     QCOMPARE(lines.at(12).size(), 65);
-    const QStringList languages = {"AFRIKAANS", "SPANISH", "TURKISH", "GERMAN", "FRENCH"};
+    const QStringList languages = { "AFRIKAANS", "SPANISH", "TURKISH", "GERMAN", "FRENCH" };
     for (int i = 0; i < 5; ++i) {
         const QString& line = lines.at(13 + i);
         QCOMPARE(line.left(11), languages.at(i).leftJustified(9) + QStringLiteral(": "));
@@ -83,12 +84,12 @@ void TestAboutPage::testHelpOpensTheHelpFile()
     QDir::setCurrent(fixture.dir.path());
     window->cmdDocsClick();
     QCOMPARE(fixture.messages,
-        QStringList{QStringLiteral("The Documentation could not be opened - we apologize for this.\"")});
+        QStringList { QStringLiteral("The Documentation could not be opened - we apologize for this.\"") });
     QVERIFY(requests.isEmpty());
 
     fixture.writeFile(QStringLiteral("vellumix.chm"), "ITSF");
     window->cmdDocsClick();
-    QCOMPARE(requests, QStringList{fixture.path(QStringLiteral("vellumix.chm"))});
+    QCOMPARE(requests, QStringList { fixture.path(QStringLiteral("vellumix.chm")) });
     QCOMPARE(fixture.messages.size(), 1);
     QDir::setCurrent(previous);
     setShellOpenForTesting({});

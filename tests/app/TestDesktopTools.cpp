@@ -20,16 +20,14 @@ class FakeWindowList : public WindowList
 public:
     explicit FakeWindowList(QList<TopLevelWindow> windows)
         : m_windows(std::move(windows))
-    {
-    }
+    { }
     QList<TopLevelWindow> topLevelWindows() override { return m_windows; }
 
 private:
     QList<TopLevelWindow> m_windows;
 };
 
-template <typename T>
-T* child(TFMain* window, const char* name)
+template <typename T> T* child(TFMain* window, const char* name)
 {
     return window->findChild<T*>(QString::fromLatin1(name));
 }
@@ -122,7 +120,7 @@ void TestDesktopTools::testSaveImage()
     QVERIFY(bytes.startsWith("BM"));
     QCOMPARE(int(quint8(bytes.at(28))), bitsPerPixel);
     QCOMPARE(QImage::fromData(bytes, "BMP").size(), QSize(9, 4));
-    QCOMPARE(QDir(fixture.dir.path()).entryList(QDir::Files), QStringList{name});
+    QCOMPARE(QDir(fixture.dir.path()).entryList(QDir::Files), QStringList { name });
 }
 
 void TestDesktopTools::testSaveImageWithoutPictureWritesNothing()
@@ -144,15 +142,16 @@ void TestDesktopTools::testDropReplacesListAndJournals()
     auto* log = child<QPlainTextEdit>(window, "log");
     child<QTabWidget>(window, "pageMain")->setCurrentIndex(2);
 
-    window->WMDropFiles({QStringLiteral("/old/one")});
-    window->WMDropFiles({QStringLiteral("/home/u/a.txt"), QStringLiteral("/home/u/folder"),
-        QStringLiteral("/home/u/trailing/"), QStringLiteral("/")});
-    QCOMPARE(rows(drops, 0), QStringList({"a.txt", "folder", "trailing", ""}));
-    QCOMPARE(rows(drops, 1), QStringList({"/home/u/a.txt", "/home/u/folder", "/home/u/trailing/", "/"}));
+    window->WMDropFiles({ QStringLiteral("/old/one") });
+    window->WMDropFiles({ QStringLiteral("/home/u/a.txt"), QStringLiteral("/home/u/folder"),
+        QStringLiteral("/home/u/trailing/"), QStringLiteral("/") });
+    QCOMPARE(rows(drops, 0), QStringList({ "a.txt", "folder", "trailing", "" }));
+    QCOMPARE(rows(drops, 1), QStringList({ "/home/u/a.txt", "/home/u/folder", "/home/u/trailing/", "/" }));
     QCOMPARE(child<QTabWidget>(window, "pageMain")->currentIndex(), 2);
     // Journalled while asleep, each under its own stamp line.
-    QCOMPARE(MemoText::toBytes(log), StampLine + "\r\n/old/one\r\n" + StampLine + "\r\n/home/u/a.txt\r\n" + StampLine
-            + "\r\n/home/u/folder\r\n" + StampLine + "\r\n/home/u/trailing/\r\n" + StampLine + "\r\n/\r\n");
+    QCOMPARE(MemoText::toBytes(log),
+        StampLine + "\r\n/old/one\r\n" + StampLine + "\r\n/home/u/a.txt\r\n" + StampLine + "\r\n/home/u/folder\r\n"
+            + StampLine + "\r\n/home/u/trailing/\r\n" + StampLine + "\r\n/\r\n");
 
     // No stamp lines without "Stamp"; an empty drop changes nothing; long paths are cut.
     child<QCheckBox>(window, "chkClipTimeStamp")->click();
@@ -160,8 +159,8 @@ void TestDesktopTools::testDropReplacesListAndJournals()
     window->WMDropFiles({});
     QCOMPARE(drops->topLevelItemCount(), 4);
     const QString longPath = QLatin1Char('/') + QString(3000, QLatin1Char('x'));
-    window->WMDropFiles({QStringLiteral("/b"), longPath});
-    QCOMPARE(rows(drops, 1), QStringList({"/b", longPath.left(2048)}));
+    window->WMDropFiles({ QStringLiteral("/b"), longPath });
+    QCOMPARE(rows(drops, 1), QStringList({ "/b", longPath.left(2048) }));
     QCOMPARE(MemoText::toBytes(log), "/b\r\n" + longPath.left(2048).toUtf8() + "\r\n");
 }
 
@@ -170,14 +169,14 @@ void TestDesktopTools::testDropEventDeliversLocalPathsInOrder()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/z/last")), QUrl(QStringLiteral("https://example.org/")),
-        QUrl::fromLocalFile(QStringLiteral("/a/first"))});
+    data.setUrls({ QUrl::fromLocalFile(QStringLiteral("/z/last")), QUrl(QStringLiteral("https://example.org/")),
+        QUrl::fromLocalFile(QStringLiteral("/a/first")) });
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window, &enter);
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window, &drop);
-    QCOMPARE(rows(child<QTreeWidget>(window, "lvDropLog"), 1), QStringList({"/z/last", "/a/first"}));
+    QCOMPARE(rows(child<QTreeWidget>(window, "lvDropLog"), 1), QStringList({ "/z/last", "/a/first" }));
     QVERIFY(drop.isAccepted());
 }
 
@@ -187,20 +186,20 @@ void TestDesktopTools::testApplicationsList_data()
     QTest::addColumn<bool>("nameless");
     QTest::addColumn<QStringList>("expected");
     const QString longTitle = QString(300, QLatin1Char('L'));
-    QTest::newRow("start filter backslash") << "\\" << false << QStringList({"C:\\temp - Editor"});
-    QTest::newRow("ascii folded") << "EDIT" << false << QStringList({"C:\\temp - Editor", "Text editor"});
-    QTest::newRow("accent not folded") << QString::fromUtf8("\xc3\x89") << false << QStringList{};
-    QTest::newRow("leading blank kept") << " ed" << false << QStringList({"C:\\temp - Editor", "Text editor"});
-    QTest::newRow("blank inside") << "t e" << false << QStringList({"Text editor"});
+    QTest::newRow("start filter backslash") << "\\" << false << QStringList({ "C:\\temp - Editor" });
+    QTest::newRow("ascii folded") << "EDIT" << false << QStringList({ "C:\\temp - Editor", "Text editor" });
+    QTest::newRow("accent not folded") << QString::fromUtf8("\xc3\x89") << false << QStringList {};
+    QTest::newRow("leading blank kept") << " ed" << false << QStringList({ "C:\\temp - Editor", "Text editor" });
+    QTest::newRow("blank inside") << "t e" << false << QStringList({ "Text editor" });
     QTest::newRow("empty filter, sorted, cut")
         << "" << false
-        << QStringList({"alpha", "Beta", "C:\\temp - Editor", QString::fromUtf8("\xc3\xa9t\xc3\xa9"), longTitle.left(254),
-               "Text editor"});
-    QTest::newRow("nameless shown")
-        << "" << true
-        << QStringList({"-16 = {nameless window}", "4242 = {nameless window}", "alpha", "Beta", "C:\\temp - Editor",
-               QString::fromUtf8("\xc3\xa9t\xc3\xa9"), longTitle.left(254), "Text editor"});
-    QTest::newRow("nameless never with a filter") << "a" << true << QStringList({"alpha", "Beta"});
+        << QStringList({ "alpha", "Beta", "C:\\temp - Editor", QString::fromUtf8("\xc3\xa9t\xc3\xa9"),
+               longTitle.left(254), "Text editor" });
+    QTest::newRow("nameless shown") << "" << true
+                                    << QStringList({ "-16 = {nameless window}", "4242 = {nameless window}", "alpha",
+                                           "Beta", "C:\\temp - Editor", QString::fromUtf8("\xc3\xa9t\xc3\xa9"),
+                                           longTitle.left(254), "Text editor" });
+    QTest::newRow("nameless never with a filter") << "a" << true << QStringList({ "alpha", "Beta" });
 }
 
 void TestDesktopTools::testApplicationsList()
@@ -209,10 +208,10 @@ void TestDesktopTools::testApplicationsList()
     QFETCH(bool, nameless);
     QFETCH(QStringList, expected);
     WindowFixture fixture;
-    fixture.windows = std::make_unique<FakeWindowList>(QList<TopLevelWindow>{{1, QStringLiteral("Text editor")},
-        {2, QStringLiteral("C:\\temp - Editor")}, {4242, QString()}, {3, QStringLiteral("Beta")},
-        {4, QString(300, QLatin1Char('L'))}, {0xfffffff0u, QString()}, {5, QStringLiteral("alpha")},
-        {6, QString::fromUtf8("\xc3\xa9t\xc3\xa9")}});
+    fixture.windows = std::make_unique<FakeWindowList>(QList<TopLevelWindow> { { 1, QStringLiteral("Text editor") },
+        { 2, QStringLiteral("C:\\temp - Editor") }, { 4242, QString() }, { 3, QStringLiteral("Beta") },
+        { 4, QString(300, QLatin1Char('L')) }, { 0xfffffff0u, QString() }, { 5, QStringLiteral("alpha") },
+        { 6, QString::fromUtf8("\xc3\xa9t\xc3\xa9") } });
     TFMain* window = fixture.create();
     auto* list = child<QTreeWidget>(window, "lvSysApplications");
     child<QLineEdit>(window, "txtSysApplicationsFilter")->setText(filter);
@@ -227,7 +226,7 @@ void TestDesktopTools::testApplicationsCopyAndDoubleClick()
 {
     WindowFixture fixture;
     fixture.windows = std::make_unique<FakeWindowList>(
-        QList<TopLevelWindow>{{1, QStringLiteral("b \\ two")}, {2, QStringLiteral("a \\ one")}});
+        QList<TopLevelWindow> { { 1, QStringLiteral("b \\ two") }, { 2, QStringLiteral("a \\ one") } });
     TFMain* window = fixture.create();
     auto* log = child<QPlainTextEdit>(window, "log");
     auto* list = child<QTreeWidget>(window, "lvSysApplications");
@@ -257,8 +256,8 @@ void TestDesktopTools::testLooks()
     fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\nvellulook=0\n");
     TFMain* window = fixture.create();
     const QPalette system = QApplication::palette();
-    const QList<QWidget*> views = {child<QWidget>(window, "log"), child<QWidget>(window, "jot"),
-        child<QWidget>(window, "lvDropLog"), child<QWidget>(window, "lvSysApplications")};
+    const QList<QWidget*> views = { child<QWidget>(window, "log"), child<QWidget>(window, "jot"),
+        child<QWidget>(window, "lvDropLog"), child<QWidget>(window, "lvSysApplications") };
     // The designed look: memos black and lime, lists in the system's colours.
     QCOMPARE(views.at(0)->palette().color(QPalette::Base), QColor(Qt::black));
     QCOMPARE(views.at(2)->palette().color(QPalette::Base), system.color(QPalette::Base));

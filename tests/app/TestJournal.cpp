@@ -31,8 +31,7 @@ void TestJournal::testAppendLine_data()
     QTest::addColumn<QByteArray>("after");
     QTest::newRow("empty journal") << QByteArray() << "abc" << QByteArray("abc\r\n");
     QTest::newRow("ends with line break") << QByteArray("x\r\n") << "abc" << QByteArray("x\r\nabc\r\n");
-    QTest::newRow("typed after last break") << QByteArray("x\r\ntyped") << "abc"
-                                            << QByteArray("x\r\ntyped\r\nabc");
+    QTest::newRow("typed after last break") << QByteArray("x\r\ntyped") << "abc" << QByteArray("x\r\ntyped\r\nabc");
     QTest::newRow("multi-line capture") << QByteArray("x\r\n") << "a\r\nb\nc\rd"
                                         << QByteArray("x\r\na\r\nb\r\nc\r\nd\r\n");
     QTest::newRow("empty capture") << QByteArray("x\r\n") << "" << QByteArray("x\r\n\r\n");
@@ -70,8 +69,8 @@ void TestJournal::testBytesRoundTrip_data()
     QTest::newRow("crlf kept") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\n");
     QTest::newRow("bare breaks become crlf") << QByteArray("a\nb\rc") << QByteArray("a\r\nb\r\nc");
     QTest::newRow("zero byte ends the text") << QByteArray("ab\0cd", 5) << QByteArray("ab");
-    QTest::newRow("utf8 and no-break space kept") << QByteArray("\xc3\xa9\xc2\xa0x\xe2\x80\xa8y")
-                                                  << QByteArray("\xc3\xa9\xc2\xa0x\xe2\x80\xa8y");
+    QTest::newRow("utf8 and no-break space kept")
+        << QByteArray("\xc3\xa9\xc2\xa0x\xe2\x80\xa8y") << QByteArray("\xc3\xa9\xc2\xa0x\xe2\x80\xa8y");
     QTest::newRow("tabs kept") << QByteArray("\ta\t") << QByteArray("\ta\t");
 }
 

@@ -10,7 +10,7 @@
 
 namespace
 {
-const QStringList Libraries = {"vellumix.DEU", "vellumix.FRA", "vellumix.ESP", "vellumix.TRK", "vellumix.AFK"};
+const QStringList Libraries = { "vellumix.DEU", "vellumix.FRA", "vellumix.ESP", "vellumix.TRK", "vellumix.AFK" };
 
 void copyLibraries(const WindowFixture& fixture)
 {
@@ -73,7 +73,8 @@ void TestLanguages::testSwitchingTheRunningWindow()
     QCOMPARE(drops->columnWidth(0), 333);
     QCOMPARE(drops->columnWidth(1), 666);
     QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("cmdAboutCopyToClipboard"))->size(), QSize(162, 24));
-    QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("cmdSysApplicationsCopyToClipboard"))->size(), QSize(162, 24));
+    QCOMPARE(
+        window->findChild<QPushButton*>(QStringLiteral("cmdSysApplicationsCopyToClipboard"))->size(), QSize(162, 24));
     QCOMPARE(window->findChildren<QObject*>().size(), objects);
     QCOMPARE(MemoText::toBytes(window->findChild<QPlainTextEdit*>(QStringLiteral("memoAbout"))), about);
     QCOMPARE(pages->currentIndex(), 5);

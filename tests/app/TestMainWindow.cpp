@@ -19,8 +19,7 @@ namespace
 const QByteArray DefaultSettings = "[vellumix_main]\nleft=100\ntop=100\nwidth=720\nheight=480\nlanguagefile=\n"
                                    "vellulook=1\nstayontop=0\nscreensnap=1\ntimestamp=1\nclipsleep=0\n";
 
-template <typename T>
-T* child(TFMain* window, const char* name)
+template <typename T> T* child(TFMain* window, const char* name)
 {
     T* found = window->findChild<T*>(QString::fromLatin1(name));
     if (!found) {
@@ -66,9 +65,9 @@ void TestMainWindow::testDesignedWindow()
     QCOMPARE(window->windowTitle(), QStringLiteral("vellumix"));
     QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("vellumix"));
     auto* pages = child<QTabWidget>(window, "pageMain");
-    const QStringList expected = {QStringLiteral("&Clipboard Journal"), QStringLiteral("&Note Jotter"),
-        QStringLiteral("Applications"), QStringLiteral("Drop Zone"), QStringLiteral("&Images"),
-        QStringLiteral("&About")};
+    const QStringList expected
+        = { QStringLiteral("&Clipboard Journal"), QStringLiteral("&Note Jotter"), QStringLiteral("Applications"),
+              QStringLiteral("Drop Zone"), QStringLiteral("&Images"), QStringLiteral("&About") };
     QCOMPARE(pages->count(), expected.size());
     for (int i = 0; i < pages->count(); ++i) {
         QCOMPARE(pages->tabText(i), expected.at(i));
@@ -81,10 +80,10 @@ void TestMainWindow::testDesignedWindow()
         names << toolBar->widgetForAction(action)->objectName();
     }
     QCOMPARE(names,
-        QStringList({"toolbarSave", "toolbarSaveAs", "toolbarGotoTop", "toolbarGotoBottom", "chkVellumix",
-            "chkStayOnTop", "chkScreenSnap", "chkClipTimeStamp", "chkClipAsleep", "cmdDocs"}));
+        QStringList({ "toolbarSave", "toolbarSaveAs", "toolbarGotoTop", "toolbarGotoBottom", "chkVellumix",
+            "chkStayOnTop", "chkScreenSnap", "chkClipTimeStamp", "chkClipAsleep", "cmdDocs" }));
     QCOMPARE(toolBar->widgetForAction(toolBar->actions().at(0))->toolTip(), QStringLiteral("Save current file"));
-    for (const char* name : {"log", "jot"}) {
+    for (const char* name : { "log", "jot" }) {
         auto* memo = child<QPlainTextEdit>(window, name);
         QCOMPARE(memo->palette().color(QPalette::Base), QColor(0, 0, 0));
         QCOMPARE(memo->palette().color(QPalette::Text), QColor(0, 255, 0));
@@ -97,14 +96,14 @@ void TestMainWindow::testFirstStart()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     QCOMPARE(window->frameGeometry(), QRect(100, 100, 720, 480));
-    QCOMPARE(child<QTabWidget>(window, "pageMain")->currentWidget()->objectName(),
-        QStringLiteral("tabClipboardJournal"));
+    QCOMPARE(
+        child<QTabWidget>(window, "pageMain")->currentWidget()->objectName(), QStringLiteral("tabClipboardJournal"));
     QCOMPARE(child<QLineEdit>(window, "txtSysApplicationsFilter")->text(), QStringLiteral("\\"));
     QVERIFY(fixture.messages.isEmpty());
-    for (const char* name : {"chkVellumix", "chkScreenSnap", "chkClipTimeStamp"}) {
+    for (const char* name : { "chkVellumix", "chkScreenSnap", "chkClipTimeStamp" }) {
         QVERIFY2(child<QCheckBox>(window, name)->isChecked(), name);
     }
-    for (const char* name : {"chkStayOnTop", "chkClipAsleep"}) {
+    for (const char* name : { "chkStayOnTop", "chkClipAsleep" }) {
         QVERIFY2(!child<QCheckBox>(window, name)->isChecked(), name);
     }
     fixture.destroy();
@@ -159,7 +158,7 @@ void TestMainWindow::testUnreadableSettingsReported()
     QVERIFY(QDir(fixture.dir.path()).mkdir(QStringLiteral("vellumix.ini")));
     TFMain* window = fixture.create();
     QCOMPARE(fixture.messages,
-        QStringList{QStringLiteral("Configuration INI file failed to load. Will try to continue without it.")});
+        QStringList { QStringLiteral("Configuration INI file failed to load. Will try to continue without it.") });
     QCOMPARE(window->windowTitle(), QStringLiteral("vellumix"));
     QVERIFY(window->isInClipboardChain());
 }
@@ -175,7 +174,7 @@ void TestMainWindow::testUnwritableSettingsReported()
     QCOMPARE(window->frameGeometry().left(), 7);
     fixture.destroy();
     QCOMPARE(fixture.messages,
-        QStringList{QStringLiteral("Configuration INI file failed to save. Will exit without saving.")});
+        QStringList { QStringLiteral("Configuration INI file failed to save. Will exit without saving.") });
     QCOMPARE(fixture.readFile(QStringLiteral("vellumix.ini")), before);
 }
 
@@ -194,7 +193,8 @@ void TestMainWindow::testRenamedExecutable()
 void TestMainWindow::testOffScreenPlacementRescued()
 {
     WindowFixture fixture;
-    fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\nleft=-9000\ntop=-9000\nwidth=400\nheight=300\n");
+    fixture.writeFile(
+        QStringLiteral("vellumix.ini"), "[vellumix_main]\nleft=-9000\ntop=-9000\nwidth=400\nheight=300\n");
     TFMain* window = fixture.create();
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     QCOMPARE(window->frameGeometry(), QRect(available.topLeft(), QSize(400, 300)));
@@ -274,7 +274,7 @@ void TestMainWindow::testStandardErrorReport()
     QCoreApplication::sendEvent(&thrower, &event);
     VellumixApplication::guarded([] { throw std::runtime_error("plain failure"); });
     MessageBox::setCaptureForTesting(nullptr);
-    QCOMPARE(messages, QStringList({"the handler failed", "plain failure"}));
+    QCOMPARE(messages, QStringList({ "the handler failed", "plain failure" }));
 }
 
 int main(int argc, char* argv[])

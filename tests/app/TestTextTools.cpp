@@ -23,8 +23,7 @@ struct Tools
         , jot(window->findChild<QPlainTextEdit*>(QStringLiteral("jot")))
         , find(window->findChild<QLineEdit*>(QStringLiteral("txtFindText")))
         , pages(window->findChild<QTabWidget*>(QStringLiteral("pageMain")))
-    {
-    }
+    { }
     void type(const QString& text)
     {
         find->setText(text);
@@ -71,24 +70,40 @@ void TestTextTools::testTextPos_data()
     QTest::addColumn<int>("start");
     QTest::addColumn<bool>("caseSensitive");
     QTest::addColumn<int>("expected");
-    QTest::newRow("first") << "ab" << "xxAByyab" << 1 << false << 3;
-    QTest::newRow("case sensitive") << "ab" << "xxAByyab" << 1 << true << 7;
-    QTest::newRow("from start") << "ab" << "xxAByyab" << 4 << false << 7;
-    QTest::newRow("at start exactly") << "ab" << "xxAByyab" << 7 << false << 7;
-    QTest::newRow("too few left") << "ab" << "xxAByyab" << 8 << false << 0;
-    QTest::newRow("start zero") << "a" << "a" << 0 << false << 0;
-    QTest::newRow("empty sub") << "" << "abc" << 1 << false << 0;
-    QTest::newRow("empty text") << "a" << "" << 1 << false << 0;
-    QTest::newRow("longer than text") << "abcd" << "abc" << 1 << false << 0;
+    QTest::newRow("first") << "ab"
+                           << "xxAByyab" << 1 << false << 3;
+    QTest::newRow("case sensitive") << "ab"
+                                    << "xxAByyab" << 1 << true << 7;
+    QTest::newRow("from start") << "ab"
+                                << "xxAByyab" << 4 << false << 7;
+    QTest::newRow("at start exactly") << "ab"
+                                      << "xxAByyab" << 7 << false << 7;
+    QTest::newRow("too few left") << "ab"
+                                  << "xxAByyab" << 8 << false << 0;
+    QTest::newRow("start zero") << "a"
+                                << "a" << 0 << false << 0;
+    QTest::newRow("empty sub") << ""
+                               << "abc" << 1 << false << 0;
+    QTest::newRow("empty text") << "a"
+                                << "" << 1 << false << 0;
+    QTest::newRow("longer than text") << "abcd"
+                                      << "abc" << 1 << false << 0;
     QTest::newRow("only ascii folds") << QString::fromUtf8("\xc3\xa9") << QString::fromUtf8("\xc3\x89t\xc3\xa9") << 1
                                       << false << 3;
-    QTest::newRow("edit in Text editor") << "EDIT" << "Text editor" << 1 << false << 6;
-    QTest::newRow("blank kept") << " ed" << "Text editor" << 1 << false << 5;
-    QTest::newRow("no overlap from") << "aa" << "aaaa" << 2 << false << 2;
-    QTest::newRow("lower candidate fails, upper matches") << "ab" << "acxAB" << 1 << false << 4;
-    QTest::newRow("upper candidate fails, lower matches") << "ab" << "AcxaB" << 1 << false << 4;
-    QTest::newRow("first character no letter") << "-x" << "a--X" << 1 << false << 3;
-    QTest::newRow("match at the very end") << "Z" << "aaaaz" << 1 << false << 5;
+    QTest::newRow("edit in Text editor") << "EDIT"
+                                         << "Text editor" << 1 << false << 6;
+    QTest::newRow("blank kept") << " ed"
+                                << "Text editor" << 1 << false << 5;
+    QTest::newRow("no overlap from") << "aa"
+                                     << "aaaa" << 2 << false << 2;
+    QTest::newRow("lower candidate fails, upper matches") << "ab"
+                                                          << "acxAB" << 1 << false << 4;
+    QTest::newRow("upper candidate fails, lower matches") << "ab"
+                                                          << "AcxaB" << 1 << false << 4;
+    QTest::newRow("first character no letter") << "-x"
+                                               << "a--X" << 1 << false << 3;
+    QTest::newRow("match at the very end") << "Z"
+                                           << "aaaaz" << 1 << false << 5;
 }
 
 void TestTextTools::testTextPos()
@@ -109,12 +124,12 @@ void TestTextTools::testFind_data()
     QTest::addColumn<QByteArray>("journal");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QList<qsizetype>>("selections"); // after the key release, then after each "Next"
-    QTest::newRow("xxAByyab") << QByteArray("xxAByyab") << "ab" << QList<qsizetype>{2, 6, -1};
-    QTest::newRow("aaa") << QByteArray("aaa") << "a" << QList<qsizetype>{0, 1, 2, -1};
-    QTest::newRow("no overlap") << QByteArray("aaaa") << "aa" << QList<qsizetype>{0, 2, -1};
+    QTest::newRow("xxAByyab") << QByteArray("xxAByyab") << "ab" << QList<qsizetype> { 2, 6, -1 };
+    QTest::newRow("aaa") << QByteArray("aaa") << "a" << QList<qsizetype> { 0, 1, 2, -1 };
+    QTest::newRow("no overlap") << QByteArray("aaaa") << "aa" << QList<qsizetype> { 0, 2, -1 };
     QTest::newRow("after line breaks") << QByteArray("one\r\ntwo\r\nfind me\r\nfind") << "find"
-                                       << QList<qsizetype>{10, 19, -1};
-    QTest::newRow("not found, then near the top") << QByteArray("abcabc") << "zz" << QList<qsizetype>{-1, -1};
+                                       << QList<qsizetype> { 10, 19, -1 };
+    QTest::newRow("not found, then near the top") << QByteArray("abcabc") << "zz" << QList<qsizetype> { -1, -1 };
 }
 
 void TestTextTools::testFind()
@@ -228,7 +243,7 @@ void TestTextTools::testOpen()
     tools.find->setText(QStringLiteral(" no such thing "));
     tools.window->ActionShellOpenSelectedTextExecute();
     QCOMPARE(requests.size(), 2);
-    QCOMPARE(fixture.messages, QStringList{QStringLiteral("Item \" no such thing \" cannot be opened.")});
+    QCOMPARE(fixture.messages, QStringList { QStringLiteral("Item \" no such thing \" cannot be opened.") });
     setShellOpenForTesting({});
 }
 

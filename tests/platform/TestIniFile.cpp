@@ -85,10 +85,9 @@ void TestIniFile::testReadRules_data()
 
     QTest::newRow("missing file content") << QByteArray() << 720 << "";
     QTest::newRow("plain") << QByteArray("[vellumix_main]\nwidth=800\nlanguagefile=x.DEU\n") << 800 << "x.DEU";
-    QTest::newRow("key and section case")
-        << QByteArray("[VELLUMIX_MAIN]\nWIDTH=640\nLanguageFile=a\n") << 640 << "a";
-    QTest::newRow("blanks trimmed") << QByteArray("[vellumix_main]\n  width =  0x2D0  \nlanguagefile=  b c  \n")
-                                    << 720 << "b c";
+    QTest::newRow("key and section case") << QByteArray("[VELLUMIX_MAIN]\nWIDTH=640\nLanguageFile=a\n") << 640 << "a";
+    QTest::newRow("blanks trimmed") << QByteArray("[vellumix_main]\n  width =  0x2D0  \nlanguagefile=  b c  \n") << 720
+                                    << "b c";
     QTest::newRow("crlf lines") << QByteArray("[vellumix_main]\r\nwidth=$2D0\r\n") << 720 << "";
     QTest::newRow("bad number gives default") << QByteArray("[vellumix_main]\nwidth=abc\n") << 720 << "";
     QTest::newRow("empty value gives default") << QByteArray("[vellumix_main]\nwidth=\n") << 720 << "";

@@ -65,8 +65,8 @@ void TestClipboardX11::testTextAtStartThenCopiesInOrder()
     QVERIFY(xclip.copy("first"));
     QTRY_COMPARE(journal(), Stamp + "there at start\r\n" + Stamp + "first\r\n");
     QVERIFY(xclip.copy("second\nover two lines"));
-    QTRY_COMPARE(journal(),
-        Stamp + "there at start\r\n" + Stamp + "first\r\n" + Stamp + "second\r\nover two lines\r\n");
+    QTRY_COMPARE(
+        journal(), Stamp + "there at start\r\n" + Stamp + "first\r\n" + Stamp + "second\r\nover two lines\r\n");
     QVERIFY(m_messages.isEmpty());
 }
 

@@ -95,7 +95,7 @@ void moveFrameTo(const QWidget* window, const QPoint& framePosition)
     const QPoint offset = window->geometry().topLeft() - window->frameGeometry().topLeft();
     const QPoint client = framePosition + offset;
     run(QStringLiteral("xdotool"),
-        {QStringLiteral("windowmove"), windowId(window), QString::number(client.x()), QString::number(client.y())});
+        { QStringLiteral("windowmove"), windowId(window), QString::number(client.x()), QString::number(client.y()) });
 }
 
 bool TestDesktopX11::settleAt(const QPoint& framePosition)
@@ -111,7 +111,7 @@ void TestDesktopX11::testApplicationsListsRealWindows()
     plain.setWindowTitle(QStringLiteral("Plain editor"));
     QWidget longTitle;
     longTitle.setWindowTitle(QStringLiteral("\\") + QString(299, QLatin1Char('x')));
-    for (QWidget* widget : {&withPath, &plain, &longTitle}) {
+    for (QWidget* widget : { &withPath, &plain, &longTitle }) {
         widget->resize(120, 80);
         widget->show();
         QVERIFY(QTest::qWaitForWindowExposed(widget));
@@ -127,11 +127,11 @@ void TestDesktopX11::testApplicationsListsRealWindows()
         return texts;
     };
     window->ActionGetSysApplicationsExecute();
-    QCOMPARE(rows(), QStringList({QStringLiteral("\\") + QString(253, QLatin1Char('x')), "C:\\temp - Editor"}));
+    QCOMPARE(rows(), QStringList({ QStringLiteral("\\") + QString(253, QLatin1Char('x')), "C:\\temp - Editor" }));
 
     window->findChild<QLineEdit*>(QStringLiteral("txtSysApplicationsFilter"))->setText(QStringLiteral("EDITOR"));
     window->ActionGetSysApplicationsExecute();
-    QCOMPARE(rows(), QStringList({"C:\\temp - Editor", "Plain editor"}));
+    QCOMPARE(rows(), QStringList({ "C:\\temp - Editor", "Plain editor" }));
 
     // Windows without a title (openbox has some of its own) show up only when asked for.
     window->findChild<QLineEdit*>(QStringLiteral("txtSysApplicationsFilter"))->clear();
@@ -148,7 +148,10 @@ void TestDesktopX11::testStayOnTopSetsAboveStateWithoutMoving()
     TFMain* window = showWindow();
     QVERIFY(window);
     const QRect before = window->frameGeometry();
-    auto state = [window] { return run(QStringLiteral("xprop"), {QStringLiteral("-id"), windowId(window), QStringLiteral("_NET_WM_STATE")}); };
+    auto state = [window] {
+        return run(
+            QStringLiteral("xprop"), { QStringLiteral("-id"), windowId(window), QStringLiteral("_NET_WM_STATE") });
+    };
     QVERIFY(!state().contains("_NET_WM_STATE_ABOVE"));
 
     window->findChild<QCheckBox*>(QStringLiteral("chkStayOnTop"))->click();
@@ -171,7 +174,8 @@ void TestDesktopX11::testDraggingNearTheEdgeSnaps()
     const QRect area = window->screen()->availableGeometry();
     auto moveTo = [window](int x, int y) { moveFrameTo(window, QPoint(x, y)); };
     moveTo(area.left() + 111, 400);
-    QVERIFY2(settleAt(QPoint(area.left() + 111, 400)), qPrintable(QStringLiteral("at %1,%2").arg(window->frameGeometry().x()).arg(window->frameGeometry().y())));
+    QVERIFY2(settleAt(QPoint(area.left() + 111, 400)),
+        qPrintable(QStringLiteral("at %1,%2").arg(window->frameGeometry().x()).arg(window->frameGeometry().y())));
     moveTo(area.left() + 100, 400);
     QVERIFY(settleAt(QPoint(area.left(), 400)));
 
@@ -191,8 +195,9 @@ void TestDesktopX11::testResizeNearTheEdgeDoesNotSnap()
     // The right edge comes within ten pixels of the work area's edge by a resize alone.
     const int frameWidth = area.left() + area.width() - 10 - start.x();
     const int extra = window->frameGeometry().width() - window->width();
-    run(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), windowId(window), QString::number(frameWidth - extra),
-                                       QString::number(window->height())});
+    run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowsize"), windowId(window), QString::number(frameWidth - extra),
+            QString::number(window->height()) });
     QTRY_COMPARE(window->frameGeometry().width(), frameWidth);
     QTest::qWait(300);
     QCOMPARE(window->frameGeometry().topLeft(), start);

@@ -67,9 +67,8 @@ void TestProgramX11::cleanup()
 QByteArray TestProgramX11::waitForWindow()
 {
     return run(QStringLiteral("xdotool"),
-        {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-            QStringLiteral("--pid"), QString::number(m_program->processId()), QStringLiteral("--name"),
-            QStringLiteral("^vellumix$")})
+        { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+            QString::number(m_program->processId()), QStringLiteral("--name"), QStringLiteral("^vellumix$") })
         .split('\n')
         .value(0);
 }
@@ -86,8 +85,8 @@ void TestProgramX11::testClosedByWindowManager()
     QVERIFY(!window.isEmpty());
     // Alt+F4 makes openbox ask the window to close, as its close button does.
     run(QStringLiteral("xdotool"),
-        {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(window),
-            QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("alt+F4")});
+        { QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(window),
+            QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("alt+F4") });
     QVERIFY(m_program->waitForFinished(10000));
     QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_program->exitCode(), 0);
@@ -107,7 +106,7 @@ void TestProgramX11::testTerminationSignalClosesNormally()
 {
     QFETCH(int, signal);
     QVERIFY(!waitForWindow().isEmpty());
-    run(QStringLiteral("kill"), {QStringLiteral("-%1").arg(signal), QString::number(m_program->processId())});
+    run(QStringLiteral("kill"), { QStringLiteral("-%1").arg(signal), QString::number(m_program->processId()) });
     QVERIFY(m_program->waitForFinished(10000));
     QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_program->exitCode(), 0);

@@ -27,8 +27,8 @@ public:
     {
         auto process = std::make_unique<QProcess>();
         process->start(QStringLiteral("xclip"),
-            {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
-                target, QStringLiteral("-i")});
+            { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+                target, QStringLiteral("-i") });
         if (!process->waitForStarted(5000)) {
             return false;
         }
