@@ -135,6 +135,7 @@ public:
     bool FirstPartOfSet() const { return FFirstPartOfSet; }
     int NameScheme() const { return FNameScheme; }
     const QString& PartPath() const { return FPartPath; }
+    void SetPartPath(const QString& path) { FPartPath = path; }
     int DiskNumber() const { return FDiskNumber; }
 
     int ProbeArchiveFile(const QString& path);
