@@ -319,12 +319,11 @@ void TFMain::keyPressEvent(QKeyEvent* event)
 {
     // Keys that other controls did not take arrive here too; only the window's own count.
     QWidget* focus = QApplication::focusWidget();
-    if (focus == nullptr || focus == this) {
+    if (event->key() == Qt::Key_Escape && (focus == nullptr || focus == this)) {
         FormKeyDown(event);
+        return;
     }
-    if (!event->isAccepted()) {
-        QMainWindow::keyPressEvent(event);
-    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void TFMain::resizeEvent(QResizeEvent* event)
