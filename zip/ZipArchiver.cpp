@@ -145,7 +145,8 @@ void TCustomZipArchiver::SetZipFileName(const QString& value)
 {
     if (DesigningOrLoading())
         FWorker->Deactivate();
-    if (!Active()) {
+    // A name stored in the form is kept while loading; the listing waits for activation.
+    if (DesigningOrLoading() || !Active()) {
         FWorker->SetZipFileName(value);
         return;
     }
@@ -218,10 +219,12 @@ void TCustomZipArchiver::SetDll_Load(bool value)
         FDllLoadWanted = FWorker->IsLoaded();
         return;
     }
-    if (StartOperation() == 0) {
+    const int status = StartOperation();
+    // A library that failed to load is not wanted again by every later operation.
+    if (status == 0 || FWorker->ErrorCode() == status)
         FDllLoadWanted = FWorker->IsLoaded();
+    if (status == 0)
         EndOperation();
-    }
 }
 
 QString TCustomZipArchiver::Language() const
