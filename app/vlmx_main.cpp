@@ -14,6 +14,7 @@
 #include "platform/AppPaths.h"
 #include "platform/ClipboardViewer.h"
 #include "platform/Exception.h"
+#include "platform/FileAccess.h"
 #include "platform/IniFile.h"
 #include "tools/VMXFileVersionInfo.h"
 
@@ -22,6 +23,7 @@
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -118,6 +120,16 @@ TFMain::~TFMain()
 void TFMain::setUpControls()
 {
     m_images = new ImageList(this);
+    // The session archive's component with its designed properties.
+    zip = new TZipArchiver(this, csLoading);
+    zip->setObjectName(QStringLiteral("zip"));
+    zip->SetPassword(QStringLiteral("730582"));
+    zip->SetPasswordReqCount(1);
+    zip->SetUnattended(false);
+    zip->SetDll_Load(false);
+    zip->SetVerbose(false);
+    zip->SetTrace(false);
+    zip->Loaded();
     setWindowIcon(ImageList::programIcon());
 
     // The tool bar shows its action buttons left of the check boxes.
@@ -233,7 +245,7 @@ void TFMain::FormCreate()
         FArchiveFileName = AppPaths::besideExecutable(QStringLiteral(".vma"));
         FJournalEntryName = AppPaths::executableNameWith(QStringLiteral(".clips"));
         FNotesEntryName = AppPaths::executableNameWith(QStringLiteral(".notes"));
-        // The stored session is loaded here, before the clipboard is first read.
+        LoadSession();
         setAcceptDrops(true);
         if (!ui->chkClipAsleep->isChecked()) {
             JoinClipboardChain();
@@ -259,7 +271,17 @@ void TFMain::FormDestroy()
         return;
     }
     m_destroyed = true;
+    bool stored = false;
+    try {
+        StoreSession();
+        stored = true;
+    } catch (const std::exception& error) {
+        VellumixApplication::reportException(error);
+    }
     LeaveClipboardChain();
+    if (!stored) {
+        return;
+    }
     try {
         WriteSettings();
     } catch (...) {
@@ -674,7 +696,7 @@ void TFMain::ActionShellOpenSelectedTextExecute()
 
 void TFMain::ActionSaveExecute()
 {
-    // The session archive is stored here.
+    StoreSession();
     const QDateTime now = ClockText::now();
     QString moment = ClockText::shortDate(now.date());
     if (now.time() != QTime(0, 0)) {
@@ -1005,4 +1027,73 @@ void TFMain::afterLanguageSwitch()
     if (m_lookApplied) {
         chkVellumixClick();
     }
+}
+
+// ---- Session archive
+
+void TFMain::LoadSession()
+{
+    try {
+        // Nothing stored yet is no error, so the component is not asked to report one.
+        if (!QFileInfo::exists(FArchiveFileName)) {
+            return;
+        }
+        zip->SetZipFileName(FArchiveFileName);
+        zip->SetAddOptions(AddOpts{AddEncrypt});
+        loadEntry(ui->log, FJournalEntryName);
+        loadEntry(ui->jot, FNotesEntryName);
+    } catch (...) {
+    }
+}
+
+void TFMain::loadEntry(QPlainTextEdit* memo, const QString& entryName)
+{
+    TZipStream* stream = zip->EntryStream();
+    stream->Clear();
+    zip->ExtractEntryToStream(entryName);
+    const QByteArray bytes = stream->data().mid(stream->pos());
+    if (bytes.isEmpty()) {
+        for (int i = 0; i < zip->Count(); ++i) {
+            const ZipDirEntry& entry = zip->DirEntry(i);
+            if (entry.FileName.compare(entryName, Qt::CaseInsensitive) == 0 && entry.UncompressedSize > 0) {
+                m_keepArchive = true;
+            }
+        }
+    }
+    SetMemoText(memo, bytes);
+}
+
+void TFMain::keepUnreadArchive()
+{
+    if (!m_keepArchive || !QFileInfo::exists(FArchiveFileName)) {
+        return;
+    }
+    const QString copy = FileAccess::freeBackupName(FArchiveFileName);
+    if (!QFile::copy(FArchiveFileName, copy)) {
+        throw Exception(QStringLiteral("Cannot keep a copy of %1 as %2; the session was not stored.")
+                            .arg(FArchiveFileName, copy));
+    }
+    QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    m_keepArchive = false;
+    MessageBox::show(this, LoadStr(sArchiveKept).arg(FArchiveFileName, copy));
+}
+
+void TFMain::StoreSession()
+{
+    // What could not be read at start is kept aside before it is replaced.
+    keepUnreadArchive();
+    // A new archive holds whatever the user copied: only its owner may read it.
+    const FileAccess::PrivateFileCreation privateFiles;
+    zip->SetZipFileName(FArchiveFileName);
+    zip->SetAddOptions(AddOpts{AddEncrypt});
+    storeEntry(ui->log, FJournalEntryName);
+    storeEntry(ui->jot, FNotesEntryName);
+}
+
+void TFMain::storeEntry(QPlainTextEdit* memo, const QString& entryName)
+{
+    TZipStream* stream = zip->EntryStream();
+    stream->Clear();
+    stream->write(MemoText::toBytes(memo));
+    zip->AddStreamEntry(entryName, 0, 0x20);
 }

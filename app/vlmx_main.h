@@ -3,6 +3,7 @@
 #include "loc/LocUtils.h"
 #include "platform/ClipboardViewer.h"
 #include "platform/WindowList.h"
+#include "zip/ZipArchiver.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -52,6 +53,11 @@ public:
     void RejoinClipboardChain();
     void WMDrawClipboard();
     bool isInClipboardChain() const;
+
+    // Session archive
+    void LoadSession();
+    void StoreSession();
+    TZipArchiver* zipComponent() const { return zip; }
 
     // Settings file
     void ReadSettings();
@@ -153,11 +159,15 @@ private:
     void saveMemoAs(QPlainTextEdit* memo, const QString& prefix);
     void showPicture();
     void afterLanguageSwitch();
+    void loadEntry(QPlainTextEdit* memo, const QString& entryName);
+    void storeEntry(QPlainTextEdit* memo, const QString& entryName);
+    void keepUnreadArchive();
 
     std::unique_ptr<Ui::TFMain> ui;
     std::unique_ptr<ClipboardViewer> m_clipboard;
     std::unique_ptr<WindowList> m_windows;
     ImageList* m_images = nullptr;
+    TZipArchiver* zip = nullptr;
     DocumentText* m_logText = nullptr;
     DocumentText* m_jotText = nullptr;
     QTimer* m_frameWatch = nullptr;
@@ -167,6 +177,8 @@ private:
     QImage FLastPicture;
     TDLLInfoList FLanguages;
     bool m_lookApplied = false;
+    // An entry of the stored archive could not be read; the archive is copied aside before the first store.
+    bool m_keepArchive = false;
     int m_clipboardRetries = 0;
     bool m_screenSnap = false;
     bool m_resizing = false;

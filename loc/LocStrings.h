@@ -15,6 +15,7 @@ enum LocStringId : int {
     sFilterBitmaps = 65009,
     sFilterAllFiles = 65010,
     sTextExceedsMemoCapacity = 65011,
+    sArchiveKept = 65012, // %1: the archive, %2: the copy kept
 };
 
 // The text of id in the current language.

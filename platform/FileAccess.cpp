@@ -1,8 +1,10 @@
 #include "platform/FileAccess.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace
@@ -33,5 +35,25 @@ bool isWritableFile(const QString& path)
 bool isWritableFolder(const QString& path)
 {
     return writable(path, true);
+}
+
+PrivateFileCreation::PrivateFileCreation()
+    : m_previous(::umask(077))
+{
+}
+
+PrivateFileCreation::~PrivateFileCreation()
+{
+    ::umask(m_previous);
+}
+
+QString freeBackupName(const QString& path)
+{
+    const QString base = path + QStringLiteral(".bak");
+    QString name = base;
+    for (int number = 1; QFileInfo::exists(name); ++number) {
+        name = base + QLatin1Char('.') + QString::number(number);
+    }
+    return name;
 }
 } // namespace FileAccess

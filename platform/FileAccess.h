@@ -9,4 +9,20 @@ namespace FileAccess
 {
 bool isWritableFile(const QString& path);
 bool isWritableFolder(const QString& path);
+
+// While it lives, files the process creates are readable and writable by their owner only.
+class PrivateFileCreation
+{
+public:
+    PrivateFileCreation();
+    ~PrivateFileCreation();
+    PrivateFileCreation(const PrivateFileCreation&) = delete;
+    PrivateFileCreation& operator=(const PrivateFileCreation&) = delete;
+
+private:
+    unsigned m_previous;
+};
+
+// A free name for a copy: "name.bak", else "name.bak.1", "name.bak.2", ...
+QString freeBackupName(const QString& path);
 } // namespace FileAccess

@@ -48,6 +48,8 @@ void TestProgramX11::init()
     m_dir = std::make_unique<QTemporaryDir>();
     const QString copy = m_dir->filePath(QStringLiteral("vellumix"));
     QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/vellumix"), copy));
+    QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/libZipEngine179.so"),
+        m_dir->filePath(QStringLiteral("libZipEngine179.so"))));
     m_program = std::make_unique<QProcess>();
     m_program->setWorkingDirectory(m_dir->path());
     m_program->setProcessChannelMode(QProcess::ForwardedChannels);
