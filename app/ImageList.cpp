@@ -29,6 +29,19 @@ const Artwork Images[] = {
     { 60, "document-open", 0xff558b2f, 'O' },
 };
 
+// A transparent square with a filled, rounded tile, ready to be drawn on.
+QPixmap roundedTile(int size, qreal cornerFraction, const QColor& colour)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size * cornerFraction, size * cornerFraction);
+    painter.fillPath(tile, colour);
+    return pixmap;
+}
+
 const Artwork* artworkFor(int index)
 {
     for (const Artwork& art : Images) {
@@ -63,13 +76,9 @@ QIcon ImageList::drawn(int index)
     const QString glyph = art ? QString(QLatin1Char(art->glyph)) : QString::number(index % 10);
     QIcon icon;
     for (int size : { 16, 32 }) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
+        QPixmap pixmap = roundedTile(size, 1 / 5.0, colour);
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath tile;
-        tile.addRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size / 5.0, size / 5.0);
-        painter.fillPath(tile, colour);
         painter.setPen(Qt::white);
         QFont font;
         font.setPixelSize(size * 3 / 4);
@@ -86,13 +95,9 @@ QIcon ImageList::programIcon()
 {
     QIcon icon;
     for (int size : { 16, 32, 48, 64 }) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
+        QPixmap pixmap = roundedTile(size, 1 / 6.0, Qt::black);
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath tile;
-        tile.addRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size / 6.0, size / 6.0);
-        painter.fillPath(tile, Qt::black);
         QPen pen(QColor(0, 255, 0));
         pen.setWidthF(size / 8.0);
         pen.setCapStyle(Qt::RoundCap);

@@ -1,5 +1,7 @@
 #include "loc/LocUtils.h"
 
+#include "loc/TableText.h"
+
 #include "loc/LocForms.h"
 #include "loc/LocStrings.h"
 #include "loc/LocaleNames.h"
@@ -67,21 +69,6 @@ template <typename T> T readLittleEndian(TResourceStream& stream)
     return qFromLittleEndian<T>(bytes);
 }
 
-QString unescape(QStringView text)
-{
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('\\') && i + 1 < text.size()) {
-            const QChar next = text[++i];
-            result += next == QLatin1Char('t') ? QChar(u'\t') : next == QLatin1Char('n') ? QChar(u'\n') : next;
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
-}
-
 std::optional<QString> stringFromTable(HMODULE module, int id)
 {
     const std::optional<QByteArray> table = LocModules::findResource(module, StringTableName);
@@ -93,7 +80,7 @@ std::optional<QString> stringFromTable(HMODULE module, int id)
         const qsizetype tab = line.indexOf(u'\t');
         bool ok = false;
         if (tab > 0 && line.left(tab).toInt(&ok) == id && ok) {
-            return unescape(line.mid(tab + 1));
+            return unescapeTableField(line.mid(tab + 1));
         }
     }
     return std::nullopt;

@@ -5,6 +5,8 @@
 // A text of the description or the string table that the table does not translate
 // fails the build, each one named with its place.
 
+#include "loc/TableText.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -25,20 +27,6 @@ QStringList errors;
 void fail(const QString& message)
 {
     errors << message;
-}
-
-QString unescape(const QString& text)
-{
-    QString result;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('\\') && i + 1 < text.size()) {
-            const QChar next = text[++i];
-            result += next == QLatin1Char('t') ? QChar(u'\t') : next == QLatin1Char('n') ? QChar(u'\n') : next;
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
 }
 
 QString escape(const QString& text)
@@ -82,8 +70,8 @@ bool readTable(const QString& path, Table& table)
             fail(QStringLiteral("%1:%2: error: expected two columns separated by a tab").arg(path).arg(lineNumber));
             continue;
         }
-        const QString key = unescape(line.left(tab));
-        const QString value = unescape(line.mid(tab + 1));
+        const QString key = unescapeTableField(line.left(tab));
+        const QString value = unescapeTableField(line.mid(tab + 1));
         if (key.startsWith(QLatin1Char('@'))) {
             table.meta.insert(key.mid(1), value);
         } else if (table.rows.contains(key)) {
