@@ -196,7 +196,7 @@ private slots:
         QVERIFY(!zip.Busy());
     }
 
-    void testNoSpecification()
+    void testNoFileSpec()
     {
         TZipArchiver zip;
         zip.SetUnattended(true);
