@@ -24,7 +24,6 @@ constexpr qint64 kCopyBlock = 10240;
 constexpr int kGarbageLimit = 512;
 constexpr quint8 kGarbageBelow = 0x2F;
 constexpr int kNoIP = 99999;
-constexpr int kNotBuilt = -9;
 
 quint16 le16(const char* p)
 {
@@ -78,15 +77,6 @@ QString stemOf(const QString& path)
 QString threeDigits(int number)
 {
     return QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0'));
-}
-
-quint32 dosNow()
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDate d = now.date();
-    const QTime t = now.time();
-    return (quint32(d.year() - 1980) << 25) | (quint32(d.month()) << 21) | (quint32(d.day()) << 16)
-        | (quint32(t.hour()) << 11) | (quint32(t.minute()) << 5) | quint32(t.second() / 2);
 }
 
 // The last part was not found; the search has reported why.
@@ -1054,51 +1044,4 @@ void TZipWorker::ReadSpanBody(const QString& source, const QString& target)
         throw EZipArchiver(11023, true);
     out.setFileTime(sourceDate, QFileDevice::FileModificationTime);
     out.close();
-}
-
-int TZipWorker::AddStreamEntry(const QString& name, quint32 dosDate, quint32 attributes)
-{
-    if (!name.isEmpty())
-        FSpecArgs = QStringList { name };
-    if (dosDate == 0)
-        dosDate = dosNow();
-    FSuccessCount = 0;
-    // Reported as exceptions so the error code is set even when nobody listens.
-    if (FSpecArgs.isEmpty())
-        ReportException(EZipArchiver(10301, true));
-    else if (FSpecArgs.first().contains(QLatin1Char('*')) || FSpecArgs.first().contains(QLatin1Char('?')))
-        ReportException(EZipArchiver(10307, true));
-    else
-        ExtAdd(dosDate, attributes);
-    return ErrorCode();
-}
-
-TZipStream* TZipWorker::ExtractEntryToStream(const QString& name)
-{
-    FSuccessCount = 0;
-    if (!name.isEmpty())
-        FSpecArgs = QStringList { name };
-    if (FSpecArgs.isEmpty()) {
-        ReportException(EZipArchiver(10301, true));
-        return nullptr;
-    }
-    FEntryStream->Clear();
-    ExtExtract();
-    return FSuccessCount == 1 ? FEntryStream.get() : nullptr;
-}
-
-void TZipWorker::ExtAdd(quint32, quint32)
-{
-    SetErrorCode(kNotBuilt);
-    SetErrorMessage(QStringLiteral("Adding an entry is not available yet"));
-    if (OnMessage)
-        OnMessage(Master(), kNotBuilt, ErrorMessage());
-}
-
-void TZipWorker::ExtExtract()
-{
-    SetErrorCode(kNotBuilt);
-    SetErrorMessage(QStringLiteral("Extracting an entry is not available yet"));
-    if (OnMessage)
-        OnMessage(Master(), kNotBuilt, ErrorMessage());
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 class TZipSFX;
+struct TZipCommandBlock;
 
 // One entry of the archive's central directory. The first sixteen fields are
 // the 42 bytes that follow a central header's signature, in file order.
@@ -162,7 +163,7 @@ public:
     static QString OemToText(const QByteArray& raw);
     static QByteArray TextToOem(const QString& text);
 
-    // Stream operations; their engine side is not built yet.
+    // Stream operations.
     int AddStreamEntry(const QString& name, quint32 dosDate, quint32 attributes);
     TZipStream* ExtractEntryToStream(const QString& name);
     TZipStream* EntryStream() const { return FEntryStream.get(); }
@@ -196,7 +197,7 @@ public:
     void ResetState() override;
 
 protected:
-    // The bodies of the engine commands; they report and fail until built.
+    // The bodies of the engine commands.
     virtual void ExtAdd(quint32 dosDate, quint32 attributes);
     virtual void ExtExtract();
 
@@ -250,4 +251,22 @@ private:
     bool FWritingParts = false;
     int FSuccessCount = 0;
     std::unique_ptr<TZipStream> FEntryStream;
+
+    // The engine commands and the callback that serves them.
+public:
+    static int32_t EngineCallback(void* caller, CallbackRecord* record);
+    bool AddBusy() const { return FAddBusy; }
+    bool ExtractBusy() const { return FExtractBusy; }
+
+private:
+    void ValidateAdd(bool spanning);
+    void FillZipCommand(TZipCommandBlock& block, quint32 dosDate, quint32 attributes);
+    void ReportCommandError(const EZipArchiver& e);
+    void HandleCallback(CallbackRecord& record);
+    void PasswordCallback(CallbackRecord& record, const QString& name);
+    QByteArray EngineText(const QString& text) const;
+    bool FAddBusy = false;
+    bool FExtractBusy = false;
+    bool FHandlerFailed = false;
+    QByteArray FExtraData;
 };

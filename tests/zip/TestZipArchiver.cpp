@@ -162,7 +162,7 @@ private slots:
         QVERIFY(!zip.Busy());
         QVERIFY(!zip.Dll_Load());
         QCOMPARE(codes, QList<int> { 10651 });
-        QCOMPARE(zip.AddStreamEntry(QStringLiteral("a"), 0, 32), -9);
+        QCOMPARE(zip.AddStreamEntry(QStringLiteral("a"), 0, 32), 10102);
         QVERIFY(!zip.Busy());
         QCOMPARE(zip.StartOperation(), 0);
         zip.EndOperation();
@@ -174,7 +174,7 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::newRow("wildcard *") << "a*b" << 10307;
         QTest::newRow("wildcard ?") << "a?b" << 10307;
-        QTest::newRow("engine side not built") << "entry.txt" << -9;
+        QTest::newRow("no archive named") << "entry.txt" << 10102;
     }
 
     void testStreamOperations()
@@ -185,14 +185,14 @@ private slots:
         zip.SetUnattended(true);
         QCOMPARE(zip.AddStreamEntry(name, 0, 32), status);
         QCOMPARE(zip.ErrorCode(), status);
-        QCOMPARE(zip.FSpecArgs(), QStringList { name });
+        QVERIFY(zip.FSpecArgs().isEmpty());
         if (status == 10307)
             QCOMPARE(zip.ErrorMessage(), LoadMessageText(10307));
 
         zip.EntryStream()->write("stale");
         QVERIFY(!zip.ExtractEntryToStream(name));
         QCOMPARE(zip.EntryStream()->Size(), qint64(0));
-        QCOMPARE(zip.FSpecArgs(), QStringList { name });
+        QVERIFY(zip.FSpecArgs().isEmpty());
         QVERIFY(!zip.Busy());
     }
 

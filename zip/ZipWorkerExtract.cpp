@@ -1,0 +1,166 @@
+#include "zip/ZipMsgStr.h"
+#include "zip/ZipWorker.h"
+#include "zip/ZipWorkerRecords.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <new>
+
+namespace
+{
+constexpr int kNoZipFile = 10102;
+constexpr int kNoFiles = 10301;
+constexpr int kUnattendedExtract = 10502;
+constexpr int kCannotOpen = 11002;
+constexpr int kNoMemory = 10103;
+
+// Clears the extract's state on every way out of it.
+class ExtractCleanup
+{
+public:
+    ExtractCleanup(TZipWorker& worker, bool& busy, bool& loaded, QString& joined)
+        : m_worker(worker)
+        , m_busy(busy)
+        , m_loaded(loaded)
+        , m_joined(joined)
+    { }
+    ~ExtractCleanup()
+    {
+        if (m_loaded)
+            m_worker.ReleaseForOperation();
+        m_busy = false;
+        m_worker.FSpecArgs.clear();
+        if (m_worker.SuccessCount() != 1)
+            m_worker.EntryStream()->Clear();
+        if (!m_joined.isEmpty())
+            QFile::remove(m_joined);
+    }
+    ExtractCleanup(const ExtractCleanup&) = delete;
+    ExtractCleanup& operator=(const ExtractCleanup&) = delete;
+
+private:
+    TZipWorker& m_worker;
+    bool& m_busy;
+    bool& m_loaded;
+    QString& m_joined;
+};
+} // namespace
+
+TZipStream* TZipWorker::ExtractEntryToStream(const QString& name)
+{
+    FSuccessCount = 0;
+    if (!name.isEmpty())
+        FSpecArgs = QStringList { name };
+    if (FSpecArgs.isEmpty()) {
+        ReportException(EZipArchiver(kNoFiles, true));
+        return nullptr;
+    }
+    FEntryStream->Clear();
+    ExtExtract();
+    return FSuccessCount == 1 ? FEntryStream.get() : nullptr;
+}
+
+void TZipWorker::ExtExtract()
+{
+    FSuccessCount = 0;
+    SetErrorCode(0);
+    SetErrorMessage(QString());
+    if (FExtractBusy)
+        return;
+    bool loaded = false;
+    QString joined;
+    FExtractBusy = true;
+    ExtractCleanup cleanup(*this, FExtractBusy, loaded, joined);
+    SetCancel(false);
+    try {
+        if (ZipFileName().isEmpty())
+            throw EZipArchiver(kNoZipFile, true);
+        if (Count() == 0) {
+            List();
+            if (Count() == 0) {
+                if (ErrorCode() == 0)
+                    throw EZipArchiver(kCannotOpen, true);
+                return;
+            }
+        }
+
+        QString archive = ZipFileName();
+        if (LastDiskNumber() > 0) {
+            // Joining reads the parts' end records, which must not replace the open archive's comment.
+            const QByteArray rawComment = FZipComment;
+            const QString comment = FArchiveComment;
+            const int joinedResult = ReadSpan(ZipFileName(), joined, true);
+            FZipComment = rawComment;
+            FArchiveComment = comment;
+            if (joinedResult != 0)
+                return;
+            archive = joined;
+        }
+
+        LoadForOperation();
+        loaded = true;
+        TUnzipCommandBlock block;
+        UnzipCommandRecord& r = block.Record;
+        r.Handle = Unattended() ? nullptr : OwnerHandle;
+        r.Caller = this;
+        r.Version = ZE_RECORD_VERSION;
+        r.Callback = &TZipWorker::EngineCallback;
+        r.Trace = EngineFlag(Trace());
+        r.Password = block.Texts.Add(Password.toUtf8());
+        r.Test = EngineFlag(ExtrOptions.contains(ExtrTest));
+        r.Reserved44 = ZE_TRUE;
+        r.Verbose = EngineFlag(Verbose() || Trace());
+        r.Update = EngineFlag(ExtrOptions.contains(ExtrUpdate));
+        r.Freshen = EngineFlag(ExtrOptions.contains(ExtrFreshen) && !ExtrOptions.contains(ExtrUpdate));
+        r.DirNames = EngineFlag(ExtrOptions.contains(ExtrDirNames));
+        r.OverWrite = EngineFlag(ExtrOptions.contains(ExtrOverWrite));
+        r.ArchiveName = block.Texts.Add(QFile::encodeName(archive));
+        r.PasswordRequests = qint32(std::min<quint32>(PasswordReqCount, 15));
+        r.ExtractDir = nullptr;
+        if (FSpecArgs.first() != QLatin1String("*.*")) {
+            block.Specs.assign(size_t(FSpecArgs.size()), ExtractSpecRecord {});
+            for (qsizetype i = 0; i < FSpecArgs.size(); ++i)
+                block.Specs[size_t(i)].Spec = block.Texts.Add(EngineText(FSpecArgs.at(i)));
+            r.SpecCount = qint32(FSpecArgs.size());
+            r.ExtractSpecs = block.Specs.data();
+        }
+
+        const QString& wanted = FSpecArgs.first();
+        for (const ZipDirEntry& entry : FEntries) {
+            if (entry.FileName.compare(wanted, Qt::CaseInsensitive) != 0)
+                continue;
+            EntryStream()->buffer().resize(qsizetype(entry.UncompressedSize));
+            EntryStream()->seek(0);
+            r.OutputToMemory = ZE_TRUE;
+            r.OutputMemory = EntryStream()->buffer().data();
+            r.OutputSize = entry.UncompressedSize;
+            r.SpecCount = 1;
+            if (r.ExtractSpecs == nullptr) {
+                block.Specs.assign(1, ExtractSpecRecord {});
+                block.Specs[0].Spec = block.Texts.Add(EngineText(wanted));
+                r.ExtractSpecs = block.Specs.data();
+            }
+            break;
+        }
+
+        r.Check = ZE_RECORD_CHECK;
+        SetHandlerErrorText(QString());
+        FHandlerFailed = false;
+        if (Unattended() && Password.isEmpty() && !OnPasswordError) {
+            r.PasswordRequests = 0;
+            Report(zacMessage, 0, LoadMessageText(kUnattendedExtract), 0);
+        }
+        if (r.OutputToMemory)
+            FSuccessCount = RunUnzip(&r);
+    } catch (const EZipArchiver& e) {
+        FExtractBusy = false;
+        ReportCommandError(e);
+        FSuccessCount = 0;
+    } catch (const std::bad_alloc&) {
+        // A directory that claims more than memory can hold.
+        FExtractBusy = false;
+        ReportException(EZipArchiver(kNoMemory, true));
+        FSuccessCount = 0;
+    }
+}
