@@ -2,6 +2,7 @@
 
 #include "zip/ZipTypes.h"
 #include "zip/ZipWorker.h"
+#include "zip/ZipWorkerRecords.h"
 
 #include <QIcon>
 #include <QObject>
@@ -82,7 +83,15 @@ public:
     const QString& DLLDirectory() const { return FDLLDirectory; }
     void SetDLLDirectory(const QString& value) { FDLLDirectory = value; }
     const QString& ExtAddStoreSuffixes() const { return FExtAddStoreSuffixes; }
-    void SetExtAddStoreSuffixes(const QString& value) { FExtAddStoreSuffixes = value; }
+    // Normalised as given; a non-empty text stands in the suffix set as assEXT.
+    void SetExtAddStoreSuffixes(const QString& value)
+    {
+        FExtAddStoreSuffixes = NormaliseStoreSuffixes(value);
+        if (FExtAddStoreSuffixes.isEmpty())
+            FAddStoreSuffixes.remove(assEXT);
+        else
+            FAddStoreSuffixes.insert(assEXT);
+    }
     const QString& ExtrBaseDir() const { return FExtrBaseDir; }
     void SetExtrBaseDir(const QString& value) { FExtrBaseDir = value; }
     ExtrOpts ExtrOptions() const { return FExtrOptions; }

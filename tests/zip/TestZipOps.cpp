@@ -492,6 +492,27 @@ private slots:
             StoreSuffixList(AddStoreExts { assPNG, assEXT }, QStringLiteral(".abc:")), QStringLiteral(".png:.abc"));
         QCOMPARE(StoreSuffixList(AddStoreExts {}, QString()), QString());
         QVERIFY(StoreSuffixList(AddStoreExts::fromBits(0x7FBFFFF), QString()).endsWith(QLatin1String(".dvr-ms:.avi")));
+
+        TZipArchiver zip;
+        zip.SetExtAddStoreSuffixes(QStringLiteral("abc;.DEF"));
+        QCOMPARE(zip.ExtAddStoreSuffixes(), QStringLiteral(".abc:.def:"));
+        QVERIFY(zip.AddStoreSuffixes().contains(assEXT));
+        zip.SetExtAddStoreSuffixes(QString());
+        QVERIFY(!zip.AddStoreSuffixes().contains(assEXT));
+
+        // An entry named with a listed suffix is stored, others are compressed.
+        const QString archive = m_dir.filePath(QStringLiteral("suffixes.zip"));
+        auto adder = component(archive);
+        adder->SetExtAddStoreSuffixes(QStringLiteral("ABC"));
+        const QByteArray text(4000, 'x');
+        QCOMPARE(add(*adder, QStringLiteral("kept.abc"), text), 0);
+        QCOMPARE(add(*adder, QStringLiteral("packed.txt"), text), 0);
+        QCOMPARE(add(*adder, QStringLiteral("image.png"), text), 0);
+        QCOMPARE(adder->Count(), 3);
+        for (int i = 0; i < adder->Count(); ++i) {
+            const ZipDirEntry& entry = adder->DirEntry(i);
+            QCOMPARE(entry.Method, quint16(entry.FileName == QLatin1String("packed.txt") ? 8 : 0));
+        }
     }
 
     void testFileSpecs_data()
