@@ -483,6 +483,18 @@ private slots:
         QCOMPARE(add(*zip, QStringLiteral("x.txt"), "data"), 0);
     }
 
+    void testCancelledAddKeepsArchive()
+    {
+        const QString archive = copyFixture(QStringLiteral("infozip-enc.zip"));
+        const QByteArray before = fileBytes(archive);
+        auto zip = component(archive);
+        zip->SetOnCheckTerminate([](QObject*, bool& abort) { abort = true; });
+        QCOMPARE(add(*zip, QStringLiteral("a.txt"), "replacement"), 10120);
+        QCOMPARE(fileBytes(archive), before);
+        QVERIFY(!zip->Worker()->Cancel());
+        QCOMPARE(zip->Count(), 2);
+    }
+
     void testStoreSuffixes()
     {
         QCOMPARE(NormaliseStoreSuffixes(QStringLiteral("abc,.DEF")), QStringLiteral(".abc:.def:"));
