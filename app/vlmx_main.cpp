@@ -696,7 +696,9 @@ void TFMain::ActionShellOpenSelectedTextExecute()
 
 void TFMain::ActionSaveExecute()
 {
-    StoreSession();
+    if (!StoreSession()) {
+        return;
+    }
     const QDateTime now = ClockText::now();
     QString moment = ClockText::shortDate(now.date());
     if (now.time() != QTime(0, 0)) {
@@ -1039,11 +1041,10 @@ void TFMain::LoadSession()
             return;
         }
         zip->SetZipFileName(FArchiveFileName);
-        zip->SetAddOptions(AddOpts{AddEncrypt});
+        zip->SetAddOptions(AddOpts { AddEncrypt });
         loadEntry(ui->log, FJournalEntryName);
         loadEntry(ui->jot, FNotesEntryName);
-    } catch (...) {
-    }
+    } catch (...) { }
 }
 
 void TFMain::loadEntry(QPlainTextEdit* memo, const QString& entryName)
@@ -1070,24 +1071,30 @@ void TFMain::keepUnreadArchive()
     }
     const QString copy = FileAccess::freeBackupName(FArchiveFileName);
     if (!QFile::copy(FArchiveFileName, copy)) {
-        throw Exception(QStringLiteral("Cannot keep a copy of %1 as %2; the session was not stored.")
-                            .arg(FArchiveFileName, copy));
+        throw Exception(
+            QStringLiteral("Cannot keep a copy of %1 as %2; the session was not stored.").arg(FArchiveFileName, copy));
     }
     QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     m_keepArchive = false;
     MessageBox::show(this, LoadStr(sArchiveKept).arg(FArchiveFileName, copy));
 }
 
-void TFMain::StoreSession()
+bool TFMain::StoreSession()
 {
+    // The component pumps events while it works, so a second "Save" can arrive meanwhile. It is refused
+    // here, before it could refill the stream whose bytes the running store is still writing.
+    if (zip->Busy()) {
+        return false;
+    }
     // What could not be read at start is kept aside before it is replaced.
     keepUnreadArchive();
     // A new archive holds whatever the user copied: only its owner may read it.
     const FileAccess::PrivateFileCreation privateFiles;
     zip->SetZipFileName(FArchiveFileName);
-    zip->SetAddOptions(AddOpts{AddEncrypt});
+    zip->SetAddOptions(AddOpts { AddEncrypt });
     storeEntry(ui->log, FJournalEntryName);
     storeEntry(ui->jot, FNotesEntryName);
+    return true;
 }
 
 void TFMain::storeEntry(QPlainTextEdit* memo, const QString& entryName)

@@ -56,7 +56,8 @@ public:
 
     // Session archive
     void LoadSession();
-    void StoreSession();
+    // False when refused because another archive operation is running.
+    bool StoreSession();
     TZipArchiver* zipComponent() const { return zip; }
 
     // Settings file

@@ -1,3 +1,5 @@
+#include "tests/x11/XClip.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -18,7 +20,7 @@ QByteArray run(const QString& program, const QStringList& arguments, int timeout
         process.waitForFinished(1000);
         return {};
     }
-    return process.readAllStandardOutput().trimmed();
+    return process.readAllStandardOutput();
 }
 } // namespace
 
@@ -35,7 +37,11 @@ private Q_SLOTS:
     void testTerminationSignalClosesNormally_data();
     void testTerminationSignalClosesNormally();
 
+    void testJournalSurvivesRestarts();
+
 private:
+    bool startProgram();
+    bool stopProgram();
     QByteArray waitForWindow();
     QByteArray settings() const;
 
@@ -48,13 +54,24 @@ void TestProgramX11::init()
     m_dir = std::make_unique<QTemporaryDir>();
     const QString copy = m_dir->filePath(QStringLiteral("vellumix"));
     QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/vellumix"), copy));
-    QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/libZipEngine179.so"),
-        m_dir->filePath(QStringLiteral("libZipEngine179.so"))));
+    QVERIFY(QFile::copy(
+        QStringLiteral(VELLUMIX_BIN_DIR "/libZipEngine179.so"), m_dir->filePath(QStringLiteral("libZipEngine179.so"))));
+    QVERIFY(startProgram());
+}
+
+bool TestProgramX11::startProgram()
+{
     m_program = std::make_unique<QProcess>();
     m_program->setWorkingDirectory(m_dir->path());
     m_program->setProcessChannelMode(QProcess::ForwardedChannels);
-    m_program->start(copy, {});
-    QVERIFY(m_program->waitForStarted(5000));
+    m_program->start(m_dir->filePath(QStringLiteral("vellumix")), {});
+    return m_program->waitForStarted(5000);
+}
+
+bool TestProgramX11::stopProgram()
+{
+    run(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
+    return m_program->waitForFinished(15000) && m_program->exitCode() == 0;
 }
 
 void TestProgramX11::cleanup()
@@ -113,6 +130,29 @@ void TestProgramX11::testTerminationSignalClosesNormally()
     QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_program->exitCode(), 0);
     QCOMPARE(settings(), DefaultSettings);
+}
+
+void TestProgramX11::testJournalSurvivesRestarts()
+{
+    QVERIFY(!waitForWindow().isEmpty());
+    QVERIFY(stopProgram());
+    XClip xclip;
+    for (const QByteArray& text :
+        { QByteArray("copied before the first run"), QByteArray("copied before the second run") }) {
+        QVERIFY(xclip.copy(text));
+        QVERIFY(startProgram());
+        QVERIFY(!waitForWindow().isEmpty());
+        QVERIFY(stopProgram());
+    }
+    const QString archive = m_dir->filePath(QStringLiteral("vellumix.vma"));
+    const QByteArray journal = run(QStringLiteral("unzip"),
+        { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), archive,
+            QStringLiteral("vellumix.clips") });
+    const qsizetype first = journal.indexOf("]-----------------\r\ncopied before the first run\r\n");
+    const qsizetype second = journal.indexOf("]-----------------\r\ncopied before the second run\r\n");
+    QVERIFY2(first >= 0 && second > first, journal.toPercentEncoding().constData());
+    QCOMPARE(journal.count("]-----------------\r\n"), 2);
+    QVERIFY(journal.endsWith("second run\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestProgramX11)
