@@ -48,6 +48,7 @@ class TestSession : public QObject
 private Q_SLOTS:
     void testFirstStartIsQuiet();
     void testStoredAndRestored();
+    void testArchiveMadeByZipLoads();
     void testSaveTwiceKeepsTwoEntries();
     void testSaveDuringStoreIsRefused();
     void testRenamedExecutable();
@@ -90,6 +91,21 @@ void TestSession::testStoredAndRestored()
     fixture.destroy();
     window = fixture.create();
     QCOMPARE(MemoText::toBytes(memo(window, "jot")), QByteArray("a\r\nb\r\nc"));
+}
+
+void TestSession::testArchiveMadeByZipLoads()
+{
+    WindowFixture fixture;
+    fixture.writeFile(QStringLiteral("vellumix.clips"), "journal line\r\nsecond line\n");
+    fixture.writeFile(QStringLiteral("vellumix.notes"), "a note");
+    run(QStringLiteral("zip"),
+        { QStringLiteral("-q"), QStringLiteral("-P"), Password, QStringLiteral("vellumix.vma"),
+            QStringLiteral("vellumix.clips"), QStringLiteral("vellumix.notes") },
+        fixture.dir.path());
+    TFMain* window = fixture.create();
+    QCOMPARE(MemoText::toBytes(memo(window, "log")), QByteArray("journal line\r\nsecond line\r\n"));
+    QCOMPARE(MemoText::toBytes(memo(window, "jot")), QByteArray("a note"));
+    QVERIFY(fixture.messages.isEmpty());
 }
 
 void TestSession::testSaveTwiceKeepsTwoEntries()

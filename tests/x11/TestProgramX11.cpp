@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +40,8 @@ private Q_SLOTS:
     void testTerminationSignalClosesNormally();
 
     void testJournalSurvivesRestarts();
+    void testCopiesWhileRunningAreStored();
+    void testKilledWhileStoringLeavesAnArchive();
 
 private:
     bool startProgram();
@@ -153,6 +157,91 @@ void TestProgramX11::testJournalSurvivesRestarts()
     QVERIFY2(first >= 0 && second > first, journal.toPercentEncoding().constData());
     QCOMPARE(journal.count("]-----------------\r\n"), 2);
     QVERIFY(journal.endsWith("second run\r\n"));
+}
+
+void TestProgramX11::testCopiesWhileRunningAreStored()
+{
+    const QByteArray window = waitForWindow();
+    QVERIFY(!window.isEmpty());
+    XClip xclip;
+    for (const QByteArray& text : { QByteArray("one"), QByteArray("two\nlines"), QByteArray("three") }) {
+        QVERIFY(xclip.copy(text));
+        // Once the program has asked for the selection it reads the text before it looks at signals.
+        QVERIFY(xclip.waitServed(1));
+    }
+    QVERIFY(stopProgram());
+    const QString archive = m_dir->filePath(QStringLiteral("vellumix.vma"));
+    auto journal = [&archive] {
+        return run(QStringLiteral("unzip"),
+            { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), archive,
+                QStringLiteral("vellumix.clips") });
+    };
+    const QString stamp = QStringLiteral("\\[[^\\]\r\n]+\\]-{17}\r\n");
+    const QRegularExpression stored(
+        QStringLiteral("^") + stamp + "one\r\n" + stamp + "two\r\nlines\r\n" + stamp + "three\r\n$");
+    QVERIFY2(stored.match(QString::fromUtf8(journal())).hasMatch(), journal().toPercentEncoding().constData());
+    const QByteArray listing = run(QStringLiteral("7z"), { QStringLiteral("l"), QStringLiteral("-slt"), archive });
+    QCOMPARE(listing.count("Encrypted = +"), 2);
+
+    // Again: the text on the clipboard at start and one more copy, closed with Escape in the journal.
+    const QByteArray before = journal();
+    QVERIFY(startProgram());
+    const QByteArray second = waitForWindow();
+    QVERIFY(!second.isEmpty());
+    QVERIFY(xclip.copy("four"));
+    QVERIFY(xclip.waitServed(1));
+    run(QStringLiteral("xdotool"),
+        { QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(second),
+            QStringLiteral("mousemove"), QStringLiteral("--window"), QString::fromLatin1(second), QStringLiteral("300"),
+            QStringLiteral("200"), QStringLiteral("click"), QStringLiteral("1"), QStringLiteral("key"),
+            QStringLiteral("Escape") });
+    QVERIFY(m_program->waitForFinished(15000));
+    QCOMPARE(m_program->exitCode(), 0);
+    const QRegularExpression after(QStringLiteral("^") + QRegularExpression::escape(QString::fromUtf8(before)) + stamp
+        + "three\r\n" + stamp + "four\r\n$");
+    QVERIFY2(after.match(QString::fromUtf8(journal())).hasMatch(), journal().toPercentEncoding().constData());
+}
+
+void TestProgramX11::testKilledWhileStoringLeavesAnArchive()
+{
+    QVERIFY(!waitForWindow().isEmpty());
+    QVERIFY(stopProgram());
+    // A large journal, so that a store takes a while and a kill lands inside it.
+    QByteArray journal;
+    for (int i = 0; journal.size() < 8 * 1024 * 1024; ++i) {
+        journal += "[8 Dec 2026-02:40:59]-----------------\r\ncapture " + QByteArray::number(i) + " of a long day\r\n";
+    }
+    QFile clips(m_dir->filePath(QStringLiteral("vellumix.clips")));
+    QVERIFY(clips.open(QIODevice::WriteOnly) && clips.write(journal) == journal.size());
+    clips.close();
+    const QString archive = m_dir->filePath(QStringLiteral("vellumix.vma"));
+    QFile::remove(archive);
+    QProcess zip;
+    zip.setWorkingDirectory(m_dir->path());
+    zip.start(QStringLiteral("zip"),
+        { QStringLiteral("-q"), QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("vellumix.vma"),
+            QStringLiteral("vellumix.clips") });
+    QVERIFY(zip.waitForFinished(60000) && zip.exitCode() == 0);
+    QFile::remove(clips.fileName());
+
+    for (int round = 0; round < 6; ++round) {
+        QVERIFY(startProgram());
+        QVERIFY(!waitForWindow().isEmpty());
+        run(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
+        QTest::qWait(int(QRandomGenerator::global()->bounded(0, 800)));
+        m_program->kill();
+        m_program->waitForFinished(15000);
+        QCOMPARE(m_program->state(), QProcess::NotRunning);
+        QProcess check;
+        check.start(QStringLiteral("unzip"),
+            { QStringLiteral("-tqq"), QStringLiteral("-P"), QStringLiteral("730582"), archive });
+        QVERIFY(check.waitForFinished(60000));
+        QVERIFY2(check.exitCode() == 0, qPrintable(QStringLiteral("round %1").arg(round)));
+        const QByteArray stored = run(QStringLiteral("unzip"),
+            { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), archive,
+                QStringLiteral("vellumix.clips") });
+        QVERIFY(stored.startsWith(journal));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestProgramX11)

@@ -36,17 +36,32 @@ public:
         process->closeWriteChannel();
         QProcess* owner = process.get();
         m_owners.push_back(std::move(process));
+        m_said.clear();
         // xclip says so once it owns the selection. Reading it back with "xclip -o" instead
         // would itself disturb the selection's owner.
-        QByteArray said;
         return QTest::qWaitFor(
             [&] {
-                said += owner->readAllStandardError();
-                return said.contains("Waiting for selection requests");
+                m_said += owner->readAllStandardError();
+                return m_said.contains("Waiting for selection requests");
             },
             5000);
     }
 
+    // Waits until the latest owner has answered at least count requests for its selection,
+    // which tells that another program has read it.
+    bool waitServed(int count, int timeout = 10000)
+    {
+        QProcess* owner = m_owners.back().get();
+        const QByteArray next = "Waiting for selection request number " + QByteArray::number(count + 1);
+        return QTest::qWaitFor(
+            [&] {
+                m_said += owner->readAllStandardError();
+                return m_said.contains(next);
+            },
+            timeout);
+    }
+
 private:
     std::vector<std::unique_ptr<QProcess>> m_owners;
+    QByteArray m_said;
 };
