@@ -1,0 +1,157 @@
+// Start-up to the shown window and exit to the stored archive with journals of
+// 1, 16 and 64 MiB, next to Info-ZIP's zip -9 -P and unzip -P on the same text.
+// Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_session [MiB ...]
+
+#include "app/MessageBox.h"
+#include "app/vlmx_main.h"
+#include "loc/LocUtils.h"
+#include "platform/AppPaths.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+
+namespace
+{
+class SilentClipboard : public ClipboardViewer
+{
+public:
+    void start() override { m_active = true; }
+    void stop() override { m_active = false; }
+    bool isActive() const override { return m_active; }
+    bool read(ClipboardContent* content) override
+    {
+        *content = {};
+        return true;
+    }
+    QImage readImage() override { return {}; }
+
+private:
+    bool m_active = false;
+};
+
+class NoWindows : public WindowList
+{
+public:
+    QList<TopLevelWindow> topLevelWindows() override { return {}; }
+};
+
+TFMainServices quietServices()
+{
+    TFMainServices services;
+    services.clipboard = std::make_unique<SilentClipboard>();
+    services.windows = std::make_unique<NoWindows>();
+    return services;
+}
+
+QByteArray journalOf(qsizetype bytes)
+{
+    QByteArray text;
+    text.reserve(bytes + 256);
+    for (int i = 0; text.size() < bytes; ++i) {
+        text += "[2026-12-07-14:05:" + QByteArray::number(i % 60).rightJustified(2, '0') + "]-----------------\r\n";
+        text += "copied text number " + QByteArray::number(i) + " with a few words in it\r\n";
+    }
+    return text;
+}
+
+double seconds(const std::function<void()>& work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return timer.nsecsElapsed() / 1e9;
+}
+
+long peakMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toLong() / 1024;
+        }
+    }
+    return -1;
+}
+
+bool runTool(const QString& folder, const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitCode() == 0;
+}
+
+void run(int mebibytes)
+{
+    QTemporaryDir dir;
+    AppPaths::setExecutablePathForTesting(dir.filePath(QStringLiteral("vellumix")));
+    LocUtils.SetAppFileName(AppPaths::executablePath());
+    const QByteArray journal = journalOf(qsizetype(mebibytes) * 1024 * 1024);
+
+    auto window = std::make_unique<TFMain>(quietServices());
+    window->SetMemoText(window->findChild<QPlainTextEdit*>(QStringLiteral("log")), journal);
+    const double store = seconds([&] { window.reset(); });
+
+    const double load = seconds([&] {
+        window = std::make_unique<TFMain>(quietServices());
+        window->show();
+        QApplication::processEvents();
+    });
+    window.reset();
+
+    QFile text(dir.filePath(QStringLiteral("vellumix.clips")));
+    if (!text.open(QIODevice::WriteOnly) || text.write(journal) != journal.size()) {
+        std::printf("cannot write the journal for Info-ZIP\n");
+        return;
+    }
+    text.close();
+    const QString p = QStringLiteral("730582");
+    const double zip = seconds([&] {
+        runTool(dir.path(), QStringLiteral("zip"),
+            { QStringLiteral("-q9"), QStringLiteral("-P"), p, QStringLiteral("info.zip"),
+                QStringLiteral("vellumix.clips") });
+    });
+    const double unzip = seconds([&] {
+        runTool(dir.path(), QStringLiteral("unzip"),
+            { QStringLiteral("-P"), p, QStringLiteral("-p"), QStringLiteral("info.zip"),
+                QStringLiteral("vellumix.clips") });
+    });
+    std::printf("%3d MiB journal: start-up to shown window %6.2f s (unzip -P %5.2f s, ratio %.2f), "
+                "exit to stored archive %6.2f s (zip -9 -P %5.2f s, ratio %.2f), peak resident %ld MiB\n",
+        mebibytes, load, unzip, load / unzip, store, zip, store / zip, peakMiB());
+    std::fflush(stdout);
+    AppPaths::setExecutablePathForTesting({});
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QStringList messages;
+    MessageBox::setCaptureForTesting(&messages);
+    QList<int> sizes;
+    for (int i = 1; i < argc; ++i) {
+        sizes << QByteArray(argv[i]).toInt();
+    }
+    if (sizes.isEmpty()) {
+        sizes = { 1, 16, 64 };
+    }
+    for (int size : sizes) {
+        run(size);
+    }
+    for (const QString& message : messages) {
+        std::printf("message: %s\n", qPrintable(message));
+    }
+    return 0;
+}
