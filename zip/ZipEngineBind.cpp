@@ -5,6 +5,7 @@
 #include "zip/ZipMsgStr.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -105,7 +106,13 @@ int TZipEngineBind::Load(quint8 reason)
         if (!QFileInfo::exists(path))
             path.clear();
     }
-    // The bare name lets the system's library search decide, run path included.
+    // The bare name lets the system's library search decide, run path included. A sanitizer's
+    // dlopen interceptor hides the program's run path, so the program's own folder is tried first.
+    if (path.isEmpty() && QCoreApplication::instance()) {
+        const QString beside = PathConcat(QCoreApplication::applicationDirPath() + QLatin1Char('/'), EngineFileName());
+        if (QFileInfo::exists(beside))
+            path = beside;
+    }
     if (path.isEmpty())
         path = EngineFileName();
 
