@@ -146,6 +146,8 @@ public:
     bool IsExpectedDisk();
     bool ProbeDrive();
     int ReadSpan(const QString& source, QString& target, bool joining);
+    // Copies a single-file archive onto the parts of a multi-part set.
+    int WriteSpan(const QString& source, const QString& target);
     void ClosePart();
 
     // Drive facts of the last probe.
@@ -202,6 +204,8 @@ protected:
     virtual void ExtExtract();
 
 private:
+    friend class TZipPartWriter;
+    int SpanAdd(quint32 dosDate, quint32 attributes);
     void ClearDirectory();
     void ReadDirectory(const ZipEndOfCentral& eoc);
     bool OpenPart();

@@ -17,7 +17,6 @@ constexpr int kNoPasswordUnattended = 10302;
 constexpr int kSfxFailed = 10304;
 constexpr int kNoDestination = 10308;
 constexpr int kUnattendedSpan = 11025;
-constexpr int kSpanNotSupported = 11048;
 constexpr int kCannotWrite = 11051;
 constexpr int kSfxUnsupported = -1;
 constexpr int kOemCodePage = 2;
@@ -232,9 +231,6 @@ void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
             ValidateAdd(spanning);
             LoadForOperation();
             loaded = true;
-            // Parts are not written by this build; refusing keeps an existing set as it is.
-            if (spanning)
-                throw EZipArchiver(kSpanNotSupported, true);
             const QString& name = ZipFileName();
             if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive) && !QFileInfo::exists(name))
                 throw EZipArchiver(kSfxFailed, kSfxUnsupported);
@@ -246,16 +242,20 @@ void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
         SetCancel(false);
         BeginWait();
         waiting = true;
-        try {
-            TZipCommandBlock block;
-            FillZipCommand(block, dosDate, attributes);
-            SetHandlerErrorText(QString());
-            FHandlerFailed = false;
-            FSuccessCount = RunZip(&block.Record);
-        } catch (const EZipArchiver& e) {
-            ReportCommandError(e);
-        } catch (const std::exception&) {
-            ReportException(EZipArchiver(kFatalDll, true));
+        if (spanning) {
+            FSuccessCount = SpanAdd(dosDate, attributes);
+        } else {
+            try {
+                TZipCommandBlock block;
+                FillZipCommand(block, dosDate, attributes);
+                SetHandlerErrorText(QString());
+                FHandlerFailed = false;
+                FSuccessCount = RunZip(&block.Record);
+            } catch (const EZipArchiver& e) {
+                ReportCommandError(e);
+            } catch (const std::exception&) {
+                ReportException(EZipArchiver(kFatalDll, true));
+            }
         }
     }
     if (FSuccessCount > 0 && ProbeArchiveFile(ZipFileName()) != 209)

@@ -210,8 +210,6 @@ private slots:
                                           << "x.txt" << 11051;
         QTest::newRow("self-extractor") << "exe"
                                         << "x.txt" << 10304;
-        QTest::newRow("parts") << "span"
-                               << "x.txt" << 11048;
         QTest::newRow("engine not loadable") << "noengine"
                                              << "x.txt" << 10650;
     }
@@ -242,8 +240,6 @@ private slots:
             QFile::setPermissions(archive, QFileDevice::ReadOwner);
         if (setup == QLatin1String("readonlyfolder"))
             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        if (setup == QLatin1String("span"))
-            zip->SetAddOptions({ AddEncrypt, AddDiskSpanErase });
         if (setup == QLatin1String("noengine")) {
             QFile fake(folder + QStringLiteral("/libZipEngine179.so"));
             QVERIFY(fake.open(QIODevice::WriteOnly));
