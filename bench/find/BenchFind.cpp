@@ -5,6 +5,7 @@
 
 #include "app/MemoText.h"
 #include "app/vlmx_main.h"
+#include "bench/BenchSupport.h"
 #include "platform/AppPaths.h"
 
 #include <QApplication>
@@ -18,40 +19,6 @@
 
 namespace
 {
-class SilentClipboard : public ClipboardViewer
-{
-public:
-    void start() override { m_active = true; }
-    void stop() override { m_active = false; }
-    bool isActive() const override { return m_active; }
-    bool read(ClipboardContent* content) override
-    {
-        *content = {};
-        return true;
-    }
-    QImage readImage() override { return {}; }
-
-private:
-    bool m_active = false;
-};
-
-class SilentWindows : public WindowList
-{
-public:
-    QList<TopLevelWindow> topLevelWindows() override { return {}; }
-};
-
-QByteArray journalOf(qsizetype bytes)
-{
-    QByteArray text;
-    text.reserve(bytes + 256);
-    for (int i = 0; text.size() < bytes; ++i) {
-        text += "[2026-12-07-14:05:" + QByteArray::number(i % 60).rightJustified(2, '0') + "]-----------------\r\n";
-        text += "copied text number " + QByteArray::number(i) + " with a few words in it\r\n";
-    }
-    return text + "the needle at the very end\r\n";
-}
-
 double timed(const std::function<void()>& work)
 {
     QElapsedTimer timer;
@@ -68,12 +35,13 @@ int main(int argc, char* argv[])
     QTemporaryDir dir;
     AppPaths::setExecutablePathForTesting(dir.filePath(QStringLiteral("vellumix")));
     TFMainServices services;
-    services.clipboard = std::make_unique<SilentClipboard>();
-    services.windows = std::make_unique<SilentWindows>();
+    services.clipboard = std::make_unique<BenchSupport::SilentClipboard>();
+    services.windows = std::make_unique<BenchSupport::NoWindows>();
     TFMain window(std::move(services));
     auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("log"));
     auto* find = window.findChild<QLineEdit*>(QStringLiteral("txtFindText"));
-    window.SetMemoText(log, journalOf(qsizetype(mebibytes) * 1024 * 1024));
+    window.SetMemoText(
+        log, BenchSupport::journalOf(qsizetype(mebibytes) * 1024 * 1024) + "the needle at the very end\r\n");
     const double idle = timed([] { QApplication::processEvents(); });
 
     auto search = [&](const QString& text) {

@@ -3,6 +3,7 @@
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_journal [MiB ...]
 
 #include "app/MemoText.h"
+#include "bench/BenchSupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -15,41 +16,14 @@
 
 namespace
 {
-QByteArray journalOf(qsizetype bytes)
-{
-    QByteArray text;
-    text.reserve(bytes + 256);
-    for (int i = 0; text.size() < bytes; ++i) {
-        text += "[2026-12-07-14:05:";
-        text += QByteArray::number(i % 60).rightJustified(2, '0');
-        text += "]-----------------\r\n";
-        text += "copied text number " + QByteArray::number(i) + " with a few words in it\r\n";
-    }
-    return text;
-}
-
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    return -1;
-}
-
 void run(int mebibytes)
 {
-    const QByteArray bytes = journalOf(qsizetype(mebibytes) * 1024 * 1024);
+    const QByteArray bytes = BenchSupport::journalOf(qsizetype(mebibytes) * 1024 * 1024);
     QPlainTextEdit memo;
     memo.resize(700, 400);
     memo.show();
     QApplication::processEvents();
-    const long before = residentKiB();
+    const long before = BenchSupport::statusMiB("VmRSS:");
 
     QElapsedTimer timer;
     timer.start();
@@ -74,7 +48,8 @@ void run(int mebibytes)
 
     std::printf("%3d MiB journal: load %8.1f ms, first layout %7.1f ms, append p50 %6.3f ms p99 %6.3f ms, "
                 "text out %7.1f ms, resident +%ld MiB\n",
-        mebibytes, loadMs, layoutMs, latencies[500], latencies[989], saveMs, (residentKiB() - before) / 1024);
+        mebibytes, loadMs, layoutMs, latencies[500], latencies[989], saveMs,
+        BenchSupport::statusMiB("VmRSS:") - before);
     std::fflush(stdout);
     if (back.size() < bytes.size()) {
         std::printf("  text lost on the way out!\n");

@@ -4,6 +4,7 @@
 
 #include "app/MessageBox.h"
 #include "app/vlmx_main.h"
+#include "bench/BenchSupport.h"
 #include "loc/LocUtils.h"
 #include "platform/AppPaths.h"
 
@@ -19,46 +20,12 @@
 
 namespace
 {
-class SilentClipboard : public ClipboardViewer
-{
-public:
-    void start() override { m_active = true; }
-    void stop() override { m_active = false; }
-    bool isActive() const override { return m_active; }
-    bool read(ClipboardContent* content) override
-    {
-        *content = {};
-        return true;
-    }
-    QImage readImage() override { return {}; }
-
-private:
-    bool m_active = false;
-};
-
-class NoWindows : public WindowList
-{
-public:
-    QList<TopLevelWindow> topLevelWindows() override { return {}; }
-};
-
 TFMainServices quietServices()
 {
     TFMainServices services;
-    services.clipboard = std::make_unique<SilentClipboard>();
-    services.windows = std::make_unique<NoWindows>();
+    services.clipboard = std::make_unique<BenchSupport::SilentClipboard>();
+    services.windows = std::make_unique<BenchSupport::NoWindows>();
     return services;
-}
-
-QByteArray journalOf(qsizetype bytes)
-{
-    QByteArray text;
-    text.reserve(bytes + 256);
-    for (int i = 0; text.size() < bytes; ++i) {
-        text += "[2026-12-07-14:05:" + QByteArray::number(i % 60).rightJustified(2, '0') + "]-----------------\r\n";
-        text += "copied text number " + QByteArray::number(i) + " with a few words in it\r\n";
-    }
-    return text;
 }
 
 double seconds(const std::function<void()>& work)
@@ -67,20 +34,6 @@ double seconds(const std::function<void()>& work)
     timer.start();
     work();
     return timer.nsecsElapsed() / 1e9;
-}
-
-long peakMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLong() / 1024;
-        }
-    }
-    return -1;
 }
 
 bool runTool(const QString& folder, const QString& program, const QStringList& arguments)
@@ -97,7 +50,7 @@ void run(int mebibytes)
     QTemporaryDir dir;
     AppPaths::setExecutablePathForTesting(dir.filePath(QStringLiteral("vellumix")));
     LocUtils.SetAppFileName(AppPaths::executablePath());
-    const QByteArray journal = journalOf(qsizetype(mebibytes) * 1024 * 1024);
+    const QByteArray journal = BenchSupport::journalOf(qsizetype(mebibytes) * 1024 * 1024);
 
     auto window = std::make_unique<TFMain>(quietServices());
     window->SetMemoText(window->findChild<QPlainTextEdit*>(QStringLiteral("log")), journal);
@@ -129,7 +82,7 @@ void run(int mebibytes)
     });
     std::printf("%3d MiB journal: start-up to shown window %6.2f s (unzip -P %5.2f s, ratio %.2f), "
                 "exit to stored archive %6.2f s (zip -9 -P %5.2f s, ratio %.2f), peak resident %ld MiB\n",
-        mebibytes, load, unzip, load / unzip, store, zip, store / zip, peakMiB());
+        mebibytes, load, unzip, load / unzip, store, zip, store / zip, BenchSupport::statusMiB("VmHWM:"));
     std::fflush(stdout);
     AppPaths::setExecutablePathForTesting({});
 }
