@@ -1,4 +1,5 @@
 #include "zip/ZipWorker.h"
+#include "zip/ZipRecordBytes.h"
 
 #include "platform/Drives.h"
 #include "zip/ZipDlg.h"
@@ -14,38 +15,13 @@
 
 namespace
 {
-constexpr int kConfirmKind = 0x132712;
+using namespace ZipRecordBytes;
+
 constexpr int kLoadingDirectoryItem = 9;
 constexpr int kJoiningItem = 10;
-constexpr int kCentralFixedSize = 46;
-constexpr int kLocalFixedSize = 30;
-constexpr int kDataDescriptorSize = 16;
-constexpr qint64 kCopyBlock = 10240;
 constexpr int kGarbageLimit = 512;
 constexpr quint8 kGarbageBelow = 0x2F;
 constexpr int kNoIP = 99999;
-
-quint16 le16(const char* p)
-{
-    return quint16(quint8(p[0]) | (quint8(p[1]) << 8));
-}
-
-quint32 le32(const char* p)
-{
-    return quint32(le16(p)) | (quint32(le16(p + 2)) << 16);
-}
-
-void put16(char* p, quint16 v)
-{
-    p[0] = char(v & 0xFF);
-    p[1] = char(v >> 8);
-}
-
-void put32(char* p, quint32 v)
-{
-    put16(p, quint16(v & 0xFFFF));
-    put16(p + 2, quint16(v >> 16));
-}
 
 // Code page 437, bytes 0x80 to 0xFF.
 constexpr std::array<char16_t, 128> kCp437High { 0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA,

@@ -1,6 +1,7 @@
 #include "platform/Drives.h"
 #include "zip/ZipDlg.h"
 #include "zip/ZipMsgStr.h"
+#include "zip/ZipRecordBytes.h"
 #include "zip/ZipWorker.h"
 #include "zip/ZipWorkerRecords.h"
 
@@ -13,36 +14,11 @@
 
 namespace
 {
-constexpr int kCentralFixedSize = 46;
-constexpr int kLocalFixedSize = 30;
-constexpr int kDataDescriptorSize = 16;
-constexpr qint64 kCopyBlock = 10240;
+using namespace ZipRecordBytes;
+
 constexpr qint64 kSectorSize = 512;
 constexpr int kSplittingItem = 11;
-constexpr int kConfirmKind = 0x132712;
 constexpr int kFatalDll = 10101;
-
-quint16 le16(const char* p)
-{
-    return quint16(quint8(p[0]) | (quint8(p[1]) << 8));
-}
-
-quint32 le32(const char* p)
-{
-    return quint32(le16(p)) | (quint32(le16(p + 2)) << 16);
-}
-
-void put16(char* p, quint16 v)
-{
-    p[0] = char(v & 0xFF);
-    p[1] = char(v >> 8);
-}
-
-void put32(char* p, quint32 v)
-{
-    put16(p, quint16(v & 0xFFFF));
-    put16(p + 2, quint16(v >> 16));
-}
 
 QString withExtension(const QString& path, const QString& extension)
 {

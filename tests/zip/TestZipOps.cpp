@@ -1,3 +1,4 @@
+#include "tests/zip/ZipStreamEntries.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipDlg.h"
 #include "zip/ZipMsgStr.h"
@@ -11,6 +12,9 @@
 #include <QtTest>
 
 #include <memory>
+
+using ZipTest::add;
+using ZipTest::extract;
 
 namespace
 {
@@ -104,20 +108,6 @@ private:
         const QString target = m_dir.filePath(QTest::currentTestFunction() + QString::number(++m_copies) + name);
         QFile::copy(fixture(name), target);
         return target;
-    }
-
-    static int add(TZipArchiver& zip, const QString& name, const QByteArray& data)
-    {
-        zip.EntryStream()->Clear();
-        zip.EntryStream()->write(data);
-        return zip.AddStreamEntry(name, 0, 0x20);
-    }
-
-    static QByteArray extract(TZipArchiver& zip, const QString& name)
-    {
-        zip.EntryStream()->Clear();
-        TZipStream* stream = zip.ExtractEntryToStream(name);
-        return stream ? stream->data() : QByteArray("<none>");
     }
 
     int m_copies = 0;

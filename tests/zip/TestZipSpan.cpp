@@ -1,4 +1,5 @@
 #include "platform/Drives.h"
+#include "tests/zip/ZipStreamEntries.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipDlg.h"
 #include "zip/ZipMsgStr.h"
@@ -13,6 +14,9 @@
 #include <QtTest>
 
 #include <memory>
+
+using ZipTest::add;
+using ZipTest::extract;
 
 namespace
 {
@@ -127,20 +131,6 @@ private:
         zip->SetMinFreeVolumeSize(1024);
         zip->SetZipFileName(archive);
         return zip;
-    }
-
-    static int add(TZipArchiver& zip, const QString& name, const QByteArray& data)
-    {
-        zip.EntryStream()->Clear();
-        zip.EntryStream()->write(data);
-        return zip.AddStreamEntry(name, 0, 0x20);
-    }
-
-    static QByteArray extract(TZipArchiver& zip, const QString& name)
-    {
-        zip.EntryStream()->Clear();
-        TZipStream* stream = zip.ExtractEntryToStream(name);
-        return stream ? stream->data() : QByteArray("<none>");
     }
 
     // Joins the parts with Info-ZIP and has the result tested by unzip.
