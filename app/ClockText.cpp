@@ -2,35 +2,35 @@
 
 #include <QLocale>
 
-namespace
+ClockText ClockText::fixed(const QDateTime& moment, const QString& dateFormat, const QString& timeFormat)
 {
-std::function<QDateTime()> g_clock;
-QString g_dateFormat;
-QString g_timeFormat;
-} // namespace
-
-namespace ClockText
-{
-QDateTime now()
-{
-    return g_clock ? g_clock() : QDateTime::currentDateTime();
+    ClockText clock;
+    clock.m_clock = [moment] { return moment; };
+    clock.m_dateFormat = dateFormat;
+    clock.m_timeFormat = timeFormat;
+    return clock;
 }
 
-QString shortDate(const QDate& date)
+QDateTime ClockText::now() const
+{
+    return m_clock ? m_clock() : QDateTime::currentDateTime();
+}
+
+QString ClockText::shortDate(const QDate& date) const
 {
     const QLocale locale = QLocale::system();
-    return locale.toString(date, g_dateFormat.isEmpty() ? locale.dateFormat(QLocale::ShortFormat) : g_dateFormat);
+    return locale.toString(date, m_dateFormat.isEmpty() ? locale.dateFormat(QLocale::ShortFormat) : m_dateFormat);
 }
 
-QString longTime(const QTime& time)
+QString ClockText::longTime(const QTime& time) const
 {
     const QLocale locale = QLocale::system();
     const QString format
-        = g_timeFormat.isEmpty() ? withoutTimeZone(locale.timeFormat(QLocale::LongFormat)) : g_timeFormat;
+        = m_timeFormat.isEmpty() ? withoutTimeZone(locale.timeFormat(QLocale::LongFormat)) : m_timeFormat;
     return locale.toString(time, format);
 }
 
-QString withoutTimeZone(const QString& format)
+QString ClockText::withoutTimeZone(const QString& format)
 {
     QString result;
     bool quoted = false;
@@ -45,11 +45,3 @@ QString withoutTimeZone(const QString& format)
     }
     return result.trimmed();
 }
-
-void setForTesting(std::function<QDateTime()> clock, const QString& dateFormat, const QString& timeFormat)
-{
-    g_clock = std::move(clock);
-    g_dateFormat = dateFormat;
-    g_timeFormat = timeFormat;
-}
-} // namespace ClockText

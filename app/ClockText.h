@@ -6,16 +6,24 @@
 #include <functional>
 
 // The current moment and the user's short date and long time formats, as the
-// journal's stamp lines and the caption show them. Tests fix all three.
-namespace ClockText
+// journal's stamp lines and the caption show them. Tests make one that stands still.
+class ClockText
 {
-QDateTime now();
-QString shortDate(const QDate& date);
-QString longTime(const QTime& time);
+public:
+    // The system's clock and formats.
+    ClockText() = default;
+    // A clock that always tells the moment given, in the formats given.
+    static ClockText fixed(const QDateTime& moment, const QString& dateFormat, const QString& timeFormat);
 
-// The locale's long time format without its time-zone part ("HH:mm:ss t" -> "HH:mm:ss").
-QString withoutTimeZone(const QString& format);
+    QDateTime now() const;
+    QString shortDate(const QDate& date) const;
+    QString longTime(const QTime& time) const;
 
-// An empty function or format restores the system's own.
-void setForTesting(std::function<QDateTime()> clock, const QString& dateFormat, const QString& timeFormat);
-} // namespace ClockText
+    // The locale's long time format without its time-zone part ("HH:mm:ss t" -> "HH:mm:ss").
+    static QString withoutTimeZone(const QString& format);
+
+private:
+    std::function<QDateTime()> m_clock;
+    QString m_dateFormat;
+    QString m_timeFormat;
+};

@@ -7,8 +7,6 @@
 
 namespace
 {
-std::function<bool(const QString&)> g_opener;
-
 bool looksLikeUrl(const QString& target)
 {
     // "C:" and other one-letter schemes are no URLs, nor is "note: text".
@@ -19,32 +17,21 @@ bool looksLikeUrl(const QString& target)
 }
 } // namespace
 
-bool ShellOpen(const QString& target, QWidget*)
+bool ShellOpen(const QString& target, QWidget*, const DesktopOpener& opener)
 {
     if (target.isEmpty()) {
         return false;
     }
-    QString request;
     QUrl url;
     if (looksLikeUrl(target)) {
         url = QUrl(target, QUrl::TolerantMode);
-        request = url.toString();
     } else {
         // The desktop's opener says nothing about a missing file, so it is refused here.
         const QFileInfo file(QDir::current(), target);
         if (!file.exists()) {
             return false;
         }
-        request = QDir::cleanPath(file.absoluteFilePath());
-        url = QUrl::fromLocalFile(request);
+        url = QUrl::fromLocalFile(QDir::cleanPath(file.absoluteFilePath()));
     }
-    if (g_opener) {
-        return g_opener(request);
-    }
-    return QDesktopServices::openUrl(url);
-}
-
-void setShellOpenForTesting(std::function<bool(const QString&)> opener)
-{
-    g_opener = std::move(opener);
+    return opener ? opener(url) : QDesktopServices::openUrl(url);
 }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 
 class QWidget;
 
+// Hands a request (an absolute local path or a URL) to the desktop's opener; tests see it instead.
+using DesktopOpener = std::function<bool(const QUrl& request)>;
+
 // Asks the desktop to open a file, folder, document or URL with its associated
 // program. True when the request was accepted; raises nothing and does not wait.
-bool ShellOpen(const QString& target, QWidget* ownerWindow);
-
-// Tests see the request (an absolute path or a URL) instead of the desktop; an empty function restores it.
-void setShellOpenForTesting(std::function<bool(const QString& request)> opener);
+// A relative name is resolved against the current folder.
+bool ShellOpen(const QString& target, QWidget* ownerWindow, const DesktopOpener& opener = {});

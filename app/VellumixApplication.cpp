@@ -20,15 +20,30 @@ bool VellumixApplication::notify(QObject* receiver, QEvent* event)
     return false;
 }
 
+void VellumixApplication::setErrorReport(std::function<void(const QString&)> report)
+{
+    m_report = std::move(report);
+}
+
+void VellumixApplication::show(const QString& text)
+{
+    const auto* app = qobject_cast<VellumixApplication*>(QCoreApplication::instance());
+    if (app && app->m_report) {
+        app->m_report(text);
+    } else {
+        MessageBox::show(QApplication::activeWindow(), text);
+    }
+}
+
 void VellumixApplication::reportException(const std::exception& error)
 {
     const auto* own = dynamic_cast<const Exception*>(&error);
-    MessageBox::show(QApplication::activeWindow(), own ? own->message() : QString::fromUtf8(error.what()));
+    show(own ? own->message() : QString::fromUtf8(error.what()));
 }
 
 void VellumixApplication::reportUnknownException()
 {
-    MessageBox::show(QApplication::activeWindow(), LoadStr(sUnknownError));
+    show(LoadStr(sUnknownError));
 }
 
 void VellumixApplication::guarded(const std::function<void()>& handler)

@@ -17,16 +17,18 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
+    // Where the standard error report goes: a message box unless something else is set.
+    void setErrorReport(std::function<void(const QString& text)> report);
+
     static void reportException(const std::exception& error);
     static void reportUnknownException();
 
     // Runs a handler and turns what it raises into the standard error report,
     // so nothing is thrown through Qt's event loop.
     static void guarded(const std::function<void()>& handler);
-};
 
-// Wraps a handler for connect(): the error report instead of an escaping exception.
-template <typename F> auto guardedHandler(F handler)
-{
-    return [handler](auto&&...) { VellumixApplication::guarded(handler); };
-}
+private:
+    static void show(const QString& text);
+
+    std::function<void(const QString&)> m_report;
+};

@@ -1,47 +1,38 @@
 #pragma once
 
-#include "loc/LocUtils.h"
-#include "platform/ClipboardViewer.h"
-#include "platform/WindowList.h"
-#include "zip/ZipArchiver.h"
+#include "app/WindowServices.h"
 
-#include <QImage>
 #include <QMainWindow>
-#include <QRect>
 #include <QString>
-#include <QStringList>
 
 #include <memory>
 
-class DocumentText;
+class AboutPage;
+class ApplicationsPage;
+class DropZonePage;
+class FindBar;
 class ImageList;
-class QCheckBox;
-class QComboBox;
+class ImagesPage;
+class JournalPage;
 class QPlainTextEdit;
-class QTimer;
-class QWidget;
+class SessionStore;
+class TZipArchiver;
+class WindowLook;
+class WindowPlacement;
+struct WindowSettings;
 
 namespace Ui
 {
 class TFMain;
 }
 
-// What the window uses of the desktop; tests hand in their own.
-struct TFMainServices
-{
-    std::unique_ptr<ClipboardViewer> clipboard; // the system clipboard when empty
-    std::unique_ptr<WindowList> windows; // the desktop's window list when empty
-};
-
-// The main window: the clipboard journal, the notes and the desktop tools.
+// The main window: the clipboard journal, the notes and the desktop tools. Each
+// page's work sits in its own controller; the handlers here hand on to them.
 class TFMain : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    static constexpr int SnapBuffer = 111;
-    static const QString SettingsSection;
-
     explicit TFMain(TFMainServices services = {}, QWidget* parent = nullptr);
     // Runs FormDestroy: the session and the settings are stored.
     ~TFMain() override;
@@ -50,15 +41,15 @@ public:
     void AppendToJournal(const QString& text);
     void JoinClipboardChain();
     void LeaveClipboardChain();
-    void RejoinClipboardChain();
     void WMDrawClipboard();
     bool isInClipboardChain() const;
+    void chkClipAsleepClick();
+    void chkClipTimeStampClick() { }
 
     // Session archive
     void LoadSession();
     // False when refused because another archive operation is running.
     bool StoreSession();
-    TZipArchiver* zipComponent() const { return zip; }
 
     // Settings file
     void ReadSettings();
@@ -66,8 +57,7 @@ public:
     void WriteSettings();
 
     void RefreshLayout();
-    QPlainTextEdit* activeMemo() const;
-    // Replaces a memo's text with stored bytes; the find bar's copy of it is made when the program is idle.
+    // Replaces a memo's text with stored bytes.
     void SetMemoText(QPlainTextEdit* memo, const QByteArray& bytes);
 
     // Text tools
@@ -86,10 +76,8 @@ public:
     void ActionOpenNoteJotterExecute();
 
     // Clipboard images
-    void ClipboardBitmapStep();
     void chkImageStretchClick();
     void cmdImageCurrentSaveToFileClick();
-    const QImage& lastPicture() const { return FLastPicture; }
 
     // Drop zone: the dropped paths in order
     void WMDropFiles(const QStringList& paths);
@@ -99,38 +87,26 @@ public:
     void ActionCopySysApplicationsToClipboardExecute();
     void lvSysApplicationsDblClick();
 
-    // Languages
-    void FillLanguageCombo(QComboBox* comboBox);
+    // Languages, About page and help
     void cbLanguagesClick(int index);
-    const TDLLInfoList& languages() const { return FLanguages; }
-
-    // About page and help
     void FillAboutPage();
     void cmdAboutCopyToClipboardClick();
     void cmdDocsClick();
 
     // Window behaviour and look
     void chkStayOnTopClick();
-    void SetStayOnTop(bool onTop);
     void chkScreenSnapClick();
     void chkVellumixClick();
-    bool ScreenSnap() const { return m_screenSnap; }
-    // The frame's top-left corner after the snapping rules, for a frame of the given size proposed at pos.
-    QPoint snappedPosition(const QPoint& pos, const QSize& frameSize, const QRect& workArea) const;
 
-    void chkClipAsleepClick();
-    void chkClipTimeStampClick() { }
-
-    QString FIniFileName;
-    QString FLanguageFile;
-    QString FArchiveFileName;
-    QString FJournalEntryName;
-    QString FNotesEntryName;
-
-    QString FFindText;
-    qsizetype FFindLength = 0;
-    qsizetype FFindPos = 0;
-    qsizetype FFindNext = 0;
+    // The controllers, for what the pages show beyond their controls.
+    const JournalPage& journal() const { return *m_journal; }
+    const FindBar& findBar() const { return *m_findBar; }
+    const ImagesPage& images() const { return *m_images; }
+    const AboutPage& about() const { return *m_about; }
+    const SessionStore& session() const { return *m_session; }
+    const WindowPlacement& placement() const { return *m_placement; }
+    TZipArchiver* zipComponent() const;
+    const QString& settingsFileName() const { return FIniFileName; }
 
 protected:
     bool event(QEvent* event) override;
@@ -151,37 +127,28 @@ private:
 
     void setUpControls();
     void connectHandlers();
-    void setOuterGeometry(const QRect& outer);
-    void applyPendingOuterSize();
-    QSize frameExtra() const;
+    void applySettings(const WindowSettings& settings);
+    // The standard error report: a message box with the error's own text.
+    void report(const std::exception& error);
+    // Runs a handler; what it raises is shown as the standard error report.
+    void guarded(const std::function<void()>& handler);
+    template <typename F> auto handler(F run)
+    {
+        return [this, run](auto&&...) { guarded(run); };
+    }
 
-    qsizetype findInMemo(QPlainTextEdit* memo, qsizetype start);
-    void selectMatch(QPlainTextEdit* memo);
-    void saveMemoAs(QPlainTextEdit* memo, const QString& prefix);
-    void showPicture();
-    void afterLanguageSwitch();
-    void loadEntry(QPlainTextEdit* memo, const QString& entryName);
-    void storeEntry(QPlainTextEdit* memo, const QString& entryName);
-    void keepUnreadArchive();
-
+    TFMainServices m_services;
     std::unique_ptr<Ui::TFMain> ui;
-    std::unique_ptr<ClipboardViewer> m_clipboard;
-    std::unique_ptr<WindowList> m_windows;
-    ImageList* m_images = nullptr;
-    TZipArchiver* zip = nullptr;
-    DocumentText* m_logText = nullptr;
-    DocumentText* m_jotText = nullptr;
-    QTimer* m_frameWatch = nullptr;
-    QSize m_pendingOuterSize;
-    QPoint m_placedAt { -1, -1 };
-    bool m_placementSettled = false;
-    QImage FLastPicture;
-    TDLLInfoList FLanguages;
-    bool m_lookApplied = false;
-    // An entry of the stored archive could not be read; the archive is copied aside before the first store.
-    bool m_keepArchive = false;
-    int m_clipboardRetries = 0;
-    bool m_screenSnap = false;
-    bool m_resizing = false;
+    ImageList* m_imageList = nullptr;
+    std::unique_ptr<WindowLook> m_look;
+    WindowPlacement* m_placement = nullptr;
+    ImagesPage* m_images = nullptr;
+    JournalPage* m_journal = nullptr;
+    FindBar* m_findBar = nullptr;
+    ApplicationsPage* m_applications = nullptr;
+    DropZonePage* m_dropZone = nullptr;
+    AboutPage* m_about = nullptr;
+    SessionStore* m_session = nullptr;
+    QString FIniFileName;
     bool m_destroyed = false;
 };

@@ -3,12 +3,14 @@
 // What the benchmarks share: a generated journal, a window without a desktop
 // behind it, and the process's memory figures.
 
+#include "app/WindowServices.h"
 #include "platform/ClipboardViewer.h"
 #include "platform/WindowList.h"
 
 #include <QByteArray>
 #include <QFile>
 
+#include <cstdio>
 #include <functional>
 
 namespace BenchSupport
@@ -47,6 +49,29 @@ class NoWindows : public WindowList
 public:
     QList<TopLevelWindow> topLevelWindows() override { return {}; }
 };
+
+// A benchmark never waits for a person: messages are printed, save dialogs cancelled.
+class PrintedDialogs : public Dialogs
+{
+public:
+    void message(QWidget*, const QString& text) override
+    {
+        std::printf("message: %s\n", qPrintable(text));
+        std::fflush(stdout);
+    }
+    QString saveFileName(QWidget*, const QString&, const QString&, bool) override { return {}; }
+};
+
+// A window's services with no desktop behind them, for a program file in the given folder.
+inline TFMainServices quietServices(const QString& executablePath)
+{
+    TFMainServices services;
+    services.clipboard = std::make_unique<SilentClipboard>();
+    services.windows = std::make_unique<NoWindows>();
+    services.dialogs = std::make_unique<PrintedDialogs>();
+    services.executablePath = executablePath;
+    return services;
+}
 
 // A line of /proc/self/status in MiB ("VmRSS:" now, "VmHWM:" at the peak), -1 when unknown.
 inline long statusMiB(const char* key)

@@ -2,11 +2,9 @@
 // 1, 16 and 64 MiB, next to Info-ZIP's zip -9 -P and unzip -P on the same text.
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_session [MiB ...]
 
-#include "app/MessageBox.h"
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
 #include "loc/LocUtils.h"
-#include "platform/AppPaths.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,14 +18,6 @@
 
 namespace
 {
-TFMainServices quietServices()
-{
-    TFMainServices services;
-    services.clipboard = std::make_unique<BenchSupport::SilentClipboard>();
-    services.windows = std::make_unique<BenchSupport::NoWindows>();
-    return services;
-}
-
 double seconds(const std::function<void()>& work)
 {
     QElapsedTimer timer;
@@ -48,16 +38,16 @@ bool runTool(const QString& folder, const QString& program, const QStringList& a
 void run(int mebibytes)
 {
     QTemporaryDir dir;
-    AppPaths::setExecutablePathForTesting(dir.filePath(QStringLiteral("vellumix")));
-    LocUtils.SetAppFileName(AppPaths::executablePath());
+    const QString executable = dir.filePath(QStringLiteral("vellumix"));
+    LocUtils.SetAppFileName(executable);
     const QByteArray journal = BenchSupport::journalOf(qsizetype(mebibytes) * 1024 * 1024);
 
-    auto window = std::make_unique<TFMain>(quietServices());
+    auto window = std::make_unique<TFMain>(BenchSupport::quietServices(executable));
     window->SetMemoText(window->findChild<QPlainTextEdit*>(QStringLiteral("log")), journal);
     const double store = seconds([&] { window.reset(); });
 
     const double load = seconds([&] {
-        window = std::make_unique<TFMain>(quietServices());
+        window = std::make_unique<TFMain>(BenchSupport::quietServices(executable));
         window->show();
         QApplication::processEvents();
     });
@@ -84,15 +74,12 @@ void run(int mebibytes)
                 "exit to stored archive %6.2f s (zip -9 -P %5.2f s, ratio %.2f), peak resident %ld MiB\n",
         mebibytes, load, unzip, load / unzip, store, zip, store / zip, BenchSupport::statusMiB("VmHWM:"));
     std::fflush(stdout);
-    AppPaths::setExecutablePathForTesting({});
 }
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QStringList messages;
-    MessageBox::setCaptureForTesting(&messages);
     QList<int> sizes;
     for (int i = 1; i < argc; ++i) {
         sizes << QByteArray(argv[i]).toInt();
@@ -102,9 +89,6 @@ int main(int argc, char* argv[])
     }
     for (int size : sizes) {
         run(size);
-    }
-    for (const QString& message : messages) {
-        std::printf("message: %s\n", qPrintable(message));
     }
     return 0;
 }

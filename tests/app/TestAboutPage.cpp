@@ -58,11 +58,11 @@ void TestAboutPage::testCopyToClipboardIsJournalled()
     WindowFixture fixture;
     fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\ntimestamp=0\n");
     // The system clipboard of the offscreen platform, so the copy comes back to the journal.
-    TFMain window;
-    auto* memo = window.findChild<QPlainTextEdit*>(QStringLiteral("memoAbout"));
-    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    TFMain* window = fixture.create(std::make_unique<SystemClipboardViewer>());
+    auto* memo = window->findChild<QPlainTextEdit*>(QStringLiteral("memoAbout"));
+    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
     log->clear();
-    window.findChild<QPushButton*>(QStringLiteral("cmdAboutCopyToClipboard"))->click();
+    window->findChild<QPushButton*>(QStringLiteral("cmdAboutCopyToClipboard"))->click();
     const QByteArray text = MemoText::toBytes(memo);
     QVERIFY(text.contains("\r\nfile version         : 0.6.7.0\r\n"));
     QCOMPARE(QGuiApplication::clipboard()->text().toUtf8(), text);
@@ -75,11 +75,7 @@ void TestAboutPage::testHelpOpensTheHelpFile()
 {
     WindowFixture fixture;
     TFMain* window = fixture.create();
-    QStringList requests;
-    setShellOpenForTesting([&](const QString& request) {
-        requests << request;
-        return true;
-    });
+    const QStringList& requests = fixture.opened;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(fixture.dir.path());
     window->cmdDocsClick();
@@ -92,7 +88,6 @@ void TestAboutPage::testHelpOpensTheHelpFile()
     QCOMPARE(requests, QStringList { fixture.path(QStringLiteral("vellumix.chm")) });
     QCOMPARE(fixture.messages.size(), 1);
     QDir::setCurrent(previous);
-    setShellOpenForTesting({});
 }
 
 QTEST_MAIN(TestAboutPage)

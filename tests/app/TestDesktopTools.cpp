@@ -1,5 +1,6 @@
-#include "app/FileDialog.h"
+#include "app/ImagesPage.h"
 #include "app/MemoText.h"
+#include "app/WindowPlacement.h"
 #include "tests/app/WindowFixture.h"
 
 #include <QCheckBox>
@@ -83,11 +84,11 @@ void TestDesktopTools::testImagesFollowTheClipboard()
     fixture.clipboard->copy(QStringLiteral("words"));
     QCOMPARE(view->pixmap().size(), QSize(40, 30));
     fixture.clipboard->copyImage(picture(7, 5, QImage::Format_RGB32), QStringLiteral("caption"));
-    QCOMPARE(window->lastPicture().size(), QSize(7, 5));
+    QCOMPARE(window->images().lastPicture().size(), QSize(7, 5));
     QVERIFY(MemoText::toBytes(log).endsWith("caption\r\n"));
     // An image the clipboard announces but cannot give keeps the last one.
     fixture.clipboard->copyImage(QImage());
-    QCOMPARE(window->lastPicture().size(), QSize(7, 5));
+    QCOMPARE(window->images().lastPicture().size(), QSize(7, 5));
 
     child<QCheckBox>(window, "chkImageStretch")->click();
     QVERIFY(view->hasScaledContents());
@@ -114,20 +115,20 @@ void TestDesktopTools::testSaveImage()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     fixture.clipboard->copyImage(picture(9, 4, QImage::Format(format)));
-    FileDialog::setNextFileNameForTesting(fixture.path(name));
+    fixture.dialogs->nextFileName = fixture.path(name);
     child<QPushButton>(window, "cmdImageCurrentSaveToFile")->click();
     const QByteArray bytes = fixture.readFile(name);
     QVERIFY(bytes.startsWith("BM"));
     QCOMPARE(int(quint8(bytes.at(28))), bitsPerPixel);
     QCOMPARE(QImage::fromData(bytes, "BMP").size(), QSize(9, 4));
-    QCOMPARE(QDir(fixture.dir.path()).entryList(QDir::Files), QStringList { name });
+    QCOMPARE(QDir(fixture.dir.path()).entryList(QDir::Files | QDir::NoSymLinks), QStringList { name });
 }
 
 void TestDesktopTools::testSaveImageWithoutPictureWritesNothing()
 {
     WindowFixture fixture;
     TFMain* window = fixture.create();
-    FileDialog::setNextFileNameForTesting(fixture.path(QStringLiteral("none.bmp")));
+    fixture.dialogs->nextFileName = fixture.path(QStringLiteral("none.bmp"));
     window->cmdImageCurrentSaveToFileClick();
     QVERIFY(!QFile::exists(fixture.path(QStringLiteral("none.bmp"))));
     QVERIFY(fixture.messages.isEmpty());
@@ -298,11 +299,9 @@ void TestDesktopTools::testSnapRules()
 {
     QFETCH(QPoint, proposed);
     QFETCH(QPoint, snapped);
-    WindowFixture fixture;
-    TFMain* window = fixture.create();
     const bool narrow = QByteArray(QTest::currentDataTag()).startsWith("right wins");
     const QRect area = narrow ? QRect(0, 24, 500, 976) : QRect(0, 24, 1280, 976);
-    QCOMPARE(window->snappedPosition(proposed, QSize(400, 300), area), narrow ? QPoint(100, 400) : snapped);
+    QCOMPARE(WindowPlacement::snappedPosition(proposed, QSize(400, 300), area), narrow ? QPoint(100, 400) : snapped);
 }
 
 int main(int argc, char* argv[])

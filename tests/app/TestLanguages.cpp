@@ -1,3 +1,4 @@
+#include "app/AboutPage.h"
 #include "app/MemoText.h"
 #include "tests/app/WindowFixture.h"
 
@@ -65,7 +66,7 @@ void TestLanguages::testSwitchingTheRunningWindow()
     combo->setCurrentIndex(german);
     Q_EMIT combo->activated(german);
     QVERIFY(fixture.messages.isEmpty());
-    QCOMPARE(window->FLanguageFile, window->languages()[german].LibraryFile);
+    QCOMPARE(window->about().languageFile(), window->about().languages()[german].LibraryFile);
     QVERIFY(aboutButton(window) != QStringLiteral("Copy To Clipboard"));
     QVERIFY(pages->tabText(0) != QStringLiteral("&Clipboard Journal"));
     // Re-reading resets sizes that the layout refresh puts back; nothing is created, destroyed or refilled.
@@ -83,7 +84,7 @@ void TestLanguages::testSwitchingTheRunningWindow()
     Q_EMIT combo->activated(0);
     QCOMPARE(aboutButton(window), QStringLiteral("Copy To Clipboard"));
     QCOMPARE(pages->tabText(0), QStringLiteral("&Clipboard Journal"));
-    QCOMPARE(window->FLanguageFile, QString());
+    QCOMPARE(window->about().languageFile(), QString());
 }
 
 void TestLanguages::testSavedLanguageAppliedAtStart()

@@ -1,4 +1,5 @@
 #include "app/MemoText.h"
+#include "app/SessionStore.h"
 #include "app/VellumixApplication.h"
 #include "platform/Exception.h"
 #include "tests/app/WindowFixture.h"
@@ -144,11 +145,10 @@ void TestMainWindow::testExitWritesOnlyOurKeys()
         "; written by hand\n[vellumix_main]\nLeft=30\nmine=keep\n[elsewhere]\nleft=1\n");
     TFMain* window = fixture.create();
     child<QCheckBox>(window, "chkClipTimeStamp")->click();
-    window->FLanguageFile = QStringLiteral("vellumix.DEU");
     fixture.destroy();
     QCOMPARE(fixture.readFile(QStringLiteral("vellumix.ini")),
         QByteArray("; written by hand\n[vellumix_main]\nleft=30\nmine=keep\ntop=100\nwidth=720\nheight=480\n"
-                   "languagefile=vellumix.DEU\nvellulook=1\nstayontop=0\nscreensnap=1\ntimestamp=0\nclipsleep=0\n"
+                   "languagefile=\nvellulook=1\nstayontop=0\nscreensnap=1\ntimestamp=0\nclipsleep=0\n"
                    "[elsewhere]\nleft=1\n"));
 }
 
@@ -182,10 +182,10 @@ void TestMainWindow::testRenamedExecutable()
 {
     WindowFixture fixture(QStringLiteral("notes"));
     TFMain* window = fixture.create();
-    QCOMPARE(window->FIniFileName, fixture.path(QStringLiteral("notes.ini")));
-    QCOMPARE(window->FArchiveFileName, fixture.path(QStringLiteral("notes.vma")));
-    QCOMPARE(window->FJournalEntryName, QStringLiteral("notes.clips"));
-    QCOMPARE(window->FNotesEntryName, QStringLiteral("notes.notes"));
+    QCOMPARE(window->settingsFileName(), fixture.path(QStringLiteral("notes.ini")));
+    QCOMPARE(window->session().archiveFileName(), fixture.path(QStringLiteral("notes.vma")));
+    QCOMPARE(window->session().journalEntryName(), QStringLiteral("notes.clips"));
+    QCOMPARE(window->session().notesEntryName(), QStringLiteral("notes.notes"));
     fixture.destroy();
     QVERIFY(QFile::exists(fixture.path(QStringLiteral("notes.ini"))));
 }
@@ -268,12 +268,13 @@ void TestMainWindow::testActivationMovesCaretToEnd()
 void TestMainWindow::testStandardErrorReport()
 {
     QStringList messages;
-    MessageBox::setCaptureForTesting(&messages);
+    auto* app = qobject_cast<VellumixApplication*>(QCoreApplication::instance());
+    app->setErrorReport([&](const QString& text) { messages << text; });
     Thrower thrower;
     QEvent event(QEvent::User);
     QCoreApplication::sendEvent(&thrower, &event);
     VellumixApplication::guarded([] { throw std::runtime_error("plain failure"); });
-    MessageBox::setCaptureForTesting(nullptr);
+    app->setErrorReport({});
     QCOMPARE(messages, QStringList({ "the handler failed", "plain failure" }));
 }
 

@@ -1,5 +1,6 @@
 #include "app/MemoText.h"
 #include "tests/app/WindowFixture.h"
+#include "zip/ZipArchiver.h"
 #include "zip/ZipDlg.h"
 
 #include <QPlainTextEdit>

@@ -1,4 +1,4 @@
-#include "app/FileDialog.h"
+#include "app/FindBar.h"
 #include "app/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
@@ -141,18 +141,18 @@ void TestTextTools::testFind()
     Tools tools(fixture);
     MemoText::setFromBytes(tools.log, journal);
     tools.type(typed);
-    QCOMPARE(tools.window->FFindPos, selections.at(0));
+    QCOMPARE(tools.window->findBar().findPos(), selections.at(0));
     QCOMPARE(tools.selectedAt(tools.log), selections.at(0));
     for (qsizetype i = 1; i < selections.size(); ++i) {
         tools.next();
-        QCOMPARE(tools.window->FFindPos, selections.at(i));
+        QCOMPARE(tools.window->findBar().findPos(), selections.at(i));
         QCOMPARE(tools.selectedAt(tools.log), selections.at(i));
         if (selections.at(i) >= 0) {
             QCOMPARE(tools.log->textCursor().selectedText(), journal.mid(selections.at(i), typed.size()));
         }
     }
     // Nothing found leaves "Next" to start again just before the search text's length.
-    QCOMPARE(tools.window->FFindNext, typed.size() - 1);
+    QCOMPARE(tools.window->findBar().findNext(), typed.size() - 1);
 }
 
 void TestTextTools::testFindStateIsSharedAndPagesWithoutMemoDoNothing()
@@ -160,24 +160,24 @@ void TestTextTools::testFindStateIsSharedAndPagesWithoutMemoDoNothing()
     WindowFixture fixture;
     Tools tools(fixture);
     tools.next();
-    QCOMPARE(tools.window->FFindPos, -1);
+    QCOMPARE(tools.window->findBar().findPos(), -1);
 
     tools.log->setPlainText(QStringLiteral("x word y word"));
     tools.jot->setPlainText(QStringLiteral("word word word"));
     tools.type(QStringLiteral("word"));
-    QCOMPARE(tools.window->FFindPos, 2);
+    QCOMPARE(tools.window->findBar().findPos(), 2);
     // "Next" on the notes goes on from the same position number.
     tools.pages->setCurrentIndex(Notes);
     tools.next();
-    QCOMPARE(tools.window->FFindPos, 10);
+    QCOMPARE(tools.window->findBar().findPos(), 10);
     QCOMPARE(tools.selectedAt(tools.jot), 10);
 
     tools.pages->setCurrentIndex(Applications);
     tools.type(QStringLiteral("y"));
-    QCOMPARE(tools.window->FFindText, QStringLiteral("y"));
-    QCOMPARE(tools.window->FFindPos, 10);
+    QCOMPARE(tools.window->findBar().findText(), QStringLiteral("y"));
+    QCOMPARE(tools.window->findBar().findPos(), 10);
     tools.next();
-    QCOMPARE(tools.window->FFindPos, 10);
+    QCOMPARE(tools.window->findBar().findPos(), 10);
     tools.window->ActionGotoTopExecute();
     QCOMPARE(tools.selectedAt(tools.jot), 10);
 }
@@ -188,17 +188,17 @@ void TestTextTools::testFindFollowsEditsAndReloads()
     Tools tools(fixture);
     MemoText::setFromBytes(tools.log, "alpha\r\nbeta\r\n");
     tools.type(QStringLiteral("gamma"));
-    QCOMPARE(tools.window->FFindPos, -1);
+    QCOMPARE(tools.window->findBar().findPos(), -1);
     tools.window->AppendToJournal(QStringLiteral("gamma"));
     tools.type(QStringLiteral("gamma"));
-    QCOMPARE(tools.window->FFindPos, 13 + 40);
+    QCOMPARE(tools.window->findBar().findPos(), 13 + 40);
     QTextCursor cursor(tools.log->document());
     cursor.insertText(QStringLiteral("gamma "));
     tools.type(QStringLiteral("gamma"));
-    QCOMPARE(tools.window->FFindPos, 0);
+    QCOMPARE(tools.window->findBar().findPos(), 0);
     MemoText::setFromBytes(tools.log, "x\r\ny gamma");
     tools.type(QStringLiteral("GAMMA"));
-    QCOMPARE(tools.window->FFindPos, 5);
+    QCOMPARE(tools.window->findBar().findPos(), 5);
 }
 
 void TestTextTools::testDoubleClickFillsFindBoxOnly()
@@ -213,9 +213,9 @@ void TestTextTools::testDoubleClickFillsFindBoxOnly()
     tools.log->setTextCursor(cursor);
     tools.window->ActionOnDblClickGetSelectedExecute(tools.log);
     QCOMPARE(tools.find->text(), QStringLiteral("third"));
-    QCOMPARE(tools.window->FFindText, QStringLiteral("second"));
+    QCOMPARE(tools.window->findBar().findText(), QStringLiteral("second"));
     tools.next();
-    QCOMPARE(tools.window->FFindPos, 19);
+    QCOMPARE(tools.window->findBar().findPos(), 19);
     // Anything but a memo leaves the find box alone.
     tools.window->ActionOnDblClickGetSelectedExecute(tools.find);
     QCOMPARE(tools.find->text(), QStringLiteral("third"));
@@ -225,11 +225,7 @@ void TestTextTools::testOpen()
 {
     WindowFixture fixture;
     Tools tools(fixture);
-    QStringList requests;
-    setShellOpenForTesting([&](const QString& request) {
-        requests << request;
-        return true;
-    });
+    const QStringList& requests = fixture.opened;
     tools.find->setText(fixture.dir.path() + QStringLiteral("/"));
     tools.window->ActionShellOpenSelectedTextExecute();
     tools.find->setText(QStringLiteral("https://example.org/a b"));
@@ -244,7 +240,6 @@ void TestTextTools::testOpen()
     tools.window->ActionShellOpenSelectedTextExecute();
     QCOMPARE(requests.size(), 2);
     QCOMPARE(fixture.messages, QStringList { QStringLiteral("Item \" no such thing \" cannot be opened.") });
-    setShellOpenForTesting({});
 }
 
 void TestTextTools::testSaveCaption_data()
@@ -261,9 +256,8 @@ void TestTextTools::testSaveCaption()
     QFETCH(QTime, time);
     QFETCH(QString, caption);
     WindowFixture fixture;
+    fixture.moment = QDateTime(QDate(2026, 12, 7), time);
     Tools tools(fixture);
-    ClockText::setForTesting([time] { return QDateTime(QDate(2026, 12, 7), time); }, QStringLiteral("yyyy-MM-dd"),
-        QStringLiteral("HH:mm:ss"));
     tools.pages->setCurrentIndex(Applications);
     tools.window->ActionSaveExecute();
     QCOMPARE(tools.window->windowTitle(), caption);
@@ -275,29 +269,29 @@ void TestTextTools::testSaveAs()
     Tools tools(fixture);
     MemoText::setFromBytes(tools.log, "caf\xc3\xa9\r\nline two\r\n");
     const QString journalFile = fixture.path(QStringLiteral("journal.txt"));
-    FileDialog::setNextFileNameForTesting(journalFile);
+    fixture.dialogs->nextFileName = journalFile;
     tools.window->ActionSaveAsExecute();
     QCOMPARE(fixture.readFile(QStringLiteral("journal.txt")), QByteArray("caf\xc3\xa9\r\nline two\r\n"));
 
     // An empty memo writes an empty file, over an existing one.
     tools.pages->setCurrentIndex(Notes);
-    FileDialog::setNextFileNameForTesting(journalFile);
+    fixture.dialogs->nextFileName = journalFile;
     tools.window->ActionSaveAsExecute();
     QVERIFY(QFile::exists(journalFile));
     QCOMPARE(QFileInfo(journalFile).size(), 0);
 
     // Cancelled, or on a page without a memo: nothing is written and the dialog is not even asked.
-    FileDialog::setNextFileNameForTesting(QString());
+    fixture.dialogs->nextFileName = QString();
     tools.window->ActionSaveAsExecute();
     tools.pages->setCurrentIndex(Applications);
-    FileDialog::setNextFileNameForTesting(fixture.path(QStringLiteral("other.txt")));
+    fixture.dialogs->nextFileName = fixture.path(QStringLiteral("other.txt"));
     tools.window->ActionSaveAsExecute();
     QVERIFY(!QFile::exists(fixture.path(QStringLiteral("other.txt"))));
-    FileDialog::setNextFileNameForTesting(std::nullopt);
+    fixture.dialogs->nextFileName = std::nullopt;
 
     // A file that cannot be written is reported by the standard error report.
     tools.pages->setCurrentIndex(Journal);
-    FileDialog::setNextFileNameForTesting(fixture.path(QStringLiteral("missing/folder/x.txt")));
+    fixture.dialogs->nextFileName = fixture.path(QStringLiteral("missing/folder/x.txt"));
     QVERIFY_THROWS_EXCEPTION(Exception, tools.window->ActionSaveAsExecute());
 }
 

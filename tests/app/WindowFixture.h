@@ -1,46 +1,64 @@
 #pragma once
 
-#include "app/ClockText.h"
-#include "app/MessageBox.h"
 #include "app/vlmx_main.h"
 #include "loc/LocUtils.h"
 #include "platform/AppPaths.h"
 #include "tests/app/FakeClipboardViewer.h"
+#include "tests/app/TestDialogs.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <memory>
 
+inline const QDateTime FixedMoment(QDate(2026, 12, 7), QTime(14, 5, 9));
+
 // A main window whose executable lies in a fresh folder, with a fake clipboard,
-// a fixed clock and message boxes captured instead of shown.
+// a fixed clock, dialogs that answer for the user and a desktop opener that only records.
 struct WindowFixture
 {
     explicit WindowFixture(const QString& exeName = QStringLiteral("vellumix"))
+        : executable(dir.filePath(exeName))
     {
-        AppPaths::setExecutablePathForTesting(dir.filePath(exeName));
-        LocUtils.SetAppFileName(AppPaths::executablePath());
-        MessageBox::setCaptureForTesting(&messages);
-        ClockText::setForTesting([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9)); },
-            QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm:ss"));
+        // The program file is this test itself under another name, so it carries the program's version block.
+        QFile::link(QCoreApplication::applicationFilePath(), executable);
+        LocUtils.SetAppFileName(executable);
     }
     ~WindowFixture()
     {
         window.reset();
-        MessageBox::setCaptureForTesting(nullptr);
-        ClockText::setForTesting({}, {}, {});
-        AppPaths::setExecutablePathForTesting({});
         LocUtils.SetAppFileName(AppPaths::executablePath());
     }
 
-    TFMain* create()
+    // The services a window gets from this fixture; the clipboard is the fake unless one is given.
+    TFMainServices services(std::unique_ptr<ClipboardViewer> realClipboard = {})
     {
         TFMainServices services;
-        auto fake = std::make_unique<FakeClipboardViewer>();
-        clipboard = fake.get();
-        services.clipboard = std::move(fake);
+        if (realClipboard) {
+            services.clipboard = std::move(realClipboard);
+        } else {
+            auto fake = std::make_unique<FakeClipboardViewer>();
+            clipboard = fake.get();
+            services.clipboard = std::move(fake);
+        }
         services.windows = std::move(windows);
-        window = std::make_unique<TFMain>(std::move(services));
+        auto testDialogs = std::make_unique<TestDialogs>(&messages);
+        dialogs = testDialogs.get();
+        services.dialogs = std::move(testDialogs);
+        services.clock = ClockText::fixed(moment, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm:ss"));
+        services.opener = [this](const QUrl& request) {
+            opened << (request.isLocalFile() ? request.toLocalFile() : request.toString());
+            return true;
+        };
+        services.executablePath = executable;
+        return services;
+    }
+
+    TFMain* create(std::unique_ptr<ClipboardViewer> realClipboard = {})
+    {
+        window = std::make_unique<TFMain>(services(std::move(realClipboard)));
         return window.get();
     }
     // Destroys the window, which stores what it keeps on exit.
@@ -61,8 +79,12 @@ struct WindowFixture
     }
 
     QTemporaryDir dir;
+    QString executable;
+    QDateTime moment = FixedMoment; // what the clock of the next window tells
     QStringList messages;
+    QStringList opened; // what the desktop was asked to open
     FakeClipboardViewer* clipboard = nullptr;
+    TestDialogs* dialogs = nullptr;
     std::unique_ptr<WindowList> windows; // handed to the next window created
     std::unique_ptr<TFMain> window;
 };

@@ -1,9 +1,5 @@
-#include "app/ClockText.h"
 #include "app/MemoText.h"
-#include "app/MessageBox.h"
-#include "app/vlmx_main.h"
-#include "loc/LocUtils.h"
-#include "platform/AppPaths.h"
+#include "tests/app/WindowFixture.h"
 #include "tests/x11/XClip.h"
 
 #include <QCheckBox>
@@ -32,33 +28,28 @@ private:
     QPlainTextEdit* log() const { return m_window->findChild<QPlainTextEdit*>(QStringLiteral("log")); }
     QByteArray journal() const { return MemoText::toBytes(log()); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TFMain> m_window;
-    QStringList m_messages;
+    TFMain* createWindow() { return m_window = m_fixture->create(std::make_unique<SystemClipboardViewer>()); }
+
+    std::unique_ptr<WindowFixture> m_fixture;
+    TFMain* m_window = nullptr;
 };
 
 void TestClipboardX11::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    AppPaths::setExecutablePathForTesting(m_dir->filePath(QStringLiteral("vellumix")));
-    LocUtils.SetAppFileName(AppPaths::executablePath());
-    MessageBox::setCaptureForTesting(&m_messages);
-    ClockText::setForTesting([] { return QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9)); },
-        QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm:ss"));
+    m_fixture = std::make_unique<WindowFixture>();
 }
 
 void TestClipboardX11::cleanup()
 {
-    m_window.reset();
-    MessageBox::setCaptureForTesting(nullptr);
-    AppPaths::setExecutablePathForTesting({});
+    m_fixture.reset();
+    m_window = nullptr;
 }
 
 void TestClipboardX11::testTextAtStartThenCopiesInOrder()
 {
     XClip xclip;
     QVERIFY(xclip.copy("there at start"));
-    m_window = std::make_unique<TFMain>();
+    createWindow();
     m_window->show();
     QCOMPARE(journal(), Stamp + "there at start\r\n");
 
@@ -67,14 +58,14 @@ void TestClipboardX11::testTextAtStartThenCopiesInOrder()
     QVERIFY(xclip.copy("second\nover two lines"));
     QTRY_COMPARE(
         journal(), Stamp + "there at start\r\n" + Stamp + "first\r\n" + Stamp + "second\r\nover two lines\r\n");
-    QVERIFY(m_messages.isEmpty());
+    QVERIFY(m_fixture->messages.isEmpty());
 }
 
 void TestClipboardX11::testSleepSkipsCopiesAndWakingAppendsOnce()
 {
     XClip xclip;
     QVERIFY(xclip.copy("before"));
-    m_window = std::make_unique<TFMain>();
+    createWindow();
     auto* sleep = m_window->findChild<QCheckBox*>(QStringLiteral("chkClipAsleep"));
     sleep->click();
     QVERIFY(xclip.copy("asleep one"));
@@ -91,7 +82,7 @@ void TestClipboardX11::testSleepSkipsCopiesAndWakingAppendsOnce()
 void TestClipboardX11::testTargetsOtherThanUtf8()
 {
     XClip xclip;
-    m_window = std::make_unique<TFMain>();
+    createWindow();
     const QByteArray start = journal();
     QVERIFY(xclip.copy("plain string", QStringLiteral("STRING")));
     QTRY_COMPARE(journal(), start + Stamp + "plain string\r\n");

@@ -1,9 +1,6 @@
-#include "app/ClockText.h"
+#include "app/ImagesPage.h"
 #include "app/MemoText.h"
-#include "app/MessageBox.h"
-#include "app/vlmx_main.h"
-#include "loc/LocUtils.h"
-#include "platform/AppPaths.h"
+#include "tests/app/WindowFixture.h"
 #include "tests/x11/XClip.h"
 
 #include <QBuffer>
@@ -54,31 +51,26 @@ private:
     TFMain* showWindow();
     bool settleAt(const QPoint& framePosition);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TFMain> m_window;
-    QStringList m_messages;
+    std::unique_ptr<WindowFixture> m_fixture;
+    TFMain* m_window = nullptr;
 };
 
 void TestDesktopX11::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    AppPaths::setExecutablePathForTesting(m_dir->filePath(QStringLiteral("vellumix")));
-    LocUtils.SetAppFileName(AppPaths::executablePath());
-    MessageBox::setCaptureForTesting(&m_messages);
+    m_fixture = std::make_unique<WindowFixture>();
 }
 
 void TestDesktopX11::cleanup()
 {
-    m_window.reset();
-    MessageBox::setCaptureForTesting(nullptr);
-    AppPaths::setExecutablePathForTesting({});
+    m_fixture.reset();
+    m_window = nullptr;
 }
 
 TFMain* TestDesktopX11::showWindow()
 {
-    m_window = std::make_unique<TFMain>();
+    m_window = m_fixture->create(std::make_unique<SystemClipboardViewer>());
     m_window->show();
-    if (!QTest::qWaitForWindowExposed(m_window.get())) {
+    if (!QTest::qWaitForWindowExposed(m_window)) {
         return nullptr;
     }
     // The frame's size is applied once the window manager has told its extent.
@@ -86,7 +78,7 @@ TFMain* TestDesktopX11::showWindow()
         qWarning("no window frame showed up");
     }
     QTest::qWait(200);
-    return m_window.get();
+    return m_window;
 }
 
 // xdotool places the program's window; the frame sits its decoration's extent above and left of it.
@@ -217,14 +209,14 @@ void TestDesktopX11::testCopiedImageAppearsAndStays()
     XClip xclip;
     QVERIFY(xclip.copy(png, QStringLiteral("image/png")));
     auto* view = window->findChild<QLabel*>(QStringLiteral("imageCurrent"));
-    QTRY_COMPARE(window->lastPicture().size(), QSize(64, 48));
+    QTRY_COMPARE(window->images().lastPicture().size(), QSize(64, 48));
     QCOMPARE(view->pixmap().size(), QSize(64, 48));
-    QCOMPARE(window->lastPicture().pixelColor(3, 3), QColor(200, 20, 20));
+    QCOMPARE(window->images().lastPicture().pixelColor(3, 3), QColor(200, 20, 20));
 
     QVERIFY(xclip.copy("a text after the image"));
     auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
     QTRY_VERIFY(MemoText::toBytes(log).endsWith("\r\na text after the image\r\n"));
-    QCOMPARE(window->lastPicture().size(), QSize(64, 48));
+    QCOMPARE(window->images().lastPicture().size(), QSize(64, 48));
 }
 
 int main(int argc, char* argv[])

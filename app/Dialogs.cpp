@@ -1,21 +1,17 @@
-#include "app/FileDialog.h"
+#include "app/Dialogs.h"
+
+#include "app/MessageBox.h"
 
 #include <QFileDialog>
 
-namespace
+void DesktopDialogs::message(QWidget* parent, const QString& text)
 {
-std::optional<QString> g_next;
+    MessageBox::show(parent, text);
 }
 
-namespace FileDialog
+QString DesktopDialogs::saveFileName(
+    QWidget* parent, const QString& proposedName, const QString& filter, bool confirmOverwrite)
 {
-QString getSaveFileName(QWidget* parent, const QString& proposedName, const QString& filter, bool confirmOverwrite)
-{
-    if (g_next) {
-        const QString answer = *g_next;
-        g_next.reset();
-        return answer;
-    }
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -29,9 +25,3 @@ QString getSaveFileName(QWidget* parent, const QString& proposedName, const QStr
     }
     return dialog.selectedFiles().constFirst();
 }
-
-void setNextFileNameForTesting(const std::optional<QString>& name)
-{
-    g_next = name;
-}
-} // namespace FileDialog

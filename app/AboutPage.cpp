@@ -1,0 +1,102 @@
+#include "app/AboutPage.h"
+
+#include "app/ImageList.h"
+#include "app/MemoText.h"
+#include "app/ShellOpen.h"
+#include "app/WindowServices.h"
+#include "loc/LocStrings.h"
+#include "tools/VMXFileVersionInfo.h"
+
+#include "ui_vlmx_main.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+AboutPage::AboutPage(Ui::TFMain& ui, TFMainServices& services, QWidget* window)
+    : QObject(window)
+    , ui(ui)
+    , m_services(services)
+    , m_window(window)
+{
+    ui.imageHarborlight->setPixmap(ImageList::harborlight());
+}
+
+void AboutPage::FillAboutPage()
+{
+    const auto info = VMXFileVersionInfo::Create(m_services.executablePath);
+    info->ReadInfo();
+    ui.lblAbout->setText(QStringLiteral("harborlight [2007.04.13]"));
+    const std::pair<const char*, QString> lines[] = {
+        { "product name         : ", info->ProductName() },
+        { "file path & name     : ", info->InfoFileName() },
+        { "description          : ", info->FileDescription() },
+        { "company name         : ", info->CompanyName() },
+        { "file version         : ", info->FileVersion() },
+        { "product version      : ", info->ProductVersion() },
+        { "legal copyright      : ", info->LegalCopyright() },
+        { "legal trademarks     : ", info->LegalTrademarks() },
+        { "documentation        : ", info->Documentation() },
+        { "translation manager  : ", info->Translation() },
+        { "credits - quenmarol  : ", info->OpenSourceCredits() },
+        { "comments             : ", info->Comments() },
+    };
+    for (const auto& [label, value] : lines) {
+        MemoText::appendLine(ui.memoAbout, QString::fromLatin1(label) + value);
+    }
+    MemoText::appendLine(
+        ui.memoAbout, QStringLiteral("credits - translation -------------------------------------------"));
+    // The translations are the project's own work; no single person is named for them.
+    const QString translators = QStringLiteral("the Vellumix team");
+    const QString address = QStringLiteral("see the help file");
+    const char* languages[] = { "AFRIKAANS", "SPANISH", "TURKISH", "GERMAN", "FRENCH" };
+    for (int i = 0; i < 5; ++i) {
+        QString line = QString::fromLatin1(languages[i]).leftJustified(9) + QStringLiteral(": ");
+        line += i < 3 ? translators.leftJustified(25) + QStringLiteral(" - ") + address : translators;
+        MemoText::appendLine(ui.memoAbout, line);
+    }
+    ui.memoAbout->moveCursor(QTextCursor::Start);
+}
+
+void AboutPage::cmdAboutCopyToClipboardClick()
+{
+    ui.memoAbout->selectAll();
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(MemoText::toBytes(ui.memoAbout)));
+    ui.memoAbout->moveCursor(QTextCursor::Start);
+}
+
+void AboutPage::cmdDocsClick()
+{
+    bool accepted = false;
+    try {
+        accepted = ShellOpen(QStringLiteral("vellumix.chm"), m_window, m_services.opener);
+    } catch (...) { }
+    // The desktop's opener shows nothing when it refuses, so the program says it.
+    if (!accepted) {
+        m_services.dialogs->message(m_window, LoadStr(sDocumentationNotOpened));
+    }
+}
+
+void AboutPage::FillLanguageCombo(QComboBox* comboBox)
+{
+    if (!LocUtils.GetDllsInfo(&FLanguages)) {
+        return;
+    }
+    const TDLLInfoItem& current = LocUtils.GetCurrentInfo();
+    for (int i = 0; i < FLanguages.Count(); ++i) {
+        comboBox->addItem(FLanguages[i].Name);
+        if (FLanguages[i].LangId == current.LangId) {
+            comboBox->setCurrentIndex(i);
+        }
+    }
+}
+
+void AboutPage::cbLanguagesClick(int index)
+{
+    if (index < 0 || index >= FLanguages.Count()) {
+        return;
+    }
+    // Remembered before the switch is tried, so a failing choice is still saved and reported at the next start.
+    FLanguageFile = FLanguages[index].LibraryFile;
+    LocUtils.SwitchTo(FLanguageFile);
+    Q_EMIT languageSwitched();
+}

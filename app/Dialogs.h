@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The window's modal dialogs. DesktopDialogs shows the desktop's own; tests hand
+// in answers of their own, so no test ever waits for a person.
+class Dialogs
+{
+public:
+    virtual ~Dialogs() = default;
+
+    // A plain message box captioned with the application title.
+    virtual void message(QWidget* parent, const QString& text) = 0;
+    // The chosen file name, or an empty string when the user cancelled.
+    virtual QString saveFileName(
+        QWidget* parent, const QString& proposedName, const QString& filter, bool confirmOverwrite)
+        = 0;
+};
+
+class DesktopDialogs final : public Dialogs
+{
+public:
+    void message(QWidget* parent, const QString& text) override;
+    QString saveFileName(
+        QWidget* parent, const QString& proposedName, const QString& filter, bool confirmOverwrite) override;
+};

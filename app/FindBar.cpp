@@ -1,0 +1,105 @@
+#include "app/FindBar.h"
+
+#include "app/DocumentText.h"
+#include "app/MemoText.h"
+#include "app/ShellOpen.h"
+#include "app/TextPos.h"
+#include "app/WindowServices.h"
+#include "loc/LocStrings.h"
+
+#include "ui_vlmx_main.h"
+
+#include <QTimer>
+
+FindBar::FindBar(Ui::TFMain& ui, TFMainServices& services, std::function<QPlainTextEdit*()> activeMemo, QWidget* window)
+    : QObject(window)
+    , ui(ui)
+    , m_services(services)
+    , m_activeMemo(std::move(activeMemo))
+    , m_window(window)
+    , m_logText(new DocumentText(this))
+    , m_jotText(new DocumentText(this))
+{ }
+
+DocumentText* FindBar::copyOf(QPlainTextEdit* memo) const
+{
+    return memo == ui.log ? m_logText : m_jotText;
+}
+
+void FindBar::memoReplaced(QPlainTextEdit* memo)
+{
+    DocumentText* copy = copyOf(memo);
+    QTimer::singleShot(0, copy, [copy, memo] { copy->text(memo->document()); });
+}
+
+qsizetype FindBar::findInMemo(QPlainTextEdit* memo, qsizetype start)
+{
+    if (FFindText.contains(QLatin1Char('\r')) || FFindText.contains(QLatin1Char('\n'))) {
+        // A search text with line breaks: rare enough to search the text as it leaves the memo.
+        return TextPosFrom(FFindText, QString::fromUtf8(MemoText::toBytes(memo)), start, false);
+    }
+    if (start < 1) {
+        return 0;
+    }
+    // Without line breaks in the search text a match lies within one line, where both counts agree.
+    QTextDocument* document = memo->document();
+    const QString& text = copyOf(memo)->text(document);
+    const qsizetype found = TextPosFrom(FFindText, text, MemoText::toDocumentPosition(document, start - 1) + 1, false);
+    return found == 0 ? 0 : MemoText::toTextPosition(document, int(found - 1)) + 1;
+}
+
+void FindBar::selectMatch(QPlainTextEdit* memo)
+{
+    if (FFindPos >= 0) {
+        MemoText::selectText(memo, FFindPos, FFindLength);
+        return;
+    }
+    QTextCursor cursor = memo->textCursor();
+    cursor.clearSelection();
+    memo->setTextCursor(cursor);
+}
+
+void FindBar::txtFindTextKeyUp()
+{
+    FFindText = ui.txtFindText->text();
+    FFindLength = FFindText.size();
+    if (QPlainTextEdit* memo = m_activeMemo()) {
+        FFindPos = findInMemo(memo, 1) - 1;
+        FFindNext = FFindPos + FFindLength;
+        selectMatch(memo);
+    }
+}
+
+void FindBar::cmdFindTextClick()
+{
+    if (QPlainTextEdit* memo = m_activeMemo()) {
+        FFindPos = findInMemo(memo, FFindNext + 1) - 1;
+        FFindNext = FFindPos + FFindLength;
+        selectMatch(memo);
+    }
+}
+
+void FindBar::ActionOnDblClickGetSelectedExecute(QObject* sender)
+{
+    if (sender != ui.log && sender != ui.jot) {
+        return;
+    }
+    QString selected = static_cast<QPlainTextEdit*>(sender)->textCursor().selectedText();
+    selected.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
+    ui.txtFindText->setText(selected);
+}
+
+void FindBar::ActionShellOpenSelectedTextExecute()
+{
+    const QString target = ui.txtFindText->text();
+    bool accepted = false;
+    try {
+        accepted = ShellOpen(target, m_window, m_services.opener);
+    } catch (...) { }
+    // The desktop's opener shows nothing when it refuses, so the program says it.
+    if (!accepted) {
+        m_services.dialogs->message(m_window,
+            LoadStr(sItemCannotBeOpenedBefore) + QLatin1Char('"') + target + QLatin1Char('"')
+                + LoadStr(sItemCannotBeOpenedAfter));
+    }
+}

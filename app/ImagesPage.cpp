@@ -1,0 +1,57 @@
+#include "app/ImagesPage.h"
+
+#include "app/BitmapFile.h"
+#include "app/WindowServices.h"
+#include "app/WriteFile.h"
+#include "loc/LocStrings.h"
+#include "platform/Exception.h"
+
+#include "ui_vlmx_main.h"
+
+ImagesPage::ImagesPage(Ui::TFMain& ui, TFMainServices& services, QWidget* window)
+    : QObject(window)
+    , ui(ui)
+    , m_services(services)
+    , m_window(window)
+{
+    ui.imageCurrent->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+}
+
+void ImagesPage::ClipboardBitmapStep(const QImage& image)
+{
+    // The view keeps its own copy: the clipboard's image goes with the next copy.
+    if (!image.isNull()) {
+        FLastPicture = image;
+    }
+    showPicture();
+}
+
+void ImagesPage::showPicture()
+{
+    ui.imageCurrent->setScaledContents(ui.chkImageStretch->isChecked());
+    if (FLastPicture.isNull()) {
+        ui.imageCurrent->clear();
+    } else {
+        ui.imageCurrent->setPixmap(QPixmap::fromImage(FLastPicture));
+    }
+}
+
+void ImagesPage::chkImageStretchClick()
+{
+    showPicture();
+}
+
+void ImagesPage::cmdImageCurrentSaveToFileClick()
+{
+    const QString fileName = m_services.dialogs->saveFileName(m_window, QString(),
+        LoadStr(sFilterBitmaps) + QStringLiteral(" (*.bmp);;") + LoadStr(sFilterAllFiles) + QStringLiteral(" (*.*)"),
+        true);
+    if (fileName.isEmpty() || FLastPicture.isNull()) {
+        return;
+    }
+    const QByteArray bytes = BitmapFile::encode(FLastPicture);
+    if (bytes.isEmpty()) {
+        throw Exception(QStringLiteral("Cannot write %1: the picture cannot be stored as a bitmap").arg(fileName));
+    }
+    writeWholeFile(fileName, bytes);
+}

@@ -1,0 +1,166 @@
+#include "app/JournalPage.h"
+
+#include "app/ImagesPage.h"
+#include "app/MemoText.h"
+#include "app/WindowServices.h"
+#include "app/WriteFile.h"
+
+#include "ui_vlmx_main.h"
+
+#include <QTextCursor>
+
+namespace
+{
+// Nested re-reads while another program keeps the clipboard busy.
+constexpr int MaxClipboardRetries = 3;
+
+void scrollCaretTo(QPlainTextEdit* memo, QTextCursor::MoveOperation where)
+{
+    QTextCursor cursor = memo->textCursor();
+    cursor.movePosition(where);
+    memo->setTextCursor(cursor);
+    memo->ensureCursorVisible();
+}
+} // namespace
+
+JournalPage::JournalPage(Ui::TFMain& ui, TFMainServices& services, ImagesPage& images, QWidget* window)
+    : QObject(window)
+    , ui(ui)
+    , m_services(services)
+    , m_images(images)
+    , m_window(window)
+{ }
+
+QString JournalPage::stampLine(const QString& tail) const
+{
+    const QDateTime now = m_services.clock.now();
+    return QLatin1Char('[') + m_services.clock.shortDate(now.date()) + QLatin1Char('-')
+        + m_services.clock.longTime(now.time()) + tail;
+}
+
+void JournalPage::AppendToJournal(const QString& text)
+{
+    if (ui.chkClipTimeStamp->isChecked()) {
+        MemoText::appendLine(ui.log, stampLine(QStringLiteral("]-----------------")));
+    }
+    MemoText::appendLine(ui.log, text);
+}
+
+void JournalPage::appendUnderStamp(const QString& tail, const QStringList& lines)
+{
+    MemoText::appendLine(ui.log, stampLine(tail));
+    for (const QString& line : lines) {
+        MemoText::appendLine(ui.log, line);
+    }
+}
+
+bool JournalPage::isInClipboardChain() const
+{
+    return m_services.clipboard->isActive();
+}
+
+void JournalPage::JoinClipboardChain()
+{
+    if (!m_services.clipboard->isActive()) {
+        m_services.clipboard->start();
+    }
+}
+
+void JournalPage::LeaveClipboardChain()
+{
+    if (m_services.clipboard->isActive()) {
+        m_services.clipboard->stop();
+    }
+}
+
+void JournalPage::RejoinClipboardChain()
+{
+    m_services.clipboard->stop();
+    m_services.clipboard->start();
+}
+
+void JournalPage::WMDrawClipboard()
+{
+    ClipboardContent content;
+    bool done = false;
+    try {
+        done = m_services.clipboard->read(&content);
+        // Text a password manager marks as secret never goes into the journal.
+        if (done && content.hasText && !content.secret) {
+            AppendToJournal(content.text);
+        }
+    } catch (const std::exception&) {
+        done = false;
+    }
+    if (!done && m_clipboardRetries < MaxClipboardRetries) {
+        // Joining again brings a fresh notice, and with it another read; past the bound the change is dropped.
+        ++m_clipboardRetries;
+        RejoinClipboardChain();
+        --m_clipboardRetries;
+        return;
+    }
+    if (done && content.hasImage) {
+        m_images.ClipboardBitmapStep(m_services.clipboard->readImage());
+    }
+}
+
+void JournalPage::chkClipAsleepClick()
+{
+    if (ui.chkClipAsleep->isChecked()) {
+        LeaveClipboardChain();
+    } else {
+        JoinClipboardChain();
+    }
+}
+
+QPlainTextEdit* JournalPage::activeMemo() const
+{
+    const QWidget* page = ui.pageMain->currentWidget();
+    if (page == ui.tabClipboardJournal) {
+        return ui.log;
+    }
+    if (page == ui.tabNoteJotter) {
+        return ui.jot;
+    }
+    return nullptr;
+}
+
+void JournalPage::ActionGotoTopExecute()
+{
+    if (QPlainTextEdit* memo = activeMemo()) {
+        scrollCaretTo(memo, QTextCursor::Start);
+    }
+}
+
+void JournalPage::ActionGotoBottomExecute()
+{
+    if (QPlainTextEdit* memo = activeMemo()) {
+        scrollCaretTo(memo, QTextCursor::End);
+    }
+}
+
+void JournalPage::ActionSaveAsExecute()
+{
+    if (ui.pageMain->currentWidget() == ui.tabClipboardJournal) {
+        saveMemoAs(ui.log, QStringLiteral("vellumix-journal-"));
+    }
+    if (ui.pageMain->currentWidget() == ui.tabNoteJotter) {
+        saveMemoAs(ui.jot, QStringLiteral("vellumix-notes-"));
+    }
+}
+
+void JournalPage::saveMemoAs(QPlainTextEdit* memo, const QString& prefix)
+{
+    const QString proposed
+        = prefix + m_services.clock.shortDate(m_services.clock.now().date()) + QStringLiteral(".txt");
+    const QString fileName = m_services.dialogs->saveFileName(m_window, proposed, QString(), false);
+    if (!fileName.isEmpty()) {
+        writeWholeFile(fileName, MemoText::toBytes(memo));
+    }
+}
+
+void JournalPage::setMemoText(QPlainTextEdit* memo, const QByteArray& bytes)
+{
+    MemoText::setFromBytes(memo, bytes);
+    Q_EMIT memoReplaced(memo);
+}

@@ -1,0 +1,149 @@
+#include "app/WindowPlacement.h"
+
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdlib>
+
+WindowPlacement::WindowPlacement(QMainWindow* window)
+    : QObject(window)
+    , m_window(window)
+{ }
+
+void WindowPlacement::place(QRect outer)
+{
+    outer.setSize(outer.size().expandedTo(QSize(1, 1)).boundedTo(QSize(16384, 16384)));
+    // A window placed wholly off every screen (a monitor since unplugged) would open where nobody sees it.
+    bool onScreen = false;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        onScreen = onScreen || screen->geometry().intersects(outer);
+    }
+    if (!onScreen && QGuiApplication::primaryScreen()) {
+        outer.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+    }
+    setOuterGeometry(outer);
+}
+
+QRect WindowPlacement::outerGeometry() const
+{
+    QRect outer = m_window->frameGeometry();
+    if (m_pendingOuterSize.isValid()) {
+        outer.setSize(m_pendingOuterSize);
+    }
+    return outer;
+}
+
+// The settings hold the frame's size, but the window manager tells the frame's
+// extent only after the window is mapped; until then the size waits.
+QSize WindowPlacement::frameExtra() const
+{
+    return m_window->frameGeometry().size() - m_window->geometry().size();
+}
+
+void WindowPlacement::setOuterGeometry(const QRect& outer)
+{
+    const QSize extra = frameExtra();
+    m_window->move(outer.topLeft());
+    m_placedAt = outer.topLeft();
+    m_window->resize(outer.size() - extra);
+    const bool frameKnown = m_window->isVisible() && (extra.width() > 0 || extra.height() > 0);
+    m_pendingOuterSize = frameKnown ? QSize() : outer.size();
+}
+
+void WindowPlacement::shown()
+{
+    if (!m_pendingOuterSize.isValid() || m_frameWatch) {
+        m_placementSettled = true;
+        return;
+    }
+    m_frameWatch = new QTimer(this);
+    m_frameWatch->setInterval(50);
+    connect(m_frameWatch, &QTimer::timeout, this, [this, ticks = 0]() mutable {
+        ++ticks;
+        const QSize extra = frameExtra();
+        if (extra.width() > 0 || extra.height() > 0) {
+            applyPendingOuterSize();
+        } else if (ticks >= 40) {
+            // No frame after two seconds: none will come, and the outer size is the inner one.
+            m_frameWatch->stop();
+            m_pendingOuterSize = QSize();
+            m_placementSettled = true;
+        }
+    });
+    m_frameWatch->start();
+}
+
+void WindowPlacement::applyPendingOuterSize()
+{
+    m_frameWatch->stop();
+    m_placementSettled = true;
+    if (m_pendingOuterSize.isValid()) {
+        m_window->resize(m_pendingOuterSize - frameExtra());
+        m_pendingOuterSize = QSize();
+    }
+}
+
+void WindowPlacement::SetStayOnTop(bool onTop)
+{
+    Qt::WindowFlags flags = m_window->windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (QWindow* window = m_window->windowHandle()) {
+        // Telling the existing window spares the hide and show that setWindowFlags() does, so it keeps its place.
+        m_window->overrideWindowFlags(flags);
+        window->setFlags(flags);
+    } else {
+        m_window->setWindowFlags(flags);
+    }
+    m_window->show();
+}
+
+QPoint WindowPlacement::snappedPosition(const QPoint& pos, const QSize& frameSize, const QRect& workArea)
+{
+    int x = pos.x();
+    int y = pos.y();
+    const int right = workArea.left() + workArea.width();
+    const int bottom = workArea.top() + workArea.height();
+    if (std::abs(x - workArea.left()) < SnapBuffer) {
+        x = workArea.left();
+    }
+    if (std::abs(y - workArea.top()) < SnapBuffer) {
+        y = workArea.top();
+    }
+    if (std::abs(x + frameSize.width() - right) < SnapBuffer) {
+        x = right - frameSize.width();
+    }
+    if (std::abs(y + frameSize.height() - bottom) < SnapBuffer) {
+        y = bottom - frameSize.height();
+    }
+    return { x, y };
+}
+
+void WindowPlacement::resized()
+{
+    // A move that comes with a resize (dragging the left or top edge) must not snap.
+    m_resizing = true;
+    QTimer::singleShot(0, this, [this] { m_resizing = false; });
+}
+
+void WindowPlacement::moved()
+{
+    // Only moves by the user snap: not the placement read from the settings while the window manager maps it.
+    if (!m_screenSnap || m_resizing || !m_placementSettled || !m_window->isVisible() || !m_window->screen()) {
+        return;
+    }
+    const QRect frame = m_window->frameGeometry();
+    if (frame.topLeft() == m_placedAt) {
+        return;
+    }
+    m_placedAt = QPoint(-1, -1);
+    if (frame.topLeft() == QPoint(0, 0)) {
+        return;
+    }
+    const QPoint snapped = snappedPosition(frame.topLeft(), frame.size(), m_window->screen()->availableGeometry());
+    if (snapped != frame.topLeft()) {
+        m_window->move(snapped);
+    }
+}

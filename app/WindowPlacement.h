@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+class QMainWindow;
+class QTimer;
+
+// Where the window stands: the outer (frame) geometry the settings hold, kept
+// above other windows on request, snapped to the screen edges when the user moves it.
+class WindowPlacement : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int SnapBuffer = 111;
+
+    explicit WindowPlacement(QMainWindow* window);
+
+    // Places the frame; a placement off every screen is brought onto the primary screen.
+    void place(QRect outer);
+    // The frame's geometry as the settings keep it, also before the window manager has framed the window.
+    QRect outerGeometry() const;
+
+    void SetStayOnTop(bool onTop);
+    bool ScreenSnap() const { return m_screenSnap; }
+    void setScreenSnap(bool snap) { m_screenSnap = snap; }
+    // The frame's top-left corner after the snapping rules, for a frame of the given size proposed at pos.
+    static QPoint snappedPosition(const QPoint& pos, const QSize& frameSize, const QRect& workArea);
+
+    // The window's own events, handed on by it.
+    void shown();
+    void moved();
+    void resized();
+
+private:
+    void setOuterGeometry(const QRect& outer);
+    void applyPendingOuterSize();
+    QSize frameExtra() const;
+
+    QMainWindow* m_window;
+    QTimer* m_frameWatch = nullptr;
+    QSize m_pendingOuterSize;
+    QPoint m_placedAt { -1, -1 };
+    bool m_placementSettled = false;
+    bool m_screenSnap = false;
+    bool m_resizing = false;
+};

@@ -1,0 +1,13 @@
+#include "app/WriteFile.h"
+
+#include "platform/Exception.h"
+
+#include <QSaveFile>
+
+void writeWholeFile(const QString& fileName, const QByteArray& bytes)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        throw Exception(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
+    }
+}
