@@ -39,8 +39,7 @@ bool isWritableFolder(const QString& path)
 
 PrivateFileCreation::PrivateFileCreation()
     : m_previous(::umask(077))
-{
-}
+{ }
 
 PrivateFileCreation::~PrivateFileCreation()
 {

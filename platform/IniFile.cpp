@@ -1,10 +1,12 @@
 #include "platform/IniFile.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/FileAccess.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <limits>
 
@@ -56,8 +58,9 @@ IniFile::IniFile(const QString& fileName)
 bool IniFile::load(QString* error)
 {
     m_lines.clear();
-    QFile file(m_fileName);
-    if (!file.exists()) {
+    // A link whose target is not there yet reads as a missing file; the first save creates the target.
+    QFile file(AtomicFile::resolveLinks(m_fileName));
+    if (!QFileInfo::exists(file.fileName())) {
         return true;
     }
     if (QFileInfo(m_fileName).isDir() || !file.open(QIODevice::ReadOnly) || file.size() > MaxFileSize) {
@@ -66,52 +69,80 @@ bool IniFile::load(QString* error)
         }
         return false;
     }
-    const QByteArray data = file.readAll();
-    if (data.contains("\r\n")) {
-        m_newline = "\r\n";
+    QByteArray data = file.readAll();
+    m_encoding = Encoding::Utf8;
+    if (data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF")) {
+        // Editors on other systems save settings as UTF-16; they are read as text and written back the same way.
+        m_encoding = data.startsWith("\xFF\xFE") ? Encoding::Utf16LE : Encoding::Utf16BE;
+        auto decode
+            = QStringDecoder(m_encoding == Encoding::Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        data = QString(decode(QByteArrayView(data).sliced(2))).toUtf8();
+    } else if (data.startsWith("\xEF\xBB\xBF")) {
+        m_encoding = Encoding::Utf8WithBom;
+        data.remove(0, 3);
     }
-    m_endsWithNewline = data.isEmpty() || data.endsWith('\n');
-    m_lines = data.split('\n');
-    if (m_endsWithNewline) {
-        m_lines.removeLast();
-    }
-    for (QByteArray& line : m_lines) {
-        if (line.endsWith('\r')) {
-            line.chop(1);
+    // Lines end in CR LF, LF or (as old Mac files do) CR alone; the file's own ending is kept.
+    m_newline = data.contains("\r\n") ? QByteArray("\r\n")
+        : data.contains('\n')         ? QByteArray("\n")
+        : data.contains('\r')         ? QByteArray("\r")
+                                      : QByteArray("\n");
+    m_endsWithNewline = data.isEmpty() || data.endsWith('\n') || data.endsWith('\r');
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        if (data.at(i) == '\r' || data.at(i) == '\n') {
+            m_lines.append(data.mid(start, i - start));
+            if (data.at(i) == '\r' && i + 1 < data.size() && data.at(i + 1) == '\n') {
+                ++i;
+            }
+            start = i + 1;
         }
+    }
+    if (start < data.size()) {
+        m_lines.append(data.mid(start));
     }
     return true;
 }
 
 bool IniFile::save(QString* error)
 {
-    auto fail = [&] {
+    const QString target = AtomicFile::resolveLinks(m_fileName);
+    const bool existed = QFileInfo::exists(target);
+    if ((existed && !FileAccess::isWritableFile(target))
+        || !FileAccess::isWritableFolder(QFileInfo(target).absolutePath())) {
         if (error) {
             *error = QStringLiteral("Unable to write to %1").arg(m_fileName);
         }
         return false;
-    };
-    const bool existed = QFileInfo::exists(m_fileName);
-    if ((existed && !FileAccess::isWritableFile(m_fileName))
-        || !FileAccess::isWritableFolder(QFileInfo(m_fileName).absolutePath())) {
-        return fail();
     }
-    QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return fail();
-    }
+    QByteArray text;
     for (qsizetype i = 0; i < m_lines.size(); ++i) {
-        file.write(m_lines.at(i));
+        text += m_lines.at(i);
         if (i + 1 < m_lines.size() || m_endsWithNewline) {
-            file.write(m_newline);
+            text += m_newline;
         }
     }
-    if (!existed) {
-        // The file may sit beside private data; only its owner reads it.
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QByteArray bytes;
+    switch (m_encoding) {
+    case Encoding::Utf8:
+        bytes = text;
+        break;
+    case Encoding::Utf8WithBom:
+        bytes = "\xEF\xBB\xBF" + text;
+        break;
+    case Encoding::Utf16LE:
+    case Encoding::Utf16BE: {
+        auto encode
+            = QStringEncoder(m_encoding == Encoding::Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+                QStringConverter::Flag::WriteBom);
+        bytes = encode(QString::fromUtf8(text));
+        break;
     }
-    if (!file.commit()) {
-        return fail();
+    }
+    if (!AtomicFile::write(m_fileName, bytes)) {
+        if (error) {
+            *error = QStringLiteral("Unable to write to %1").arg(m_fileName);
+        }
+        return false;
     }
     return true;
 }

@@ -7,8 +7,9 @@
 // Reader and writer of INI settings files. Sections and keys are matched
 // without regard to case, values are read without the blanks around them and
 // cut to 2047 characters. Writing changes only the lines of the keys written
-// (or appends them) and keeps every other line byte for byte; save() replaces
-// the file atomically.
+// (or appends them) and keeps every other line byte for byte, the file's line
+// ends and its encoding (UTF-8, or UTF-16 with a byte order mark); save()
+// replaces the file atomically, through a symbolic link to its target.
 class IniFile
 {
 public:
@@ -44,7 +45,10 @@ private:
     };
     Location locate(const QString& section, const QString& key) const;
 
+    enum class Encoding { Utf8, Utf8WithBom, Utf16LE, Utf16BE };
+
     QString m_fileName;
+    Encoding m_encoding = Encoding::Utf8;
     QList<QByteArray> m_lines;
     QByteArray m_newline = "\n";
     bool m_endsWithNewline = true;

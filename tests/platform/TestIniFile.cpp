@@ -1,6 +1,11 @@
+#include "platform/AtomicFile.h"
+#include "platform/Crc32.h"
 #include "platform/IniFile.h"
+#include "tests/FullDisk.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -40,6 +45,12 @@ private Q_SLOTS:
     void testWriteFailsOnReadOnlyFileOrFolder_data();
     void testWriteFailsOnReadOnlyFileOrFolder();
     void testUnreadableFileIsReported();
+    void testOtherFileForms_data();
+    void testOtherFileForms();
+    void testFullDiskKeepsTheOldFile();
+    void testLinkStaysALink();
+    void testLeftoversOfKilledWrites();
+    void testCrc32();
 };
 
 void TestIniFile::testParseInteger_data()
@@ -182,6 +193,104 @@ void TestIniFile::testUnreadableFileIsReported()
     QString error;
     QVERIFY(!ini.load(&error));
     QVERIFY(error.contains(dir.path()));
+}
+
+void TestIniFile::testOtherFileForms_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    const QString text = QStringLiteral("[vellumix_main]\rclipsleep=1\r[sch\u00f6n]\rx=\u00e9\r");
+    const QString written = QStringLiteral("[vellumix_main]\rclipsleep=1\rleft=9\r[sch\u00f6n]\rx=\u00e9\r");
+    QTest::newRow("CR alone") << text.toUtf8() << written.toUtf8();
+    auto utf16 = [](const QString& s, QStringConverter::Encoding encoding) {
+        auto encode = QStringEncoder(encoding, QStringConverter::Flag::WriteBom);
+        return QByteArray(encode(s));
+    };
+    QString crlf = text;
+    QString crlfWritten = written;
+    crlf.replace(QLatin1Char('\r'), QLatin1String("\r\n"));
+    crlfWritten.replace(QLatin1Char('\r'), QLatin1String("\r\n"));
+    QTest::newRow("UTF-16 LE") << utf16(crlf, QStringConverter::Utf16LE)
+                               << utf16(crlfWritten, QStringConverter::Utf16LE);
+    QTest::newRow("UTF-16 BE") << utf16(crlf, QStringConverter::Utf16BE)
+                               << utf16(crlfWritten, QStringConverter::Utf16BE);
+    QTest::newRow("UTF-8 with BOM") << "\xEF\xBB\xBF" + crlf.toUtf8() << "\xEF\xBB\xBF" + crlfWritten.toUtf8();
+}
+
+void TestIniFile::testOtherFileForms()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, before);
+    IniFile ini(path);
+    QVERIFY(ini.load());
+    QCOMPARE(ini.readBool(Section, QStringLiteral("clipsleep"), false), true);
+    QCOMPARE(ini.readString(QStringLiteral("SCH\u00d6N"), QStringLiteral("x"), QString()), QStringLiteral("\u00e9"));
+    ini.writeInteger(Section, QStringLiteral("left"), 9);
+    QVERIFY(ini.save());
+    QCOMPARE(readFile(path), after);
+}
+
+void TestIniFile::testFullDiskKeepsTheOldFile()
+{
+    QTemporaryDir dir;
+    const QByteArray before = "[vellumix_main]\nclipsleep=1\n";
+    const QString path = writeFile(dir, before);
+    IniFile ini(path);
+    QVERIFY(ini.load());
+    ini.writeString(Section, QStringLiteral("languagefile"), QString(200, QLatin1Char('x')));
+    QString error;
+    {
+        const FullDisk full(64);
+        QVERIFY(!ini.save(&error));
+    }
+    QCOMPARE(error, QStringLiteral("Unable to write to %1").arg(path));
+    QCOMPARE(readFile(path), before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("settings.ini") });
+}
+
+void TestIniFile::testLinkStaysALink()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("synced")));
+    const QString target = dir.filePath(QStringLiteral("synced/real.ini"));
+    const QString link = dir.filePath(QStringLiteral("settings.ini"));
+    QVERIFY(QFile::link(QStringLiteral("synced/real.ini"), link));
+    for (int round = 1; round <= 2; ++round) {
+        IniFile ini(link);
+        QVERIFY(ini.load());
+        ini.writeInteger(Section, QStringLiteral("left"), round);
+        QVERIFY(ini.save());
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(readFile(target), "[vellumix_main]\nleft=" + QByteArray::number(round) + "\n");
+    }
+}
+
+void TestIniFile::testLeftoversOfKilledWrites()
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "[vellumix_main]\n");
+    const QStringList leftovers = { "settings.ini.~a1b2c3", "settings.ini.~zzzzzz" };
+    const QStringList kept
+        = { "settings.ini.backup", "settings.ini.~A1B2C3", "settings.ini.~a1b2c", "other.ini.~a1b2c3" };
+    for (const QString& name : leftovers + kept) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(AtomicFile::removeLeftovers(path), 2);
+    QStringList expected = kept;
+    expected << QStringLiteral("settings.ini");
+    expected.sort();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), expected);
+}
+
+void TestIniFile::testCrc32()
+{
+    QCOMPARE(crc32("123456789"), 0xCBF43926u);
+    QCOMPARE(crc32(""), 0u);
+    const QByteArray text = QByteArray("a journal line\r\n").repeated(1000);
+    QCOMPARE(crc32(QByteArrayView(text).sliced(7), crc32(QByteArrayView(text).first(7))), crc32(text));
 }
 
 QTEST_GUILESS_MAIN(TestIniFile)

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Whole-file replacement that never leaves a file half written: the new bytes go
+// to a temporary file beside the file's target, which is synced and renamed over it.
+namespace AtomicFile
+{
+// The file a path stands for: a symbolic link's final target (which may not exist yet),
+// else the path itself. Writing there keeps the link a link.
+QString resolveLinks(const QString& path);
+
+// Replaces the file's content. A new file is created for its owner alone; an existing one keeps
+// its permissions. On failure the old file stays as it was and error tells the path and the reason.
+bool write(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+// The temporary names made beside a file by write() and by the zip engine: the file's
+// name, ".~" and six letters or digits.
+bool isTemporaryNameOf(const QString& candidate, const QString& fileName);
+// Removes such leftovers of earlier runs beside the file's target; returns how many.
+int removeLeftovers(const QString& path);
+} // namespace AtomicFile
