@@ -3,10 +3,19 @@
 #include "app/MessageBox.h"
 
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
 
 void DesktopDialogs::message(QWidget* parent, const QString& text)
 {
     MessageBox::show(parent, text);
+}
+
+bool DesktopDialogs::ask(QWidget* parent, const QString& text)
+{
+    return QMessageBox::question(parent, QGuiApplication::applicationDisplayName(), text,
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
 }
 
 QString DesktopDialogs::saveFileName(

@@ -1,42 +1,63 @@
 #include "app/DocumentText.h"
 
+#include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTextDocument>
 
-DocumentText::DocumentText(QObject* parent)
-    : QObject(parent)
-{ }
-
-const QString& DocumentText::text(QTextDocument* document)
+namespace
 {
-    if (document != m_document) {
-        disconnect(m_connection);
-        m_document = document;
-        m_connection = connect(document, &QTextDocument::contentsChange, this, &DocumentText::onContentsChange);
-        m_valid = false;
-    }
-    if (!m_valid || m_text.size() != document->characterCount() - 1) {
-        m_text = document->toRawText();
-        m_valid = true;
+QString withLineFeeds(QString text)
+{
+    return text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+}
+} // namespace
+
+DocumentText::DocumentText(QPlainTextEdit* memo)
+    : QObject(memo)
+    , m_memo(memo)
+{
+    follow(documentText());
+}
+
+void DocumentText::follow(const QString& text)
+{
+    disconnect(m_connection);
+    m_document = m_memo->document();
+    m_connection = connect(m_document, &QTextDocument::contentsChange, this, &DocumentText::onContentsChange);
+    m_text = text;
+}
+
+const QString& DocumentText::text()
+{
+    if (m_memo->document() != m_document) {
+        follow(documentText());
+        Q_EMIT retaken(m_text);
     }
     return m_text;
 }
 
+QString DocumentText::documentText() const
+{
+    return withLineFeeds(m_memo->document()->toRawText());
+}
+
 void DocumentText::onContentsChange(int position, int removed, int added)
 {
-    if (!m_valid) {
-        return;
-    }
     const int end = m_document->characterCount() - 1;
-    if (position < 0 || position + removed > m_text.size() || position > end) {
-        m_valid = false;
+    // Some changes are reported wider than they were, past the document's end; those are taken whole.
+    if (position < 0 || position + removed > m_text.size() || position + added > end
+        || m_text.size() - removed + added != end) {
+        m_text = documentText();
+        Q_EMIT retaken(m_text);
         return;
     }
     QTextCursor cursor(m_document);
     cursor.setPosition(position);
-    cursor.setPosition(qMin(position + added, end), QTextCursor::KeepAnchor);
-    m_text.remove(position, removed);
-    m_text.insert(position, cursor.selectedText());
-    // Some changes are reported wider than they were; a copy that went astray is rebuilt on demand.
-    m_valid = m_text.size() == end;
+    cursor.setPosition(position + added, QTextCursor::KeepAnchor);
+    const QString inserted = withLineFeeds(cursor.selectedText());
+    if (QStringView(m_text).sliced(position, removed) == inserted) {
+        return;
+    }
+    m_text.replace(position, removed, inserted);
+    Q_EMIT changed(position, removed, inserted);
 }

@@ -4,25 +4,36 @@
 #include <QPointer>
 #include <QString>
 
+class QPlainTextEdit;
 class QTextDocument;
 
-// A copy of a document's raw text (one U+2029 per line break) kept current as
-// the document changes, so that a search does not copy a large journal per key.
+// A copy of a memo's text, one LF per line break, kept current from the
+// document's change notices: a search or a store need not copy a large journal
+// again, and every change is told as the replacement it made.
 class DocumentText : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit DocumentText(QObject* parent = nullptr);
+    explicit DocumentText(QPlainTextEdit* memo);
 
-    // The text of the given document; the copy follows whichever document it was last asked for.
-    const QString& text(QTextDocument* document);
+    // Follows the memo's document from now on; its text is the one given (as a load has just set it).
+    void follow(const QString& text);
+    // A document that was replaced behind the copy's back is taken anew.
+    const QString& text();
+
+Q_SIGNALS:
+    // The characters [position, position + removed) were replaced by added.
+    void changed(qsizetype position, qsizetype removed, const QString& added);
+    // A change could not be followed exactly; the copy was taken anew from the document.
+    void retaken(const QString& text);
 
 private:
     void onContentsChange(int position, int removed, int added);
+    QString documentText() const;
 
+    QPlainTextEdit* m_memo;
     QPointer<QTextDocument> m_document;
     QMetaObject::Connection m_connection;
     QString m_text;
-    bool m_valid = false;
 };

@@ -1,6 +1,7 @@
 #include "app/FindBar.h"
 
 #include "app/DocumentText.h"
+#include "app/JournalPage.h"
 #include "app/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
@@ -9,28 +10,13 @@
 
 #include "ui_vlmx_main.h"
 
-#include <QTimer>
-
-FindBar::FindBar(Ui::TFMain& ui, TFMainServices& services, std::function<QPlainTextEdit*()> activeMemo, QWidget* window)
+FindBar::FindBar(Ui::TFMain& ui, TFMainServices& services, JournalPage& journal, QWidget* window)
     : QObject(window)
     , ui(ui)
     , m_services(services)
-    , m_activeMemo(std::move(activeMemo))
+    , m_journal(journal)
     , m_window(window)
-    , m_logText(new DocumentText(this))
-    , m_jotText(new DocumentText(this))
 { }
-
-DocumentText* FindBar::copyOf(QPlainTextEdit* memo) const
-{
-    return memo == ui.log ? m_logText : m_jotText;
-}
-
-void FindBar::memoReplaced(QPlainTextEdit* memo)
-{
-    DocumentText* copy = copyOf(memo);
-    QTimer::singleShot(0, copy, [copy, memo] { copy->text(memo->document()); });
-}
 
 qsizetype FindBar::findInMemo(QPlainTextEdit* memo, qsizetype start)
 {
@@ -43,7 +29,7 @@ qsizetype FindBar::findInMemo(QPlainTextEdit* memo, qsizetype start)
     }
     // Without line breaks in the search text a match lies within one line, where both counts agree.
     QTextDocument* document = memo->document();
-    const QString& text = copyOf(memo)->text(document);
+    const QString& text = m_journal.textOf(memo)->text();
     const qsizetype found = TextPosFrom(FFindText, text, MemoText::toDocumentPosition(document, start - 1) + 1, false);
     return found == 0 ? 0 : MemoText::toTextPosition(document, int(found - 1)) + 1;
 }
@@ -63,7 +49,7 @@ void FindBar::txtFindTextKeyUp()
 {
     FFindText = ui.txtFindText->text();
     FFindLength = FFindText.size();
-    if (QPlainTextEdit* memo = m_activeMemo()) {
+    if (QPlainTextEdit* memo = m_journal.activeMemo()) {
         FFindPos = findInMemo(memo, 1) - 1;
         FFindNext = FFindPos + FFindLength;
         selectMatch(memo);
@@ -72,7 +58,7 @@ void FindBar::txtFindTextKeyUp()
 
 void FindBar::cmdFindTextClick()
 {
-    if (QPlainTextEdit* memo = m_activeMemo()) {
+    if (QPlainTextEdit* memo = m_journal.activeMemo()) {
         FFindPos = findInMemo(memo, FFindNext + 1) - 1;
         FFindNext = FFindPos + FFindLength;
         selectMatch(memo);

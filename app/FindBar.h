@@ -3,9 +3,7 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
-
-class DocumentText;
+class JournalPage;
 class QPlainTextEdit;
 class QWidget;
 struct TFMainServices;
@@ -22,15 +20,12 @@ class FindBar : public QObject
     Q_OBJECT
 
 public:
-    FindBar(Ui::TFMain& ui, TFMainServices& services, std::function<QPlainTextEdit*()> activeMemo, QWidget* window);
+    FindBar(Ui::TFMain& ui, TFMainServices& services, JournalPage& journal, QWidget* window);
 
     void txtFindTextKeyUp();
     void cmdFindTextClick();
     void ActionOnDblClickGetSelectedExecute(QObject* sender);
     void ActionShellOpenSelectedTextExecute();
-
-    // The memo's text was replaced; its search copy is made when the program is idle.
-    void memoReplaced(QPlainTextEdit* memo);
 
     // The find state: the text searched for, its length, the 0-based position of the
     // current match in the memo's text (-1 for none), and where "Next" goes on.
@@ -41,14 +36,11 @@ public:
 private:
     qsizetype findInMemo(QPlainTextEdit* memo, qsizetype start);
     void selectMatch(QPlainTextEdit* memo);
-    DocumentText* copyOf(QPlainTextEdit* memo) const;
 
     Ui::TFMain& ui;
     TFMainServices& m_services;
-    std::function<QPlainTextEdit*()> m_activeMemo;
+    JournalPage& m_journal;
     QWidget* m_window;
-    DocumentText* m_logText;
-    DocumentText* m_jotText;
 
     QString FFindText;
     qsizetype FFindLength = 0;

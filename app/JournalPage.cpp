@@ -1,5 +1,6 @@
 #include "app/JournalPage.h"
 
+#include "app/DocumentText.h"
 #include "app/ImagesPage.h"
 #include "app/MemoText.h"
 #include "app/WindowServices.h"
@@ -29,7 +30,13 @@ JournalPage::JournalPage(Ui::TFMain& ui, TFMainServices& services, ImagesPage& i
     , m_services(services)
     , m_images(images)
     , m_window(window)
+    , m_texts { new DocumentText(ui.log), new DocumentText(ui.jot) }
 { }
+
+QPlainTextEdit* JournalPage::memo(Memo which) const
+{
+    return which == Journal ? ui.log : ui.jot;
+}
 
 QString JournalPage::stampLine(const QString& tail) const
 {
@@ -159,8 +166,8 @@ void JournalPage::saveMemoAs(QPlainTextEdit* memo, const QString& prefix)
     }
 }
 
-void JournalPage::setMemoText(QPlainTextEdit* memo, const QByteArray& bytes)
+void JournalPage::setMemoText(Memo which, const QString& text)
 {
-    MemoText::setFromBytes(memo, bytes);
-    Q_EMIT memoReplaced(memo);
+    MemoText::setText(memo(which), text);
+    m_texts[which]->follow(text);
 }

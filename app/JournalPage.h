@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class DocumentText;
 class ImagesPage;
 class QPlainTextEdit;
 class QWidget;
@@ -21,7 +22,14 @@ class JournalPage : public QObject
     Q_OBJECT
 
 public:
+    enum Memo { Journal, Notes };
+
     JournalPage(Ui::TFMain& ui, TFMainServices& services, ImagesPage& images, QWidget* window);
+
+    QPlainTextEdit* memo(Memo which) const;
+    // The memo's text, kept current as it changes.
+    DocumentText* textOf(Memo which) const { return m_texts[which]; }
+    DocumentText* textOf(const QPlainTextEdit* memo) const { return m_texts[memo == this->memo(Journal) ? 0 : 1]; }
 
     void AppendToJournal(const QString& text);
     // Lines written straight into the journal under a stamp line ending in the given tail.
@@ -42,12 +50,8 @@ public:
     void ActionGotoBottomExecute();
     void ActionSaveAsExecute();
 
-    // Replaces a memo's text with stored bytes.
-    void setMemoText(QPlainTextEdit* memo, const QByteArray& bytes);
-
-Q_SIGNALS:
-    // A memo's whole text was replaced; anything that follows its document must look again.
-    void memoReplaced(QPlainTextEdit* memo);
+    // Replaces a memo's whole text (LF line breaks).
+    void setMemoText(Memo which, const QString& text);
 
 private:
     void saveMemoAs(QPlainTextEdit* memo, const QString& prefix);
@@ -56,5 +60,6 @@ private:
     TFMainServices& m_services;
     ImagesPage& m_images;
     QWidget* m_window;
+    DocumentText* m_texts[2];
     int m_clipboardRetries = 0;
 };

@@ -1,24 +1,62 @@
 #include "app/SessionStore.h"
 
+#include "app/DocumentText.h"
 #include "app/JournalPage.h"
 #include "app/MemoText.h"
 #include "app/WindowServices.h"
 #include "loc/LocStrings.h"
 #include "platform/AppPaths.h"
-#include "platform/Exception.h"
+#include "platform/AtomicFile.h"
+#include "platform/Crc32.h"
 #include "platform/FileAccess.h"
 #include "zip/ZipArchiver.h"
 
-#include "ui_vlmx_main.h"
-
+#include <QFile>
 #include <QFileInfo>
+#include <QWidget>
 
-SessionStore::SessionStore(Ui::TFMain& ui, TFMainServices& services, JournalPage& journal, QWidget* window)
+#include <sys/stat.h>
+
+namespace
+{
+constexpr RecoveryLog::Memo Memos[] = { RecoveryLog::Journal, RecoveryLog::Notes };
+
+// Something other than a regular file where the archive should be: reading a FIFO or a device would never end.
+bool isOtherThanFile(const QString& path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+bool sameBytes(const QString& a, const QString& b)
+{
+    QFile first(a);
+    QFile second(b);
+    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    while (!first.atEnd()) {
+        if (first.read(1 << 20) != second.read(1 << 20)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+SessionFingerprint::Entry fingerprintOf(const QByteArray& bytes)
+{
+    return { quint64(bytes.size()), crc32(bytes) };
+}
+} // namespace
+
+SessionStore::SessionStore(TFMainServices& services, JournalPage& journal, QWidget* window)
     : QObject(window)
-    , ui(ui)
     , m_services(services)
     , m_journal(journal)
     , m_window(window)
+    , m_recovery(new RecoveryLog(this))
 {
     // The session archive's component with its designed properties.
     m_zip = new TZipArchiver(window, csLoading);
@@ -30,6 +68,34 @@ SessionStore::SessionStore(Ui::TFMain& ui, TFMainServices& services, JournalPage
     m_zip->SetVerbose(false);
     m_zip->SetTrace(false);
     m_zip->Loaded();
+    // The component's message boxes about the session become part of one message of ours;
+    // its questions (a password) still reach the user.
+    m_zip->SetOnZipDialog([this](QObject*, const QString& title, QString& text, int& result, TMsgDlgButtons buttons) {
+        if (buttons == TMsgDlgButtons { mbOK } && ((result >> 16) & 0x7) < 4) {
+            m_collected << text.trimmed();
+            result = mrOk;
+            return;
+        }
+        const int answer = m_services.dialogs->zipDialog(m_window, title, text, result, buttons);
+        if (answer != mrNone) {
+            result = answer;
+        }
+    });
+
+    for (const RecoveryLog::Memo memo : Memos) {
+        const DocumentText* text
+            = m_journal.textOf(memo == RecoveryLog::Journal ? JournalPage::Journal : JournalPage::Notes);
+        connect(text, &DocumentText::changed, this,
+            [this, memo](qsizetype position, qsizetype removed, const QString& added) {
+                m_recovery->recordChange(memo, position, removed, added);
+                Q_EMIT changed();
+            });
+        connect(text, &DocumentText::retaken, this, [this, memo](const QString& whole) {
+            m_recovery->recordText(memo, whole);
+            Q_EMIT changed();
+        });
+    }
+    connect(m_recovery, &RecoveryLog::writeFailed, this, &SessionStore::reportRecoveryFailure);
 }
 
 void SessionStore::nameFiles(const QString& executablePath)
@@ -38,76 +104,193 @@ void SessionStore::nameFiles(const QString& executablePath)
     const QString programName = QFileInfo(executablePath).fileName();
     FJournalEntryName = AppPaths::changeExtension(programName, QStringLiteral(".clips"));
     FNotesEntryName = AppPaths::changeExtension(programName, QStringLiteral(".notes"));
+    m_recoveryFileName = FArchiveFileName + QStringLiteral(".recovery");
+}
+
+template <typename Operation> QString SessionStore::collectingMessages(Operation operation)
+{
+    m_collected.clear();
+    operation();
+    if (m_collected.isEmpty() && m_zip->ErrorCode() != 0) {
+        m_collected << m_zip->ErrorMessage();
+    }
+    m_collected.removeDuplicates();
+    return m_collected.join(QStringLiteral("; "));
 }
 
 void SessionStore::LoadSession()
 {
+    QString texts[2];
+    SessionFingerprint stored;
+    QStringList problems;
+    const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
     try {
-        // Nothing stored yet is no error, so the component is not asked to report one.
-        if (!QFileInfo::exists(FArchiveFileName)) {
-            return;
-        }
-        m_zip->SetZipFileName(FArchiveFileName);
-        m_zip->SetAddOptions(AddOpts { AddEncrypt });
-        loadEntry(ui.log, FJournalEntryName);
-        loadEntry(ui.jot, FNotesEntryName);
-    } catch (...) { }
-}
-
-void SessionStore::loadEntry(QPlainTextEdit* memo, const QString& entryName)
-{
-    TZipStream* stream = m_zip->EntryStream();
-    stream->Clear();
-    m_zip->ExtractEntryToStream(entryName);
-    const QByteArray bytes = stream->data().mid(stream->pos());
-    if (bytes.isEmpty()) {
-        for (int i = 0; i < m_zip->Count(); ++i) {
-            const ZipDirEntry& entry = m_zip->DirEntry(i);
-            if (entry.FileName.compare(entryName, Qt::CaseInsensitive) == 0 && entry.UncompressedSize > 0) {
-                m_keepArchive = true;
+        if (isOtherThanFile(archive)) {
+            m_notAFile = LoadStr(sArchiveNotAFile).arg(FArchiveFileName);
+        } else if (QFileInfo::exists(archive)) {
+            // Nothing stored yet is no error, so the component is only asked about an archive that exists.
+            const QString unreadable = collectingMessages([&] { m_zip->SetZipFileName(archive); });
+            if (!unreadable.isEmpty()) {
+                m_archiveUnreadable = true;
+                problems << LoadStr(sArchiveUnreadable).arg(unreadable);
+            } else {
+                m_zip->SetAddOptions(AddOpts { AddEncrypt });
+                const QString names[2] = { FJournalEntryName, FNotesEntryName };
+                for (const RecoveryLog::Memo memo : Memos) {
+                    const Loaded loaded = loadEntry(names[memo], &problems);
+                    texts[memo] = loaded.text;
+                    stored.memo[memo] = loaded.fingerprint;
+                }
             }
         }
+    } catch (...) { }
+    m_keepArchive = !problems.isEmpty();
+
+    const RecoveryLog::Replay replay = m_recovery->open(m_recoveryFileName, stored, texts);
+    m_journal.setMemoText(JournalPage::Journal, texts[RecoveryLog::Journal]);
+    m_journal.setMemoText(JournalPage::Notes, texts[RecoveryLog::Notes]);
+    if (!m_notAFile.isEmpty()) {
+        m_services.dialogs->message(m_window, m_notAFile);
     }
-    m_journal.setMemoText(memo, bytes);
+    if (!problems.isEmpty()) {
+        const QString copy = keepCopy();
+        problems << (copy.isEmpty() ? LoadStr(sArchiveCopyNotKept).arg(FileAccess::freeBackupName(FArchiveFileName))
+                                    : LoadStr(sArchiveCopyKept).arg(copy));
+        m_services.dialogs->message(m_window,
+            LoadStr(sArchiveNotLoaded).arg(FArchiveFileName) + QStringLiteral("\n\n")
+                + problems.join(QLatin1Char('\n')));
+    }
+    if (!replay.keptAside.isEmpty()) {
+        m_services.dialogs->message(m_window, LoadStr(sRecoveryKeptAside).arg(m_recoveryFileName, replay.keptAside));
+    }
 }
 
-void SessionStore::keepUnreadArchive()
+SessionStore::Loaded SessionStore::loadEntry(const QString& entryName, QStringList* problems)
 {
-    if (!m_keepArchive || !QFileInfo::exists(FArchiveFileName)) {
-        return;
+    Loaded loaded;
+    const ZipDirEntry* found = nullptr;
+    for (int i = 0; i < m_zip->Count(); ++i) {
+        if (m_zip->DirEntry(i).FileName.compare(entryName, Qt::CaseInsensitive) == 0) {
+            found = &m_zip->DirEntry(i);
+        }
+    }
+    if (!found) {
+        return loaded;
+    }
+    loaded.fingerprint = { quint64(found->UncompressedSize), found->Crc32 };
+    if (quint64(found->UncompressedSize) > MaxEntrySize) {
+        *problems << LoadStr(sEntryTooLarge).arg(entryName).arg(MaxEntrySize >> 20);
+        return loaded;
+    }
+    TZipStream* stream = m_zip->EntryStream();
+    stream->Clear();
+    const QString failure = collectingMessages([&] { m_zip->ExtractEntryToStream(entryName); });
+    const QByteArray bytes = stream->data().mid(stream->pos());
+    stream->Clear();
+    if (bytes.size() != qsizetype(found->UncompressedSize)) {
+        *problems << LoadStr(sEntryUnreadable).arg(entryName, failure.isEmpty() ? m_zip->ErrorMessage() : failure);
+        return loaded;
+    }
+    const MemoText::Decoded decoded = MemoText::decode(bytes);
+    loaded.text = decoded.text;
+    if (decoded.cutAtZero) {
+        *problems << LoadStr(sEntryCutAtZero).arg(entryName);
+    }
+    if (decoded.windows1252) {
+        *problems << LoadStr(sEntryWindows1252).arg(entryName);
+    }
+    if (decoded.lineBreaksChanged) {
+        *problems << LoadStr(sEntryLineBreaks).arg(entryName);
+    }
+    return loaded;
+}
+
+QString SessionStore::keepCopy()
+{
+    const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
+    // One copy per distinct content: starting again with the same damaged archive adds none.
+    const QString base = FArchiveFileName + QStringLiteral(".bak");
+    for (int number = 0;; ++number) {
+        const QString name = number == 0 ? base : base + QLatin1Char('.') + QString::number(number);
+        if (!QFileInfo::exists(name)) {
+            break;
+        }
+        if (sameBytes(archive, name)) {
+            return name;
+        }
     }
     const QString copy = FileAccess::freeBackupName(FArchiveFileName);
-    if (!QFile::copy(FArchiveFileName, copy)) {
-        throw Exception(
-            QStringLiteral("Cannot keep a copy of %1 as %2; the session was not stored.").arg(FArchiveFileName, copy));
+    const FileAccess::PrivateFileCreation privateFiles;
+    if (!QFile::copy(archive, copy)) {
+        return {};
     }
     QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     m_keepArchive = false;
-    m_services.dialogs->message(m_window, LoadStr(sArchiveKept).arg(FArchiveFileName, copy));
+    return copy;
 }
 
-bool SessionStore::StoreSession()
+QString SessionStore::notStoredText(const Result& result) const
+{
+    return LoadStr(sSessionNotStored).arg(FArchiveFileName, result.reason);
+}
+
+SessionStore::Result SessionStore::StoreSession()
 {
     // The component pumps events while it works, so a second "Save" can arrive meanwhile. It is refused
     // here, before it could refill the stream whose bytes the running store is still writing.
     if (m_zip->Busy()) {
-        return false;
+        return { Outcome::Busy, {} };
+    }
+    const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
+    if (isOtherThanFile(archive)) {
+        return { Outcome::Failed, LoadStr(sArchiveNotAFile).arg(FArchiveFileName) };
     }
     // What could not be read at start is kept aside before it is replaced.
-    keepUnreadArchive();
+    if (m_keepArchive && QFileInfo::exists(archive) && keepCopy().isEmpty()) {
+        return { Outcome::Failed,
+            LoadStr(sCannotKeepCopy).arg(FArchiveFileName, FileAccess::freeBackupName(FArchiveFileName)) };
+    }
+    if (m_archiveUnreadable) {
+        // Its copy is kept; the component could not add to it, so a new archive takes its place.
+        QFile::remove(archive);
+        m_archiveUnreadable = false;
+    }
+    const QByteArray bytes[2] = { MemoText::encode(m_journal.textOf(JournalPage::Journal)->text()),
+        MemoText::encode(m_journal.textOf(JournalPage::Notes)->text()) };
+    SessionFingerprint snapshot;
+    for (const RecoveryLog::Memo memo : Memos) {
+        snapshot.memo[memo] = fingerprintOf(bytes[memo]);
+    }
+    m_recovery->storeBegins(snapshot);
+
     // A new archive holds whatever the user copied: only its owner may read it.
     const FileAccess::PrivateFileCreation privateFiles;
-    m_zip->SetZipFileName(FArchiveFileName);
+    QString failure = collectingMessages([&] { m_zip->SetZipFileName(archive); });
     m_zip->SetAddOptions(AddOpts { AddEncrypt });
-    storeEntry(ui.log, FJournalEntryName);
-    storeEntry(ui.jot, FNotesEntryName);
-    return true;
+    const QString names[2] = { FJournalEntryName, FNotesEntryName };
+    for (const RecoveryLog::Memo memo : Memos) {
+        if (!failure.isEmpty()) {
+            break;
+        }
+        TZipStream* stream = m_zip->EntryStream();
+        stream->Clear();
+        stream->write(bytes[memo]);
+        int status = 0;
+        failure = collectingMessages([&] { status = m_zip->AddStreamEntry(names[memo], 0, 0x20); });
+        if (status != 0 && failure.isEmpty()) {
+            failure = m_zip->ErrorMessage().isEmpty() ? QString::number(status) : m_zip->ErrorMessage();
+        }
+        stream->Clear();
+    }
+    if (!failure.isEmpty()) {
+        return { Outcome::Failed, failure };
+    }
+    m_recovery->storeSucceeded();
+    return { Outcome::Stored, {} };
 }
 
-void SessionStore::storeEntry(QPlainTextEdit* memo, const QString& entryName)
+void SessionStore::reportRecoveryFailure(const QString& reason)
 {
-    TZipStream* stream = m_zip->EntryStream();
-    stream->Clear();
-    stream->write(MemoText::toBytes(memo));
-    m_zip->AddStreamEntry(entryName, 0, 0x20);
+    m_recoveryFailing = true;
+    m_services.dialogs->message(m_window, LoadStr(sRecoveryNotWritten).arg(reason));
 }

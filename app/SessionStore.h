@@ -1,52 +1,86 @@
 #pragma once
 
+#include "app/RecoveryLog.h"
+
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class JournalPage;
-class QPlainTextEdit;
 class QWidget;
 class TZipArchiver;
 struct TFMainServices;
 
-namespace Ui
-{
-class TFMain;
-}
-
-// The session archive: the journal and the notes loaded at start and stored
-// at exit and on "Save", through the window's zip component.
+// The session archive: the journal and the notes loaded at start and stored at
+// exit and on "Save" through the window's zip component. Every change between
+// two stores is kept in a recovery file, so that nothing is lost to a crash.
 class SessionStore : public QObject
 {
     Q_OBJECT
 
 public:
-    SessionStore(Ui::TFMain& ui, TFMainServices& services, JournalPage& journal, QWidget* window);
+    // Larger entries are not loaded: the memory they would take could end the program.
+    static constexpr quint64 MaxEntrySize = quint64(1) << 30;
 
-    // Names the archive and its two entries after the program file.
+    enum class Outcome { Stored, Busy, Failed };
+    struct Result
+    {
+        Outcome outcome = Outcome::Stored;
+        QString reason; // for a failure: what went wrong, in the user's words
+    };
+
+    SessionStore(TFMainServices& services, JournalPage& journal, QWidget* window);
+
+    // Names the archive, its two entries and the recovery file after the program file.
     void nameFiles(const QString& executablePath);
+    // Loads both memos, tells once what did not load as it was stored, and applies the changes
+    // the recovery file kept since the last store.
     void LoadSession();
-    // False when refused because another archive operation is running.
-    bool StoreSession();
+    // Busy when another archive operation is running; nothing is stored then.
+    Result StoreSession();
+    // "The session was not stored in … : …"
+    QString notStoredText(const Result& result) const;
+    // Whether what was changed since the last store waits safely in the recovery file.
+    bool changesKeptSafe() const { return !m_recoveryFailing; }
 
     TZipArchiver* zip() const { return m_zip; }
     const QString& archiveFileName() const { return FArchiveFileName; }
     const QString& journalEntryName() const { return FJournalEntryName; }
     const QString& notesEntryName() const { return FNotesEntryName; }
+    const QString& recoveryFileName() const { return m_recoveryFileName; }
+
+Q_SIGNALS:
+    // A memo changed since the last store.
+    void changed();
 
 private:
-    void loadEntry(QPlainTextEdit* memo, const QString& entryName);
-    void storeEntry(QPlainTextEdit* memo, const QString& entryName);
-    void keepUnreadArchive();
+    struct Loaded
+    {
+        QString text;
+        SessionFingerprint::Entry fingerprint;
+    };
+    Loaded loadEntry(const QString& entryName, QStringList* problems);
+    // Runs a component operation with its message boxes collected instead of shown.
+    template <typename Operation> QString collectingMessages(Operation operation);
+    // A copy of the archive as it is now, unless one with the same bytes exists; empty when none could be made.
+    QString keepCopy();
+    void record(RecoveryLog::Memo memo);
+    void reportRecoveryFailure(const QString& reason);
 
-    Ui::TFMain& ui;
     TFMainServices& m_services;
     JournalPage& m_journal;
     QWidget* m_window;
     TZipArchiver* m_zip;
+    RecoveryLog* m_recovery;
     QString FArchiveFileName;
     QString FJournalEntryName;
     QString FNotesEntryName;
-    // An entry of the stored archive could not be read; the archive is copied aside before the first store.
+    QString m_recoveryFileName;
+    QStringList m_collected;
+    // The archive could not be read as stored and must be copied aside before it is replaced.
     bool m_keepArchive = false;
+    // The archive could not be read at all; once its copy is kept, a new one takes its place.
+    bool m_archiveUnreadable = false;
+    QString m_notAFile;
+    bool m_recoveryFailing = false;
 };

@@ -7,6 +7,7 @@
 #include "app/ImageList.h"
 #include "app/ImagesPage.h"
 #include "app/JournalPage.h"
+#include "app/MemoText.h"
 #include "app/SessionStore.h"
 #include "app/VellumixApplication.h"
 #include "app/WindowLook.h"
@@ -20,6 +21,7 @@
 
 #include "ui_vlmx_main.h"
 
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -40,7 +42,7 @@ TFMain::TFMain(TFMainServices services, QWidget* parent)
 
 TFMain::~TFMain()
 {
-    guarded([this] { FormDestroy(); });
+    guarded([this] { FormDestroy(false); });
 }
 
 void TFMain::report(const std::exception& error)
@@ -67,12 +69,11 @@ void TFMain::setUpControls()
     m_placement = new WindowPlacement(this);
     m_images = new ImagesPage(*ui, m_services, this);
     m_journal = new JournalPage(*ui, m_services, *m_images, this);
-    m_findBar = new FindBar(
-        *ui, m_services, [this] { return m_journal->activeMemo(); }, this);
+    m_findBar = new FindBar(*ui, m_services, *m_journal, this);
     m_applications = new ApplicationsPage(*ui, m_services, *m_journal, this);
     m_dropZone = new DropZonePage(*ui, *m_journal, this);
     m_about = new AboutPage(*ui, m_services, this);
-    m_session = new SessionStore(*ui, m_services, *m_journal, this);
+    m_session = new SessionStore(m_services, *m_journal, this);
     setWindowIcon(ImageList::programIcon());
 
     // The tool bar shows its action buttons left of the check boxes.
@@ -121,7 +122,6 @@ void TFMain::setUpControls()
 void TFMain::connectHandlers()
 {
     connect(m_services.clipboard.get(), &ClipboardViewer::changed, this, handler([this] { WMDrawClipboard(); }));
-    connect(m_journal, &JournalPage::memoReplaced, m_findBar, &FindBar::memoReplaced);
     connect(m_about, &AboutPage::languageSwitched, this, [this] {
         RefreshLayout();
         m_look->reapplyChosen();
@@ -194,28 +194,65 @@ void TFMain::FormCreate()
     }
 }
 
-void TFMain::FormDestroy()
+TFMain::Closing TFMain::FormDestroy(bool mayStayOpen)
 {
     if (m_destroyed) {
-        return;
+        return Closing::Done;
+    }
+    SessionStore::Result result;
+    try {
+        result = m_session->StoreSession();
+    } catch (const std::exception& error) {
+        const auto* own = dynamic_cast<const Exception*>(&error);
+        result = { SessionStore::Outcome::Failed, own ? own->message() : QString::fromUtf8(error.what()) };
+    }
+    if (result.outcome == SessionStore::Outcome::Busy && mayStayOpen) {
+        return Closing::Later;
+    }
+    if (result.outcome == SessionStore::Outcome::Failed) {
+        // The window stays open unless the user decides otherwise: what it holds was not stored.
+        const QString failure = m_session->notStoredText(result);
+        const QString consequence = m_session->changesKeptSafe()
+            ? LoadStr(sQuitAnywayKept).arg(m_session->recoveryFileName())
+            : LoadStr(sQuitAnywayLost);
+        if (!mayStayOpen) {
+            m_services.dialogs->message(this, failure);
+        } else if (!m_services.dialogs->ask(this, failure + QStringLiteral("\n\n") + consequence)) {
+            return Closing::Stay;
+        }
     }
     m_destroyed = true;
-    bool stored = false;
-    try {
-        StoreSession();
-        stored = true;
-    } catch (const std::exception& error) {
-        report(error);
-    }
     LeaveClipboardChain();
-    if (!stored) {
-        return;
+    if (result.outcome != SessionStore::Outcome::Stored) {
+        return Closing::Done;
     }
     try {
         WriteSettings();
     } catch (...) {
         m_services.dialogs->message(this, LoadStr(sIniSaveFailed));
     }
+    return Closing::Done;
+}
+
+void TFMain::closeEvent(QCloseEvent* event)
+{
+    // A store pumps events; a second close arriving meanwhile waits for the first.
+    if (m_closing) {
+        event->ignore();
+        return;
+    }
+    m_closing = true;
+    Closing closing = Closing::Done;
+    guarded([this, &closing] { closing = FormDestroy(true); });
+    m_closing = false;
+    if (closing == Closing::Later) {
+        QTimer::singleShot(100, this, &QWidget::close);
+    }
+    if (closing != Closing::Done) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void TFMain::FormActivate()
@@ -387,7 +424,7 @@ void TFMain::WriteSettings()
 
 void TFMain::SetMemoText(QPlainTextEdit* memo, const QByteArray& bytes)
 {
-    m_journal->setMemoText(memo, bytes);
+    m_journal->setMemoText(memo == ui->log ? JournalPage::Journal : JournalPage::Notes, MemoText::decode(bytes).text);
 }
 
 void TFMain::AppendToJournal(const QString& text)
@@ -420,7 +457,11 @@ void TFMain::LoadSession()
 }
 bool TFMain::StoreSession()
 {
-    return m_session->StoreSession();
+    const SessionStore::Result result = m_session->StoreSession();
+    if (result.outcome == SessionStore::Outcome::Failed) {
+        throw Exception(m_session->notStoredText(result));
+    }
+    return result.outcome == SessionStore::Outcome::Stored;
 }
 void TFMain::txtFindTextKeyUp()
 {

@@ -34,7 +34,7 @@ class TFMain : public QMainWindow
 
 public:
     explicit TFMain(TFMainServices services = {}, QWidget* parent = nullptr);
-    // Runs FormDestroy: the session and the settings are stored.
+    // Runs FormDestroy unless closing the window did: the session and the settings are stored.
     ~TFMain() override;
 
     // Clipboard journal
@@ -48,7 +48,7 @@ public:
 
     // Session archive
     void LoadSession();
-    // False when refused because another archive operation is running.
+    // False when refused because another archive operation is running; a failure raises its report.
     bool StoreSession();
 
     // Settings file
@@ -115,12 +115,16 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
-    void FormDestroy();
+    enum class Closing { Done, Stay, Later };
+    // Stores the session and the settings. With mayStayOpen a failed store asks whether to close
+    // all the same (Stay when not) and a store already running makes the close wait (Later).
+    Closing FormDestroy(bool mayStayOpen);
     void FormActivate();
     void FormKeyDown(QKeyEvent* event);
     void FormResize();
@@ -151,4 +155,5 @@ private:
     SessionStore* m_session = nullptr;
     QString FIniFileName;
     bool m_destroyed = false;
+    bool m_closing = false;
 };

@@ -50,7 +50,8 @@ public:
     QList<TopLevelWindow> topLevelWindows() override { return {}; }
 };
 
-// A benchmark never waits for a person: messages are printed, save dialogs cancelled.
+// A benchmark never waits for a person: messages and questions are printed, a question is
+// answered Yes, a save dialog or a question of the zip component cancelled.
 class PrintedDialogs : public Dialogs
 {
 public:
@@ -59,7 +60,17 @@ public:
         std::printf("message: %s\n", qPrintable(text));
         std::fflush(stdout);
     }
+    bool ask(QWidget* parent, const QString& text) override
+    {
+        message(parent, text);
+        return true;
+    }
     QString saveFileName(QWidget*, const QString&, const QString&, bool) override { return {}; }
+    int zipDialog(QWidget* parent, const QString&, QString& text, int, TMsgDlgButtons) override
+    {
+        message(parent, text);
+        return mrCancel;
+    }
 };
 
 // A window's services with no desktop behind them, for a program file in the given folder.

@@ -16,6 +16,22 @@ enum LocStringId : int {
     sFilterAllFiles = 65010,
     sTextExceedsMemoCapacity = 65011,
     sArchiveKept = 65012, // %1: the archive, %2: the copy kept
+    sArchiveNotLoaded = 65013, // %1: the archive; followed by one line per problem
+    sArchiveUnreadable = 65014, // %1: the reason
+    sEntryTooLarge = 65015, // %1: the entry, %2: the limit in MiB
+    sEntryUnreadable = 65016, // %1: the entry, %2: the reason
+    sEntryCutAtZero = 65017, // %1: the entry
+    sEntryWindows1252 = 65018, // %1: the entry
+    sEntryLineBreaks = 65019, // %1: the entry
+    sArchiveCopyKept = 65020, // %1: the copy
+    sArchiveCopyNotKept = 65021, // %1: the copy that could not be made
+    sArchiveNotAFile = 65022, // %1: the archive
+    sSessionNotStored = 65023, // %1: the archive, %2: the reason
+    sQuitAnywayKept = 65024, // %1: the recovery file
+    sQuitAnywayLost = 65025,
+    sRecoveryNotWritten = 65026, // %1: the reason
+    sRecoveryKeptAside = 65027, // %1: the file, %2: the name it was kept as
+    sCannotKeepCopy = 65028, // %1: the archive, %2: the copy
 };
 
 // The text of id in the current language.

@@ -97,7 +97,7 @@ void TestSession::testStoredAndRestored()
 void TestSession::testArchiveMadeByZipLoads()
 {
     WindowFixture fixture;
-    fixture.writeFile(QStringLiteral("vellumix.clips"), "journal line\r\nsecond line\n");
+    fixture.writeFile(QStringLiteral("vellumix.clips"), "journal line\r\nsecond line\r\n");
     fixture.writeFile(QStringLiteral("vellumix.notes"), "a note");
     run(QStringLiteral("zip"),
         { QStringLiteral("-q"), QStringLiteral("-P"), Password, QStringLiteral("vellumix.vma"),
@@ -172,17 +172,16 @@ void TestSession::testUnreadableArchiveIsKept()
     const QByteArray before = fixture.readFile(QStringLiteral("vellumix.vma"));
     QVERIFY(!before.isEmpty());
 
-    // The component asks for the password once; the user cancels.
-    TZipDialogBox::setNextAnswer(mrCancel);
+    // The component asks for the password once; the user cancels. The copy is kept and the user told at once.
+    fixture.dialogs->zipAnswers << mrCancel;
     TFMain* window = fixture.create();
     QCOMPARE(memo(window, "log")->toPlainText(), QString());
-    fixture.messages.clear();
-    fixture.destroy();
-
     const QString copy = fixture.path(QStringLiteral("vellumix.vma.bak"));
     QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma.bak")), before);
     QCOMPARE(fixture.messages.size(), 1);
     QVERIFY(fixture.messages.at(0).contains(copy));
+    fixture.destroy();
+    QCOMPARE(fixture.messages.size(), 1);
     QCOMPARE(entry(fixture.path(QStringLiteral("vellumix.vma")), QStringLiteral("vellumix.notes")), QByteArray());
 }
 

@@ -44,9 +44,7 @@ struct WindowFixture
             services.clipboard = std::move(fake);
         }
         services.windows = std::move(windows);
-        auto testDialogs = std::make_unique<TestDialogs>(&messages);
-        dialogs = testDialogs.get();
-        services.dialogs = std::move(testDialogs);
+        services.dialogs = std::make_unique<TestDialogs>(&script);
         services.clock = ClockText::fixed(moment, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm:ss"));
         services.opener = [this](const QUrl& request) {
             opened << (request.isLocalFile() ? request.toLocalFile() : request.toString());
@@ -81,10 +79,11 @@ struct WindowFixture
     QTemporaryDir dir;
     QString executable;
     QDateTime moment = FixedMoment; // what the clock of the next window tells
-    QStringList messages;
+    DialogScript script;
+    DialogScript* const dialogs = &script;
+    QStringList& messages = script.messages;
     QStringList opened; // what the desktop was asked to open
     FakeClipboardViewer* clipboard = nullptr;
-    TestDialogs* dialogs = nullptr;
     std::unique_ptr<WindowList> windows; // handed to the next window created
     std::unique_ptr<TFMain> window;
 };
