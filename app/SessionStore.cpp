@@ -188,6 +188,9 @@ SessionStore::Loaded SessionStore::loadEntry(const QString& entryName, QStringLi
     const QByteArray bytes = stream->data().mid(stream->pos());
     stream->Clear();
     if (bytes.size() != qsizetype(found->UncompressedSize)) {
+        // Adding to an archive whose entry cannot be read (a part of a split set, another password) would
+        // fail as well; once its copy is kept, the store makes a new one.
+        m_archiveUnreadable = true;
         *problems << LoadStr(sEntryUnreadable).arg(entryName, failure.isEmpty() ? m_zip->ErrorMessage() : failure);
         return loaded;
     }

@@ -40,6 +40,8 @@ public:
     Result StoreSession();
     // "The session was not stored in … : …"
     QString notStoredText(const Result& result) const;
+    // Waits until every change is in the recovery file.
+    void flushRecovery() const { m_recovery->flush(); }
     // Whether what was changed since the last store waits safely in the recovery file.
     bool changesKeptSafe() const { return !m_recoveryFailing; }
 
@@ -79,7 +81,7 @@ private:
     QStringList m_collected;
     // The archive could not be read as stored and must be copied aside before it is replaced.
     bool m_keepArchive = false;
-    // The archive could not be read at all; once its copy is kept, a new one takes its place.
+    // The archive or an entry could not be read; once its copy is kept, a new archive takes its place.
     bool m_archiveUnreadable = false;
     QString m_notAFile;
     bool m_recoveryFailing = false;

@@ -1,46 +1,17 @@
 #include "app/MemoText.h"
-#include "tests/app/WindowFixture.h"
+#include "app/SessionStore.h"
+#include "platform/Exception.h"
+#include "tests/FullDisk.h"
+#include "tests/app/SessionTools.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipDlg.h"
 
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTest>
+#include <QtEndian>
 
-namespace
-{
-const QString Password = QStringLiteral("730582");
-
-QByteArray run(const QString& program, const QStringList& arguments, const QString& folder = {})
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return "<timed out>";
-    }
-    return process.readAllStandardOutput();
-}
-
-// An entry as another program sees it.
-QByteArray entry(const QString& archive, const QString& name)
-{
-    return run(QStringLiteral("unzip"), { QStringLiteral("-P"), Password, QStringLiteral("-p"), archive, name });
-}
-
-QStringList entryNames(const QString& archive)
-{
-    return QString::fromUtf8(run(QStringLiteral("unzip"), { QStringLiteral("-Z1"), archive }))
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QPlainTextEdit* memo(TFMain* window, const char* name)
-{
-    return window->findChild<QPlainTextEdit*>(QString::fromLatin1(name));
-}
-} // namespace
+using namespace SessionTools;
 
 class TestSession : public QObject
 {
@@ -54,6 +25,12 @@ private Q_SLOTS:
     void testSaveDuringStoreIsRefused();
     void testRenamedExecutable();
     void testUnreadableArchiveIsKept();
+    void testBrokenArchive_data();
+    void testBrokenArchive();
+    void testSameDamageKeepsOneCopy();
+    void testFailedStoreKeepsTheWindowAndEverythingInIt();
+    void testEveryEditComesBackAfterAKill();
+    void testLinkedArchiveStaysALink();
 };
 
 void TestSession::testFirstStartIsQuiet()
@@ -183,6 +160,228 @@ void TestSession::testUnreadableArchiveIsKept()
     fixture.destroy();
     QCOMPARE(fixture.messages.size(), 1);
     QCOMPARE(entry(fixture.path(QStringLiteral("vellumix.vma")), QStringLiteral("vellumix.notes")), QByteArray());
+}
+
+namespace
+{
+// Sets the sizes an entry's headers claim, as a zip bomb's would.
+void claimSize(const QString& archive, quint32 size)
+{
+    QFile file(archive);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype central = bytes.indexOf("PK\x01\x02");
+    QVERIFY(central > 0);
+    qToLittleEndian(size, bytes.data() + 22);
+    qToLittleEndian(size, bytes.data() + central + 24);
+    file.seek(0);
+    file.write(bytes);
+}
+} // namespace
+
+void TestSession::testBrokenArchive_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("journal"); // what the journal shows after the load
+    QTest::addColumn<bool>("copyKept"); // the archive as it was is kept as .bak and the user told once
+    QTest::addColumn<bool>("storable"); // closing stores the session
+    QTest::newRow("random bytes") << "random" << QByteArray() << true << true;
+    QTest::newRow("truncated") << "truncated" << QByteArray() << true << true;
+    QTest::newRow("one part of a split set") << "split" << QByteArray() << true << true;
+    QTest::newRow("a folder") << "folder" << QByteArray() << false << false;
+    QTest::newRow("a FIFO") << "fifo" << QByteArray() << false << false;
+    QTest::newRow("a link to /dev/zero") << "zero device" << QByteArray() << false << false;
+    QTest::newRow("entry with a zero byte") << "zero byte" << QByteArray("before") << true << true;
+    QTest::newRow("Windows-1252 entry") << "1252" << QByteArray("caf\xc3\xa9 \xe2\x82\xac") << true << true;
+    QTest::newRow("mixed line ends") << "line ends" << QByteArray("a\r\nb\r\nc\r\nd") << true << true;
+    QTest::newRow("entry past the limit") << "huge" << QByteArray() << true << true;
+}
+
+// Whatever lies where the archive should be, the program starts, says once what it could not load,
+// keeps what it could not hold, and either stores the session or says it did not.
+void TestSession::testBrokenArchive()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, journal);
+    QFETCH(bool, copyKept);
+    QFETCH(bool, storable);
+    WindowFixture fixture;
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    const QByteArray settings = "[vellumix_main]\ntimestamp=0\n";
+    fixture.writeFile(QStringLiteral("vellumix.ini"), settings);
+    if (kind == QLatin1String("random")) {
+        fixture.writeFile(QStringLiteral("vellumix.vma"), QByteArray(4096, '\x5a') + "PK\x05\x06garbage");
+    } else if (kind == QLatin1String("truncated")) {
+        zipSession(fixture, QByteArray("a journal line\r\n").repeated(500));
+        QVERIFY(QFile::resize(archive, QFileInfo(archive).size() / 2));
+    } else if (kind == QLatin1String("split")) {
+        fixture.writeFile(
+            QStringLiteral("vellumix.clips"), QByteArray::number(Q_UINT64_C(0x123456789)).repeated(40000));
+        run(QStringLiteral("zip"),
+            { QStringLiteral("-q0"), QStringLiteral("-s"), QStringLiteral("64k"), QStringLiteral("-P"), Password,
+                QStringLiteral("parts.zip"), QStringLiteral("vellumix.clips") },
+            fixture.dir.path());
+        QVERIFY(QFile::rename(fixture.path(QStringLiteral("parts.zip")), archive));
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir(fixture.dir.path()).mkdir(QStringLiteral("vellumix.vma")));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(run(QStringLiteral("mkfifo"), { archive }), QByteArray());
+    } else if (kind == QLatin1String("zero device")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), archive));
+    } else if (kind == QLatin1String("zero byte")) {
+        zipSession(fixture, QByteArray("before\0after", 12));
+    } else if (kind == QLatin1String("1252")) {
+        zipSession(fixture, "caf\xe9 \x80");
+    } else if (kind == QLatin1String("line ends")) {
+        zipSession(fixture, "a\nb\rc\r\nd");
+    } else if (kind == QLatin1String("huge")) {
+        zipSession(fixture, "small");
+        claimSize(archive, quint32(SessionStore::MaxEntrySize + 1));
+    }
+    const QByteArray before = QFileInfo(archive).isFile() && !QFileInfo(archive).isSymLink()
+        ? fixture.readFile(QStringLiteral("vellumix.vma"))
+        : QByteArray();
+    fixture.dialogs->zipAnswers << mrCancel; // a password, should the component ask
+
+    TFMain* window = fixture.create();
+    window->show();
+    QCOMPARE(MemoText::toBytes(memo(window, "log")), journal);
+    const QString copy = archive + QStringLiteral(".bak");
+    QCOMPARE(fixture.messages.size(), 1);
+    QCOMPARE(fixture.messages.value(0).contains(copy), copyKept);
+    QCOMPARE(QFile::exists(copy), copyKept);
+    if (copyKept) {
+        QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma.bak")), before);
+    }
+
+    window->AppendToJournal(QStringLiteral("captured"));
+    fixture.messages.clear();
+    fixture.dialogs->answers << true; // quit anyway, should the store fail
+    QVERIFY(window->close());
+    QCOMPARE(fixture.dialogs->questions.filter(QStringLiteral("Quit anyway")).size(), storable ? 0 : 1);
+    if (storable) {
+        QVERIFY(soundArchive(archive));
+        QVERIFY(entry(archive, QStringLiteral("vellumix.clips")).contains("captured"));
+        QVERIFY(fixture.readFile(QStringLiteral("vellumix.ini")).contains("left="));
+    } else {
+        QVERIFY(fixture.dialogs->questions.last().contains(archive));
+        // The settings are not written over a session that was not stored.
+        QCOMPARE(fixture.readFile(QStringLiteral("vellumix.ini")), settings);
+    }
+    QVERIFY(fixture.messages.isEmpty());
+}
+
+void TestSession::testSameDamageKeepsOneCopy()
+{
+    WindowFixture fixture;
+    const QByteArray damaged = QByteArray(2048, '\x17');
+    for (int start = 0; start < 2; ++start) {
+        fixture.writeFile(QStringLiteral("vellumix.vma"), damaged);
+        fixture.create();
+        fixture.destroy();
+    }
+    QCOMPARE(fixture.messages.size(), 2);
+    QCOMPARE(fixture.messages.at(0), fixture.messages.at(1));
+    QVERIFY(!QFile::exists(fixture.path(QStringLiteral("vellumix.vma.bak.1"))));
+    QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma.bak")), damaged);
+}
+
+void TestSession::testFailedStoreKeepsTheWindowAndEverythingInIt()
+{
+    WindowFixture fixture;
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    // A journal that does not compress, larger than the disk will take.
+    QByteArray stored;
+    for (int i = 0; stored.size() < 300000; ++i) {
+        stored += QByteArray::number(quint64(i) * 2654435761u % 1000003, 36) + ' ';
+    }
+    zipSession(fixture, stored);
+    const QByteArray before = fixture.readFile(QStringLiteral("vellumix.vma"));
+    TFMain* window = fixture.create();
+    window->show();
+    fixture.clipboard->copy(QStringLiteral("copied before the disk filled up"));
+    const QByteArray journal = MemoText::toBytes(memo(window, "log"));
+    {
+        const FullDisk full(100000);
+        fixture.dialogs->answers << false; // keep the window open
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QVERIFY_THROWS_EXCEPTION(Exception, window->ActionSaveExecute());
+    }
+    QCOMPARE(fixture.dialogs->questions.size(), 1);
+    QVERIFY(fixture.dialogs->questions.at(0).startsWith(QStringLiteral("The session was not stored in ") + archive));
+    QCOMPARE(MemoText::toBytes(memo(window, "log")), journal);
+    QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma")), before);
+
+    // Once there is room again the store succeeds.
+    QVERIFY(window->close());
+    QCOMPARE(entry(archive, QStringLiteral("vellumix.clips")), journal);
+    QVERIFY(fixture.messages.isEmpty());
+}
+
+void TestSession::testEveryEditComesBackAfterAKill()
+{
+    WindowFixture fixture;
+    zipSession(fixture, "stored line\r\n", "stored note");
+    TFMain* window = fixture.create();
+    QPlainTextEdit* log = memo(window, "log");
+    QPlainTextEdit* jot = memo(window, "jot");
+    fixture.clipboard->copy(QStringLiteral("first capture"));
+    window->WMDropFiles({ QStringLiteral("/tmp/dropped file") });
+    QTextCursor cursor = log->textCursor();
+    cursor.setPosition(3);
+    cursor.setPosition(9, QTextCursor::KeepAnchor);
+    log->setTextCursor(cursor);
+    log->insertPlainText(QStringLiteral("typed\nover two lines"));
+    log->undo();
+    log->redo();
+    jot->moveCursor(QTextCursor::End);
+    QTest::keyClicks(jot, QStringLiteral(" and more"));
+    jot->selectAll();
+    jot->cut();
+    jot->paste();
+    jot->paste();
+    fixture.clipboard->copy(QStringLiteral("last capture"));
+    const QByteArray journal = MemoText::toBytes(log);
+    const QByteArray notes = MemoText::toBytes(jot);
+    QVERIFY(QFile::exists(fixture.path(QStringLiteral("vellumix.vma.recovery"))));
+
+    // A kill leaves the files as they are now: the archive of the last store and the recovery file.
+    WindowFixture restarted;
+    window->session().flushRecovery();
+    for (const char* name : { "vellumix.vma", "vellumix.vma.recovery" }) {
+        QVERIFY(QFile::copy(fixture.path(QString::fromLatin1(name)), restarted.path(QString::fromLatin1(name))));
+    }
+    window = restarted.create();
+    QCOMPARE(MemoText::toBytes(memo(window, "log")), journal);
+    QCOMPARE(MemoText::toBytes(memo(window, "jot")), notes);
+    QVERIFY(restarted.messages.isEmpty());
+
+    // A store makes the recovery file obsolete; nothing is applied twice.
+    restarted.destroy();
+    QVERIFY(!QFile::exists(restarted.path(QStringLiteral("vellumix.vma.recovery"))));
+    window = restarted.create();
+    QCOMPARE(MemoText::toBytes(memo(window, "log")), journal);
+    QCOMPARE(MemoText::toBytes(memo(window, "jot")), notes);
+}
+
+void TestSession::testLinkedArchiveStaysALink()
+{
+    WindowFixture fixture;
+    QVERIFY(QDir(fixture.dir.path()).mkdir(QStringLiteral("synced")));
+    const QString link = fixture.path(QStringLiteral("vellumix.vma"));
+    QVERIFY(QFile::link(QStringLiteral("synced/session.vma"), link));
+    for (const QString& text : { QStringLiteral("first run"), QStringLiteral("second run") }) {
+        TFMain* window = fixture.create();
+        fixture.clipboard->copy(text);
+        fixture.destroy();
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(entry(fixture.path(QStringLiteral("synced/session.vma")), QStringLiteral("vellumix.clips"))
+                    .endsWith(text.toUtf8() + "\r\n"));
+        Q_UNUSED(window);
+    }
+    QCOMPARE(QDir(fixture.path(QStringLiteral("synced"))).entryList(QDir::Files),
+        QStringList { QStringLiteral("session.vma") });
 }
 
 QTEST_MAIN(TestSession)
