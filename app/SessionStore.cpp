@@ -124,6 +124,9 @@ void SessionStore::LoadSession()
     SessionFingerprint stored;
     QStringList problems;
     const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
+    // Temporary files of a store that a kill interrupted; no store of another program runs on this archive.
+    AtomicFile::removeLeftovers(archive);
+    AtomicFile::removeLeftovers(m_recoveryFileName);
     try {
         if (isOtherThanFile(archive)) {
             m_notAFile = LoadStr(sArchiveNotAFile).arg(FArchiveFileName);

@@ -16,6 +16,7 @@
 #include "loc/LocStrings.h"
 #include "loc/LocUtils.h"
 #include "platform/AppPaths.h"
+#include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 
@@ -167,6 +168,7 @@ void TFMain::FormCreate()
 {
     try {
         FIniFileName = AppPaths::changeExtension(m_services.executablePath, QStringLiteral(".ini"));
+        AtomicFile::removeLeftovers(FIniFileName);
         ReadSettings();
     } catch (...) {
         m_services.dialogs->message(this, LoadStr(sIniLoadFailed));
