@@ -344,11 +344,11 @@ void TestSession::testEveryEditComesBackAfterAKill()
     fixture.clipboard->copy(QStringLiteral("last capture"));
     const QByteArray journal = MemoText::toBytes(log);
     const QByteArray notes = MemoText::toBytes(jot);
+    window->session().flushRecovery();
     QVERIFY(QFile::exists(fixture.path(QStringLiteral("vellumix.vma.recovery"))));
 
     // A kill leaves the files as they are now: the archive of the last store and the recovery file.
     WindowFixture restarted;
-    window->session().flushRecovery();
     for (const char* name : { "vellumix.vma", "vellumix.vma.recovery" }) {
         QVERIFY(QFile::copy(fixture.path(QString::fromLatin1(name)), restarted.path(QString::fromLatin1(name))));
     }
