@@ -18,6 +18,8 @@
 #include <QWidget>
 #include <QXmlStreamReader>
 
+#include <cmath>
+
 namespace
 {
 struct Value
@@ -223,6 +225,63 @@ int field(const Value& value, const char* name)
     return value.fields.value(QLatin1String(name)).toInt();
 }
 
+// Qt's largest widget size (QWIDGETSIZE_MAX): far beyond any screen, and a position plus a size stays far from
+// overflowing.
+constexpr int MaxCoordinate = (1 << 24) - 1;
+constexpr int MaxPointSize = 1000;
+
+bool withinRange(const QString& text, int low, int high)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    return ok && number >= low && number <= high;
+}
+
+// Whether a value from a library can be used as it stands: numbers are numbers, and
+// positions, sizes and font sizes lie within what a window can have.
+bool usable(const Value& value)
+{
+    const QString& t = value.type;
+    if (t == QLatin1String("number")) {
+        bool ok = false;
+        value.text.toInt(&ok);
+        return ok;
+    }
+    if (t == QLatin1String("double")) {
+        bool ok = false;
+        return std::isfinite(value.text.toDouble(&ok)) && ok;
+    }
+    if (t == QLatin1String("size") || t == QLatin1String("rect") || t == QLatin1String("point")) {
+        for (auto it = value.fields.begin(); it != value.fields.end(); ++it) {
+            const bool extent = it.key() == QLatin1String("width") || it.key() == QLatin1String("height");
+            if (!withinRange(it.value(), extent ? 0 : -MaxCoordinate, MaxCoordinate)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (t == QLatin1String("font") && value.fields.contains(QStringLiteral("pointsize"))) {
+        return withinRange(value.fields.value(QStringLiteral("pointsize")), 1, MaxPointSize);
+    }
+    return true;
+}
+
+QList<Assignment> checkedAssignments(const QByteArray& description, const QString& resourceName)
+{
+    DescriptionParser parser(description);
+    const QList<Assignment> assignments = parser.parse();
+    if (parser.hasError()) {
+        throw EReadError(QStringLiteral("Invalid window description %1: %2").arg(resourceName, parser.errorString()));
+    }
+    for (const Assignment& assignment : assignments) {
+        if (!usable(assignment.value)) {
+            throw EReadError(QStringLiteral("Invalid window description %1: %2 of %3 is out of range")
+                                 .arg(resourceName, assignment.name, assignment.objectName));
+        }
+    }
+    return assignments;
+}
+
 std::optional<QVariant> toVariant(const QObject* object, const QString& propertyName, const Value& value)
 {
     const QMetaObject* meta = object->metaObject();
@@ -365,13 +424,14 @@ void applyEntry(QObject* object, const Assignment& assignment)
 }
 } // namespace
 
+void CheckWindowDescription(const QByteArray& description, const QString& resourceName)
+{
+    checkedAssignments(description, resourceName);
+}
+
 void ApplyWindowDescription(QWidget* window, const QByteArray& description, const QString& resourceName)
 {
-    DescriptionParser parser(description);
-    const QList<Assignment> assignments = parser.parse();
-    if (parser.hasError()) {
-        throw EReadError(QStringLiteral("Invalid window description %1: %2").arg(resourceName, parser.errorString()));
-    }
+    const QList<Assignment> assignments = checkedAssignments(description, resourceName);
     for (const Assignment& assignment : assignments) {
         QObject* object = findObject(window, assignment);
         if (object == nullptr) {

@@ -297,10 +297,13 @@ void TLocUtils::ResetResourceModules()
     }
 }
 
-void TLocUtils::ReloadForms()
+namespace
+{
+// Every description a library holds for the open windows, with its window: our own classes
+// only, ancestors first; Qt's classes carry none.
+template <typename Visit> void forEachDescription(HMODULE module, Visit visit)
 {
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        // Our own classes only, ancestors first; Qt's classes carry no description.
         QList<const QMetaObject*> chain;
         for (const QMetaObject* meta = window->metaObject(); meta != nullptr && meta->className()[0] != 'Q';
              meta = meta->superClass()) {
@@ -308,18 +311,23 @@ void TLocUtils::ReloadForms()
         }
         for (const QMetaObject* meta : chain) {
             const QString className = QString::fromLatin1(meta->className()).section(QStringLiteral("::"), -1);
-            const std::optional<QByteArray> description
-                = LocModules::findResource(LocModules::currentResourceModule(AppInstance), className);
-            if (!description) {
-                continue;
-            }
-            try {
-                ApplyWindowDescription(window, *description, className);
-            } catch (const ELocUtilsError& error) {
-                ShowLocError(error);
-                return;
+            if (const std::optional<QByteArray> description = LocModules::findResource(module, className)) {
+                visit(window, *description, className);
             }
         }
+    }
+}
+} // namespace
+
+void TLocUtils::ReloadForms()
+{
+    try {
+        forEachDescription(LocModules::currentResourceModule(AppInstance),
+            [](QWidget* window, const QByteArray& description, const QString& className) {
+                ApplyWindowDescription(window, description, className);
+            });
+    } catch (const ELocUtilsError& error) {
+        ShowLocError(error);
     }
 }
 
@@ -328,6 +336,17 @@ void TLocUtils::SwitchTo(const QString& fileName)
     const QString name = isExeExtension(fileName) ? QString() : fileName;
     if (SwitchMode == 0) {
         const HMODULE module = LoadResLibrary(name);
+        // A library whose window descriptions cannot be used as they stand is refused before it is switched to.
+        try {
+            forEachDescription(module, [](QWidget*, const QByteArray& description, const QString& className) {
+                CheckWindowDescription(description, className);
+            });
+        } catch (const std::exception&) {
+            if (module != AppInstance) {
+                LocModules::freeModule(module);
+            }
+            throw ELULoadResLibError(name);
+        }
         SetResourceModule(AppInstance, module);
         ReloadForms();
     } else if (SwitchMode == 1) {

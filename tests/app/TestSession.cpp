@@ -195,6 +195,7 @@ void TestSession::testBrokenArchive_data()
     QTest::newRow("Windows-1252 entry") << "1252" << QByteArray("caf\xc3\xa9 \xe2\x82\xac") << true << true;
     QTest::newRow("mixed line ends") << "line ends" << QByteArray("a\r\nb\r\nc\r\nd") << true << true;
     QTest::newRow("entry past the limit") << "huge" << QByteArray() << true << true;
+    QTest::newRow("AES-encrypted entry") << "aes" << QByteArray() << true << true;
 }
 
 // Whatever lies where the archive should be, the program starts, says once what it could not load,
@@ -234,6 +235,14 @@ void TestSession::testBrokenArchive()
         zipSession(fixture, "caf\xe9 \x80");
     } else if (kind == QLatin1String("line ends")) {
         zipSession(fixture, "a\nb\rc\r\nd");
+    } else if (kind == QLatin1String("aes")) {
+        fixture.writeFile(QStringLiteral("vellumix.clips"), "encrypted the modern way");
+        run(QStringLiteral("7z"),
+            { QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-p") + Password, QStringLiteral("-mem=AES256"),
+                QStringLiteral("vellumix.zip"), QStringLiteral("vellumix.clips") },
+            fixture.dir.path());
+        QVERIFY(QFile::rename(fixture.path(QStringLiteral("vellumix.zip")), archive));
+        QFile::remove(fixture.path(QStringLiteral("vellumix.clips")));
     } else if (kind == QLatin1String("huge")) {
         zipSession(fixture, "small");
         claimSize(archive, quint32(SessionStore::MaxEntrySize + 1));
