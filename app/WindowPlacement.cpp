@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdlib>
 
 WindowPlacement::WindowPlacement(QMainWindow* window)
@@ -13,18 +14,45 @@ WindowPlacement::WindowPlacement(QMainWindow* window)
     , m_window(window)
 { }
 
-void WindowPlacement::place(QRect outer)
+namespace
 {
-    outer.setSize(outer.size().expandedTo(QSize(1, 1)).boundedTo(QSize(16384, 16384)));
+// Every screen together; what a window can be placed on.
+QRect virtualDesktop()
+{
+    QRect desktop;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        desktop |= screen->geometry();
+    }
+    return desktop.isValid() ? desktop : QRect(0, 0, 1024, 768);
+}
+
+// Enough of the frame that the user can still take hold of it.
+constexpr int Handle = 64;
+} // namespace
+
+void WindowPlacement::place(int left, int top, int width, int height)
+{
+    // The settings file may hold any numbers; they are brought into range before any arithmetic.
+    const QRect desktop = virtualDesktop();
+    width = std::clamp(width, 1, desktop.width());
+    height = std::clamp(height, 1, desktop.height());
     // A window placed wholly off every screen (a monitor since unplugged) would open where nobody sees it.
     bool onScreen = false;
     for (const QScreen* screen : QGuiApplication::screens()) {
-        onScreen = onScreen || screen->geometry().intersects(outer);
+        const QRect area = screen->geometry();
+        onScreen = onScreen
+            || (qint64(left) < qint64(area.left()) + area.width() && qint64(left) + width > area.left()
+                && qint64(top) < qint64(area.top()) + area.height() && qint64(top) + height > area.top());
     }
     if (!onScreen && QGuiApplication::primaryScreen()) {
-        outer.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+        const QPoint corner = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
+        left = corner.x();
+        top = corner.y();
     }
-    setOuterGeometry(outer);
+    const int leftmost = desktop.left() - width + std::min(Handle, width);
+    left = std::clamp(left, leftmost, std::max(leftmost, desktop.right() - Handle));
+    top = std::clamp(top, desktop.top(), std::max(desktop.top(), desktop.bottom() - Handle));
+    setOuterGeometry(QRect(left, top, width, height));
 }
 
 QRect WindowPlacement::outerGeometry() const
@@ -33,6 +61,7 @@ QRect WindowPlacement::outerGeometry() const
     if (m_pendingOuterSize.isValid()) {
         outer.setSize(m_pendingOuterSize);
     }
+    outer.setSize(outer.size().boundedTo(virtualDesktop().size()));
     return outer;
 }
 

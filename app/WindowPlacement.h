@@ -19,9 +19,11 @@ public:
 
     explicit WindowPlacement(QMainWindow* window);
 
-    // Places the frame; a placement off every screen is brought onto the primary screen.
-    void place(QRect outer);
-    // The frame's geometry as the settings keep it, also before the window manager has framed the window.
+    // Places the frame as the settings give it. Any numbers are taken: the size is cut to the
+    // desktop's, the title bar kept on it, and a placement off every screen brought onto the primary one.
+    void place(int left, int top, int width, int height);
+    // The frame's geometry as the settings keep it, also before the window manager has framed the window,
+    // never larger than the desktop.
     QRect outerGeometry() const;
 
     void SetStayOnTop(bool onTop);

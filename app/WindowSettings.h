@@ -27,6 +27,5 @@ struct WindowSettings
     // Every key into the file, in the table's order.
     void write(IniFile& ini) const;
 
-    QRect outer() const { return QRect(left, top, width, height); }
     void setOuter(const QRect& outer);
 };

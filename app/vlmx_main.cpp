@@ -397,7 +397,8 @@ void TFMain::ReadWindowPlacement()
     // A file that could not be read was reported while the options were read; the defaults apply.
     IniFile ini(FIniFileName);
     ini.load();
-    m_placement->place(WindowSettings::read(ini).outer());
+    const WindowSettings settings = WindowSettings::read(ini);
+    m_placement->place(settings.left, settings.top, settings.width, settings.height);
 }
 
 void TFMain::WriteSettings()

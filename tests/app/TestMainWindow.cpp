@@ -1,7 +1,9 @@
 #include "app/MemoText.h"
 #include "app/SessionStore.h"
 #include "app/VellumixApplication.h"
+#include "app/WindowSettings.h"
 #include "platform/Exception.h"
+#include "platform/IniFile.h"
 #include "tests/app/WindowFixture.h"
 
 #include <QCheckBox>
@@ -50,6 +52,8 @@ private Q_SLOTS:
     void testUnwritableSettingsReported();
     void testRenamedExecutable();
     void testOffScreenPlacementRescued();
+    void testExtremePlacementIsClamped_data();
+    void testExtremePlacementIsClamped();
     void testEscapeFromMemoCloses();
     void testEscapeFromFindBoxDoesNot();
     void testResizeResetsDropColumns();
@@ -198,6 +202,39 @@ void TestMainWindow::testOffScreenPlacementRescued()
     TFMain* window = fixture.create();
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     QCOMPARE(window->frameGeometry(), QRect(available.topLeft(), QSize(400, 300)));
+}
+
+void TestMainWindow::testExtremePlacementIsClamped_data()
+{
+    QTest::addColumn<QByteArray>("placement");
+    QTest::newRow("largest left") << QByteArray("left=0x7fffffff\n");
+    QTest::newRow("smallest top") << QByteArray("top=-2147483648\n");
+    QTest::newRow("negative width") << QByteArray("width=-5\n");
+    QTest::newRow("huge height") << QByteArray("height=99999999\n");
+    QTest::newRow("all at once") << QByteArray("left=0x7fffffff\ntop=-2147483648\nwidth=-5\nheight=99999999\n");
+    QTest::newRow("far right and down, full size")
+        << QByteArray("left=2147483647\ntop=2147483647\nwidth=2147483647\nheight=2147483647\n");
+}
+
+// Whatever numbers the settings hold, the window opens where the user can reach it and never
+// larger than the screens; what is written back is within the same limits.
+void TestMainWindow::testExtremePlacementIsClamped()
+{
+    QFETCH(QByteArray, placement);
+    WindowFixture fixture;
+    fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\n" + placement);
+    TFMain* window = fixture.create();
+    const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
+    const QRect frame = window->frameGeometry();
+    QVERIFY(frame.width() >= 1 && frame.width() <= desktop.width());
+    QVERIFY(frame.height() >= 1 && frame.height() <= desktop.height());
+    QVERIFY(frame.intersects(desktop));
+    QVERIFY(frame.top() >= desktop.top() && frame.top() < desktop.bottom());
+    fixture.destroy();
+    IniFile ini(fixture.path(QStringLiteral("vellumix.ini")));
+    QVERIFY(ini.load());
+    QVERIFY(ini.readInteger(WindowSettings::Section, QStringLiteral("width"), 0) <= desktop.width());
+    QVERIFY(ini.readInteger(WindowSettings::Section, QStringLiteral("height"), 0) <= desktop.height());
 }
 
 void TestMainWindow::testEscapeFromMemoCloses()

@@ -238,8 +238,8 @@ void TestSession::testBrokenArchive()
     } else if (kind == QLatin1String("aes")) {
         fixture.writeFile(QStringLiteral("vellumix.clips"), "encrypted the modern way");
         run(QStringLiteral("7z"),
-            { QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-p") + Password, QStringLiteral("-mem=AES256"),
-                QStringLiteral("vellumix.zip"), QStringLiteral("vellumix.clips") },
+            { QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-p") + Password,
+                QStringLiteral("-mem=AES256"), QStringLiteral("vellumix.zip"), QStringLiteral("vellumix.clips") },
             fixture.dir.path());
         QVERIFY(QFile::rename(fixture.path(QStringLiteral("vellumix.zip")), archive));
         QFile::remove(fixture.path(QStringLiteral("vellumix.clips")));
