@@ -234,7 +234,7 @@ void TFMain::connectHandlers()
 void TFMain::FormCreate()
 {
     try {
-        FIniFileName = AppPaths::besideExecutable(QStringLiteral(".ini"));
+        FIniFileName = AppPaths::settingsFile();
         ReadSettings();
     } catch (...) {
         MessageBox::show(this, LoadStr(sIniLoadFailed));
@@ -242,7 +242,7 @@ void TFMain::FormCreate()
     try {
         QGuiApplication::setApplicationDisplayName(QStringLiteral("vellumix"));
         setWindowTitle(QStringLiteral("vellumix"));
-        FArchiveFileName = AppPaths::besideExecutable(QStringLiteral(".vma"));
+        FArchiveFileName = AppPaths::archiveFile();
         FJournalEntryName = AppPaths::executableNameWith(QStringLiteral(".clips"));
         FNotesEntryName = AppPaths::executableNameWith(QStringLiteral(".notes"));
         LoadSession();
