@@ -16,9 +16,9 @@ const QString DesktopId = QStringLiteral(VELLUMIX_DESKTOP_ID);
 
 // Qt's own options, which the application object reads and removes; they must
 // not count as unknown here.
-const char* const QtOptionsWithValue[] = { "platform", "platformpluginpath", "platformtheme", "plugin",
-    "qwindowgeometry", "qwindowicon", "qwindowtitle", "session", "display", "geometry", "name", "style",
-    "stylesheet", "qmljsdebugger", "dialogs", "fontengine" };
+const char* const QtOptionsWithValue[]
+    = { "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon", "qwindowtitle",
+          "session", "display", "geometry", "name", "style", "stylesheet", "qmljsdebugger", "dialogs", "fontengine" };
 const char* const QtFlags[] = { "reverse", "widgetcount", "nograb", "dograb", "sync" };
 
 const QString HelpOption = QStringLiteral("help");
@@ -118,9 +118,8 @@ QString CommandLine::execArgument(const QString& argument)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     QString quoted = argument;
-    if (argument.isEmpty() || std::any_of(argument.begin(), argument.end(), [](QChar c) {
-            return reserved.contains(c);
-        })) {
+    if (argument.isEmpty()
+        || std::any_of(argument.begin(), argument.end(), [](QChar c) { return reserved.contains(c); })) {
         quoted.clear();
         for (const QChar c : argument) {
             if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') {

@@ -113,8 +113,7 @@ bool makePrivateFolder(const QString& path)
     while (next >= 0) {
         next = clean.indexOf(QLatin1Char('/'), next + 1);
         const QString step = next < 0 ? clean : clean.left(next);
-        if (::mkdir(QFile::encodeName(step).constData(), 0700) != 0 && errno != EEXIST
-            && !QFileInfo(step).isDir()) {
+        if (::mkdir(QFile::encodeName(step).constData(), 0700) != 0 && errno != EEXIST && !QFileInfo(step).isDir()) {
             return false;
         }
     }

