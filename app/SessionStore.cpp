@@ -98,9 +98,9 @@ SessionStore::SessionStore(TFMainServices& services, JournalPage& journal, QWidg
     connect(m_recovery, &RecoveryLog::writeFailed, this, &SessionStore::reportRecoveryFailure);
 }
 
-void SessionStore::nameFiles(const QString& executablePath)
+void SessionStore::nameFiles(const QString& archivePath, const QString& executablePath)
 {
-    FArchiveFileName = AppPaths::changeExtension(executablePath, QStringLiteral(".vma"));
+    FArchiveFileName = archivePath;
     const QString programName = QFileInfo(executablePath).fileName();
     FJournalEntryName = AppPaths::changeExtension(programName, QStringLiteral(".clips"));
     FNotesEntryName = AppPaths::changeExtension(programName, QStringLiteral(".notes"));

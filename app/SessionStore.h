@@ -31,8 +31,8 @@ public:
 
     SessionStore(TFMainServices& services, JournalPage& journal, QWidget* window);
 
-    // Names the archive, its two entries and the recovery file after the program file.
-    void nameFiles(const QString& executablePath);
+    // Names the archive, its recovery file, and the two entries after the program file.
+    void nameFiles(const QString& archivePath, const QString& executablePath);
     // Loads both memos, tells once what did not load as it was stored, and applies the changes
     // the recovery file kept since the last store.
     void LoadSession();

@@ -13,7 +13,16 @@ void TFMainServices::completeWithDefaults()
     if (!dialogs) {
         dialogs = std::make_unique<DesktopDialogs>();
     }
-    if (executablePath.isEmpty()) {
+    const bool programGiven = !executablePath.isEmpty();
+    if (!programGiven) {
         executablePath = AppPaths::executablePath();
+    }
+    if (settingsFile.isEmpty()) {
+        settingsFile = programGiven ? AppPaths::changeExtension(executablePath, QStringLiteral(".ini"))
+                                    : AppPaths::settingsFile();
+    }
+    if (archiveFile.isEmpty()) {
+        archiveFile = programGiven ? AppPaths::changeExtension(executablePath, QStringLiteral(".vma"))
+                                   : AppPaths::archiveFile();
     }
 }

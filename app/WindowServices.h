@@ -21,6 +21,10 @@ struct TFMainServices
     DesktopOpener opener;
     // The program file after which the settings, the archive and its entries are named.
     QString executablePath;
+    // Where the settings and the archive live: beside the program file given, else where an
+    // installed or a portable program keeps them.
+    QString settingsFile;
+    QString archiveFile;
 
     // Fills what was left empty with the desktop's own services.
     void completeWithDefaults();

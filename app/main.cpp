@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "app/VellumixApplication.h"
 #include "app/vlmx_main.h"
@@ -5,18 +6,49 @@
 #include "platform/AppPaths.h"
 #include "platform/TerminationSignals.h"
 
+#include <QTextStream>
+
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 int main(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const CommandLine commandLine(arguments);
+    if (!commandLine.startsWindow()) {
+        // No display is needed to print or to write the autostart entry.
+        QCoreApplication core(argc, argv);
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return commandLine.run(out, err);
+    }
+
+    // The application object reads its own options from argv; a chosen platform is added to them.
+    std::vector<QByteArray> added;
+    for (const QString& argument : commandLine.platformArguments(QProcessEnvironment::systemEnvironment())) {
+        added.push_back(argument.toLocal8Bit());
+    }
+    std::vector<char*> qtArgv(argv, argv + argc);
+    for (QByteArray& argument : added) {
+        qtArgv.push_back(argument.data());
+    }
+    qtArgv.push_back(nullptr);
+    int qtArgc = int(qtArgv.size()) - 1;
+
     // The language resources in use must fit this program; otherwise the built-in language stays.
     LocUtils.CheckStartupResources();
-    VellumixApplication app(argc, argv);
+    VellumixApplication app(qtArgc, qtArgv.data());
     // Provisional; the window sets the real title while it is created.
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Vellumix"));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELLUMIX_DESKTOP_ID));
 
     // A second start with the same archive shows the running window instead.
-    SingleInstance instance(AppPaths::besideExecutable(QStringLiteral(".vma")));
+    SingleInstance instance(AppPaths::archiveFile(AppPaths::Folder::Leave));
     if (!instance.claim()) {
         return 0;
     }

@@ -167,7 +167,7 @@ void TFMain::connectHandlers()
 void TFMain::FormCreate()
 {
     try {
-        FIniFileName = AppPaths::changeExtension(m_services.executablePath, QStringLiteral(".ini"));
+        FIniFileName = m_services.settingsFile;
         AtomicFile::removeLeftovers(FIniFileName);
         ReadSettings();
     } catch (...) {
@@ -176,7 +176,7 @@ void TFMain::FormCreate()
     try {
         QGuiApplication::setApplicationDisplayName(QStringLiteral("vellumix"));
         setWindowTitle(QStringLiteral("vellumix"));
-        m_session->nameFiles(m_services.executablePath);
+        m_session->nameFiles(m_services.archiveFile, m_services.executablePath);
         LoadSession();
         setAcceptDrops(true);
         if (!ui->chkClipAsleep->isChecked()) {

@@ -51,6 +51,8 @@ struct WindowFixture
             return true;
         };
         services.executablePath = executable;
+        services.settingsFile = AppPaths::changeExtension(executable, QStringLiteral(".ini"));
+        services.archiveFile = AppPaths::changeExtension(executable, QStringLiteral(".vma"));
         return services;
     }
 
