@@ -7,30 +7,68 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QUrl>
 
-DropZonePage::DropZonePage(Ui::TFMain& ui, JournalPage& journal, QObject* parent)
-    : QObject(parent)
-    , ui(ui)
-    , m_journal(journal)
-{ }
-
-void DropZonePage::dragEnter(QDragEnterEvent* event)
+namespace
 {
-    if (event->mimeData()->hasUrls()) {
-        event->acceptProposedAction();
-    }
-}
-
-QStringList DropZonePage::takeDroppedPaths(QDropEvent* event)
+QStringList localPaths(const QMimeData* data)
 {
-    event->acceptProposedAction();
     QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) {
-            paths << url.toLocalFile();
+    if (data != nullptr && data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) {
+                paths << url.toLocalFile();
+            }
         }
     }
     return paths;
+}
+} // namespace
+
+DropZonePage::DropZonePage(Ui::TFMain& ui, JournalPage& journal, QWidget* window)
+    : QObject(window)
+    , ui(ui)
+    , m_journal(journal)
+{
+    // A control that takes drops would insert a file's URL as text; the viewports of scroll areas take them.
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        if (control->acceptDrops()) {
+            control->installEventFilter(this);
+        }
+    }
+}
+
+bool DropZonePage::takeFileDrag(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (localPaths(drag->mimeData()).isEmpty()) {
+            return false;
+        }
+        drag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QStringList paths = localPaths(drop->mimeData());
+        if (paths.isEmpty()) {
+            return false;
+        }
+        // The drop is released whatever the journal does with it.
+        drop->acceptProposedAction();
+        Q_EMIT filesDropped(paths);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool DropZonePage::eventFilter(QObject*, QEvent* event)
+{
+    return takeFileDrag(event);
 }
 
 void DropZonePage::WMDropFiles(const QStringList& paths)

@@ -123,6 +123,8 @@ void TFMain::setUpControls()
 void TFMain::connectHandlers()
 {
     connect(m_services.clipboard.get(), &ClipboardViewer::changed, this, handler([this] { WMDrawClipboard(); }));
+    connect(m_dropZone, &DropZonePage::filesDropped, this,
+        [this](const QStringList& paths) { guarded([this, &paths] { WMDropFiles(paths); }); });
     connect(m_about, &AboutPage::languageSwitched, this, [this] {
         RefreshLayout();
         m_look->reapplyChosen();
@@ -337,13 +339,12 @@ void TFMain::showEvent(QShowEvent* event)
 
 void TFMain::dragEnterEvent(QDragEnterEvent* event)
 {
-    m_dropZone->dragEnter(event);
+    m_dropZone->takeFileDrag(event);
 }
 
 void TFMain::dropEvent(QDropEvent* event)
 {
-    const QStringList paths = DropZonePage::takeDroppedPaths(event);
-    guarded([this, &paths] { WMDropFiles(paths); });
+    m_dropZone->takeFileDrag(event);
 }
 
 void TFMain::RefreshLayout()

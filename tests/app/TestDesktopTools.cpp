@@ -3,6 +3,7 @@
 #include "app/WindowPlacement.h"
 #include "tests/app/WindowFixture.h"
 
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -60,7 +61,9 @@ private Q_SLOTS:
     void testSaveImage();
     void testSaveImageWithoutPictureWritesNothing();
     void testDropReplacesListAndJournals();
+    void testDropEventDeliversLocalPathsInOrder_data();
     void testDropEventDeliversLocalPathsInOrder();
+    void testTextDraggedOntoAMemoIsInserted();
     void testApplicationsList_data();
     void testApplicationsList();
     void testApplicationsCopyAndDoubleClick();
@@ -165,20 +168,60 @@ void TestDesktopTools::testDropReplacesListAndJournals()
     QCOMPARE(MemoText::toBytes(log), "/b\r\n" + longPath.left(2048).toUtf8() + "\r\n");
 }
 
+void TestDesktopTools::testDropEventDeliversLocalPathsInOrder_data()
+{
+    QTest::addColumn<QString>("target");
+    for (const char* target :
+        { "window", "log", "jot", "txtFindText", "txtSysApplicationsFilter", "lvSysApplications", "lvDropLog" }) {
+        QTest::newRow(target) << QString::fromLatin1(target);
+    }
+}
+
+// Files dropped anywhere on the window reach the drop zone, also where a control takes drops itself.
 void TestDesktopTools::testDropEventDeliversLocalPathsInOrder()
 {
+    QFETCH(QString, target);
     WindowFixture fixture;
+    fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\ntimestamp=0\n");
     TFMain* window = fixture.create();
+    QWidget* receiver = window;
+    if (target != QLatin1String("window")) {
+        receiver = window->findChild<QWidget*>(target);
+        if (auto* area = qobject_cast<QAbstractScrollArea*>(receiver)) {
+            receiver = area->viewport();
+        }
+    }
     QMimeData data;
     data.setUrls({ QUrl::fromLocalFile(QStringLiteral("/z/last")), QUrl(QStringLiteral("https://example.org/")),
         QUrl::fromLocalFile(QStringLiteral("/a/first")) });
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window, &enter);
+    QCoreApplication::sendEvent(receiver, &enter);
     QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window, &drop);
-    QCOMPARE(rows(child<QTreeWidget>(window, "lvDropLog"), 1), QStringList({ "/z/last", "/a/first" }));
+    QCoreApplication::sendEvent(receiver, &drop);
     QVERIFY(drop.isAccepted());
+    QCOMPARE(rows(child<QTreeWidget>(window, "lvDropLog"), 1), QStringList({ "/z/last", "/a/first" }));
+    QCOMPARE(MemoText::toBytes(child<QPlainTextEdit>(window, "log")), QByteArray("/z/last\r\n/a/first\r\n"));
+    QCOMPARE(MemoText::toBytes(child<QPlainTextEdit>(window, "jot")), QByteArray());
+    for (const char* edit : { "txtFindText", "txtSysApplicationsFilter" }) {
+        QVERIFY(!child<QLineEdit>(window, edit)->text().contains(QLatin1String("file:")));
+    }
+}
+
+void TestDesktopTools::testTextDraggedOntoAMemoIsInserted()
+{
+    WindowFixture fixture;
+    TFMain* window = fixture.create();
+    window->show();
+    auto* jot = child<QPlainTextEdit>(window, "jot");
+    QMimeData data;
+    data.setText(QStringLiteral("dragged words"));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(jot->viewport(), &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(jot->viewport(), &drop);
+    QCOMPARE(jot->toPlainText(), QStringLiteral("dragged words"));
+    QCOMPARE(child<QTreeWidget>(window, "lvDropLog")->topLevelItemCount(), 0);
 }
 
 void TestDesktopTools::testApplicationsList_data()
