@@ -8,6 +8,7 @@
 
 #include "ui_vlmx_main.h"
 
+#include <QRegularExpression>
 #include <QTextCursor>
 
 namespace
@@ -40,9 +41,7 @@ QPlainTextEdit* JournalPage::memo(Memo which) const
 
 QString JournalPage::stampLine(const QString& tail) const
 {
-    const QDateTime now = m_services.clock.now();
-    return QLatin1Char('[') + m_services.clock.shortDate(now.date()) + QLatin1Char('-')
-        + m_services.clock.longTime(now.time()) + tail;
+    return QLatin1Char('[') + m_services.clock.stampText() + tail;
 }
 
 void JournalPage::AppendToJournal(const QString& text)
@@ -158,9 +157,12 @@ void JournalPage::ActionSaveAsExecute()
 
 void JournalPage::saveMemoAs(QPlainTextEdit* memo, const QString& prefix)
 {
-    const QString proposed
-        = prefix + m_services.clock.shortDate(m_services.clock.now().date()) + QStringLiteral(".txt");
-    const QString fileName = m_services.dialogs->saveFileName(m_window, proposed, QString(), false);
+    // Short dates hold slashes in most locales ("12/7/26"); no file name can.
+    QString date = m_services.clock.shortDate(m_services.clock.now().date());
+    static const QRegularExpression unfit(QStringLiteral("[/\\\\:*?\"<>|\\x00-\\x1f]"));
+    date.replace(unfit, QStringLiteral("-"));
+    const QString fileName
+        = m_services.dialogs->saveFileName(m_window, prefix + date + QStringLiteral(".txt"), QString(), true);
     if (!fileName.isEmpty()) {
         writeWholeFile(fileName, MemoText::toBytes(memo));
     }

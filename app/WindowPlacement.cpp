@@ -57,16 +57,13 @@ void WindowPlacement::place(int left, int top, int width, int height)
 
 QRect WindowPlacement::outerGeometry() const
 {
-    QRect outer = m_window->frameGeometry();
-    if (m_pendingOuterSize.isValid()) {
-        outer.setSize(m_pendingOuterSize);
-    }
+    QRect outer = m_pendingOuter.isValid() ? m_pendingOuter : m_window->frameGeometry();
     outer.setSize(outer.size().boundedTo(virtualDesktop().size()));
     return outer;
 }
 
-// The settings hold the frame's size, but the window manager tells the frame's
-// extent only after the window is mapped; until then the size waits.
+// The settings hold the frame's geometry, but the window manager tells the frame's
+// extent only after the window is mapped; until then the geometry waits.
 QSize WindowPlacement::frameExtra() const
 {
     return m_window->frameGeometry().size() - m_window->geometry().size();
@@ -78,40 +75,56 @@ void WindowPlacement::setOuterGeometry(const QRect& outer)
     m_window->move(outer.topLeft());
     m_placedAt = outer.topLeft();
     m_window->resize(outer.size() - extra);
-    const bool frameKnown = m_window->isVisible() && (extra.width() > 0 || extra.height() > 0);
-    m_pendingOuterSize = frameKnown ? QSize() : outer.size();
+    if (m_window->isVisible() && (extra.width() > 0 || extra.height() > 0)) {
+        m_pendingOuter = QRect();
+        return;
+    }
+    m_pendingOuter = outer;
+    // Shown early (to stay on top) but not framed yet: the frame may still come.
+    if (m_window->isVisible()) {
+        watchFrame();
+    }
 }
 
 void WindowPlacement::shown()
 {
-    if (!m_pendingOuterSize.isValid() || m_frameWatch) {
+    if (!m_pendingOuter.isValid()) {
         m_placementSettled = true;
         return;
     }
-    m_frameWatch = new QTimer(this);
-    m_frameWatch->setInterval(50);
-    connect(m_frameWatch, &QTimer::timeout, this, [this, ticks = 0]() mutable {
-        ++ticks;
-        const QSize extra = frameExtra();
-        if (extra.width() > 0 || extra.height() > 0) {
-            applyPendingOuterSize();
-        } else if (ticks >= 40) {
-            // No frame after two seconds: none will come, and the outer size is the inner one.
-            m_frameWatch->stop();
-            m_pendingOuterSize = QSize();
-            m_placementSettled = true;
-        }
-    });
+    watchFrame();
+}
+
+void WindowPlacement::watchFrame()
+{
+    if (!m_frameWatch) {
+        m_frameWatch = new QTimer(this);
+        m_frameWatch->setInterval(50);
+        connect(m_frameWatch, &QTimer::timeout, this, [this] {
+            const QSize extra = frameExtra();
+            if (extra.width() > 0 || extra.height() > 0) {
+                applyPendingOuter();
+            } else if (++m_frameTicks >= 40) {
+                // No frame after two seconds: none will come, and the outer geometry is the inner one.
+                m_frameWatch->stop();
+                m_pendingOuter = QRect();
+                m_placementSettled = true;
+            }
+        });
+    }
+    m_frameTicks = 0;
     m_frameWatch->start();
 }
 
-void WindowPlacement::applyPendingOuterSize()
+void WindowPlacement::applyPendingOuter()
 {
     m_frameWatch->stop();
     m_placementSettled = true;
-    if (m_pendingOuterSize.isValid()) {
-        m_window->resize(m_pendingOuterSize - frameExtra());
-        m_pendingOuterSize = QSize();
+    if (m_pendingOuter.isValid()) {
+        // Moved again now that the frame is known: a window shown before it was framed was placed by its inside.
+        m_window->move(m_pendingOuter.topLeft());
+        m_window->resize(m_pendingOuter.size() - frameExtra());
+        m_pendingOuter = QRect();
     }
 }
 

@@ -39,12 +39,14 @@ public:
 
 private:
     void setOuterGeometry(const QRect& outer);
-    void applyPendingOuterSize();
+    void watchFrame();
+    void applyPendingOuter();
     QSize frameExtra() const;
 
     QMainWindow* m_window;
     QTimer* m_frameWatch = nullptr;
-    QSize m_pendingOuterSize;
+    int m_frameTicks = 0;
+    QRect m_pendingOuter;
     QPoint m_placedAt { -1, -1 };
     bool m_placementSettled = false;
     bool m_screenSnap = false;

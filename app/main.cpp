@@ -43,7 +43,7 @@ int main(int argc, char* argv[])
     LocUtils.CheckStartupResources();
     VellumixApplication app(qtArgc, qtArgv.data());
     // Provisional; the window sets the real title while it is created.
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Vellumix"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vellumix"));
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELLUMIX_DESKTOP_ID));
 

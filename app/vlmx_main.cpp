@@ -176,7 +176,9 @@ void TFMain::FormCreate()
         m_services.dialogs->message(this, LoadStr(sIniLoadFailed));
     }
     try {
-        QGuiApplication::setApplicationDisplayName(QStringLiteral("vellumix"));
+        // The application's title, which message boxes show. Qt would append a display name to every
+        // window caption, so the title is the application's name instead.
+        QCoreApplication::setApplicationName(QStringLiteral("vellumix"));
         setWindowTitle(QStringLiteral("vellumix"));
         m_session->nameFiles(m_services.archiveFile, m_services.executablePath);
         LoadSession();
@@ -353,6 +355,12 @@ void TFMain::RefreshLayout()
     ui->lvDropLog->setColumnWidth(1, 666);
     ui->cmdAboutCopyToClipboard->setFixedSize(162, 24);
     ui->cmdSysApplicationsCopyToClipboard->setFixedSize(162, 24);
+}
+
+QMenu* TFMain::createPopupMenu()
+{
+    // The window offers no menu to hide its tool bar: there would be no way to bring it back.
+    return nullptr;
 }
 
 TZipArchiver* TFMain::zipComponent() const
@@ -565,10 +573,5 @@ void TFMain::ActionSaveExecute()
     if (!StoreSession()) {
         return;
     }
-    const QDateTime now = m_services.clock.now();
-    QString moment = m_services.clock.shortDate(now.date());
-    if (now.time() != QTime(0, 0)) {
-        moment += QLatin1Char(' ') + m_services.clock.longTime(now.time());
-    }
-    setWindowTitle(QStringLiteral("vellumix [") + moment + QLatin1Char(']'));
+    setWindowTitle(QStringLiteral("vellumix [") + m_services.clock.captionText() + QLatin1Char(']'));
 }

@@ -106,6 +106,7 @@ public:
     const SessionStore& session() const { return *m_session; }
     const WindowPlacement& placement() const { return *m_placement; }
     TZipArchiver* zipComponent() const;
+    QMenu* createPopupMenu() override;
     const QString& settingsFileName() const { return FIniFileName; }
 
 protected:

@@ -15,6 +15,7 @@ struct DialogScript
     QStringList questions; // every question asked, in order
     std::optional<QString> nextFileName; // the next save dialog's answer; an empty name cancels
     QString lastProposedName;
+    bool lastAskedBeforeOverwriting = false;
     QList<bool> answers; // to the next questions, Yes (true) or No
     QList<int> zipAnswers; // modal results for the zip component's next questions
 };
@@ -38,9 +39,10 @@ public:
         }
         return m_script->answers.takeFirst();
     }
-    QString saveFileName(QWidget*, const QString& proposedName, const QString&, bool) override
+    QString saveFileName(QWidget*, const QString& proposedName, const QString&, bool confirmOverwrite) override
     {
         m_script->lastProposedName = proposedName;
+        m_script->lastAskedBeforeOverwriting = confirmOverwrite;
         if (!m_script->nextFileName) {
             QTest::qFail("a save dialog the test did not expect", __FILE__, __LINE__);
             return {};

@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTest>
 
 class TestJournal : public QObject
@@ -22,6 +23,7 @@ private Q_SLOTS:
     void testSecretTextIsNotRecorded();
     void testFailedReadIsRetriedWithinBound();
     void testNoTextAppendsNothing();
+    void testStampsInEveryLocale();
 };
 
 void TestJournal::testAppendLine_data()
@@ -190,6 +192,27 @@ void TestJournal::testNoTextAppendsNothing()
     fixture.clipboard->content.hasImage = true;
     Q_EMIT fixture.clipboard->changed();
     QCOMPARE(log->toPlainText(), QString());
+}
+
+// Stamp lines and the caption after "Save" show date and time without the time zone: no zone name, no
+// brackets left empty where it stood, no blank at the end, whatever the locale's long time format.
+void TestJournal::testStampsInEveryLocale()
+{
+    const QDateTime moment(QDate(2026, 12, 7), QTime(14, 5, 9));
+    const QString zone = moment.timeZoneAbbreviation();
+    static const QRegularExpression emptyBrackets(QStringLiteral("[\\(\\[\\{]\\s*[\\)\\]\\}]"));
+    const QList<QLocale> locales
+        = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    QVERIFY(locales.size() > 100);
+    for (const QLocale& locale : locales) {
+        const ClockText clock = ClockText::fixed(moment, locale);
+        for (const QString& text : { clock.stampText(), clock.captionText() }) {
+            const QByteArray where = (locale.name() + QStringLiteral(": ") + text).toUtf8();
+            QVERIFY2(!text.contains(emptyBrackets), where.constData());
+            QVERIFY2(!text.contains(zone), where.constData());
+            QVERIFY2(text == text.trimmed() && !text.endsWith(QLatin1Char(',')), where.constData());
+        }
+    }
 }
 
 QTEST_MAIN(TestJournal)

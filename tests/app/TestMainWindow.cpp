@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void testResizeResetsDropColumns();
     void testActivationMovesCaretToEnd();
     void testStandardErrorReport();
+    void testNoMenuHidesTheToolBar();
 };
 
 void TestMainWindow::testDesignedWindow()
@@ -313,6 +315,14 @@ void TestMainWindow::testStandardErrorReport()
     VellumixApplication::guarded([] { throw std::runtime_error("plain failure"); });
     app->setErrorReport({});
     QCOMPARE(messages, QStringList({ "the handler failed", "plain failure" }));
+}
+
+void TestMainWindow::testNoMenuHidesTheToolBar()
+{
+    WindowFixture fixture;
+    TFMain* window = fixture.create();
+    const std::unique_ptr<QMenu> menu(window->createPopupMenu());
+    QVERIFY(!menu);
 }
 
 int main(int argc, char* argv[])

@@ -61,6 +61,7 @@ private Q_SLOTS:
     void testSaveCaption_data();
     void testSaveCaption();
     void testSaveAs();
+    void testSaveAsProposesAUsableName();
 };
 
 void TestTextTools::testTextPos_data()
@@ -293,6 +294,17 @@ void TestTextTools::testSaveAs()
     tools.pages->setCurrentIndex(Journal);
     fixture.dialogs->nextFileName = fixture.path(QStringLiteral("missing/folder/x.txt"));
     QVERIFY_THROWS_EXCEPTION(Exception, tools.window->ActionSaveAsExecute());
+}
+
+void TestTextTools::testSaveAsProposesAUsableName()
+{
+    WindowFixture fixture;
+    fixture.dateFormat = QStringLiteral("M/d/yy");
+    Tools tools(fixture);
+    fixture.dialogs->nextFileName = QString();
+    tools.window->ActionSaveAsExecute();
+    QCOMPARE(fixture.dialogs->lastProposedName, QStringLiteral("vellumix-journal-12-7-26.txt"));
+    QVERIFY(fixture.dialogs->lastAskedBeforeOverwriting);
 }
 
 QTEST_MAIN(TestTextTools)

@@ -45,7 +45,7 @@ struct WindowFixture
         }
         services.windows = std::move(windows);
         services.dialogs = std::make_unique<TestDialogs>(&script);
-        services.clock = ClockText::fixed(moment, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm:ss"));
+        services.clock = ClockText::fixed(moment, dateFormat, QStringLiteral("HH:mm:ss"));
         services.opener = [this](const QUrl& request) {
             opened << (request.isLocalFile() ? request.toLocalFile() : request.toString());
             return true;
@@ -81,6 +81,7 @@ struct WindowFixture
     QTemporaryDir dir;
     QString executable;
     QDateTime moment = FixedMoment; // what the clock of the next window tells
+    QString dateFormat = QStringLiteral("yyyy-MM-dd"); // the short date format it tells it in
     DialogScript script;
     DialogScript* const dialogs = &script;
     QStringList& messages = script.messages;
