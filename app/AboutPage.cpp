@@ -10,6 +10,7 @@
 #include "ui_vlmx_main.h"
 
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 
 AboutPage::AboutPage(Ui::TFMain& ui, TFMainServices& services, QWidget* window)
@@ -81,13 +82,32 @@ void AboutPage::FillLanguageCombo(QComboBox* comboBox)
     if (!LocUtils.GetDllsInfo(&FLanguages)) {
         return;
     }
-    const TDLLInfoItem& current = LocUtils.GetCurrentInfo();
     for (int i = 0; i < FLanguages.Count(); ++i) {
         comboBox->addItem(FLanguages[i].Name);
+    }
+    showLanguageInUse();
+}
+
+void AboutPage::showLanguageInUse()
+{
+    const TDLLInfoItem& current = LocUtils.GetCurrentInfo();
+    for (int i = 0; i < FLanguages.Count(); ++i) {
         if (FLanguages[i].LangId == current.LangId) {
-            comboBox->setCurrentIndex(i);
+            ui.cbLanguages->setCurrentIndex(i);
         }
     }
+}
+
+void AboutPage::switchToSavedLanguage()
+{
+    try {
+        LocUtils.SwitchTo(FLanguageFile);
+    } catch (...) {
+        FLanguageFile.clear();
+        showLanguageInUse();
+        throw;
+    }
+    showLanguageInUse();
 }
 
 void AboutPage::cbLanguagesClick(int index)
@@ -95,8 +115,13 @@ void AboutPage::cbLanguagesClick(int index)
     if (index < 0 || index >= FLanguages.Count()) {
         return;
     }
-    // Remembered before the switch is tried, so a failing choice is still saved and reported at the next start.
+    // A choice that cannot be used leaves the window in its language, which stays the one saved.
+    try {
+        LocUtils.SwitchTo(FLanguages[index].LibraryFile);
+    } catch (...) {
+        showLanguageInUse();
+        throw;
+    }
     FLanguageFile = FLanguages[index].LibraryFile;
-    LocUtils.SwitchTo(FLanguageFile);
     Q_EMIT languageSwitched();
 }

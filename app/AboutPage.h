@@ -29,6 +29,9 @@ public:
 
     void FillLanguageCombo(QComboBox* comboBox);
     void cbLanguagesClick(int index);
+    // The language the settings name, once at start. One that cannot be used is reported, and the
+    // built-in language stays and is saved instead.
+    void switchToSavedLanguage();
     const TDLLInfoList& languages() const { return FLanguages; }
     // The language library chosen, empty for the built-in language.
     const QString& languageFile() const { return FLanguageFile; }
@@ -39,6 +42,9 @@ Q_SIGNALS:
     void languageSwitched();
 
 private:
+    // The box shows the language the window is in.
+    void showLanguageInUse();
+
     Ui::TFMain& ui;
     TFMainServices& m_services;
     QWidget* m_window;

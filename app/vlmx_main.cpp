@@ -191,7 +191,8 @@ void TFMain::FormCreate()
         ActionGetSysApplicationsExecute();
         LocUtils.PopulateMenu(ui->mnuMainSession, 1, 0);
         m_about->FillLanguageCombo(ui->cbLanguages);
-        LocUtils.SwitchTo(m_about->languageFile());
+        // A saved language that cannot be used is reported; the window is still placed as saved.
+        guarded([this] { m_about->switchToSavedLanguage(); });
         m_look->reapplyChosen();
         ReadWindowPlacement();
         ui->pageMain->setCurrentWidget(ui->tabClipboardJournal);

@@ -34,7 +34,7 @@ private Q_SLOTS:
     void testOnlyEnglishWithoutLibraries();
     void testSwitchingTheRunningWindow();
     void testSavedLanguageAppliedAtStart();
-    void testMissingSavedLibraryIsReportedAndRemembered();
+    void testMissingSavedLibraryIsReportedOnce();
 };
 
 void TestLanguages::testOnlyEnglishWithoutLibraries()
@@ -107,17 +107,23 @@ void TestLanguages::testSavedLanguageAppliedAtStart()
     QVERIFY(fixture.messages.isEmpty());
 }
 
-void TestLanguages::testMissingSavedLibraryIsReportedAndRemembered()
+// A saved language that is gone is reported at that start only; the window still opens where it was,
+// and the built-in language it falls back to is what is saved.
+void TestLanguages::testMissingSavedLibraryIsReportedOnce()
 {
     WindowFixture fixture;
     fixture.writeFile(QStringLiteral("vellumix.ini"),
-        "[vellumix_main]\nlanguagefile=" + fixture.path(QStringLiteral("vellumix.XYZ")).toUtf8() + "\n");
+        "[vellumix_main]\nleft=150\ntop=120\nlanguagefile=" + fixture.path(QStringLiteral("vellumix.XYZ")).toUtf8()
+            + "\n");
     TFMain* window = fixture.create();
     QCOMPARE(fixture.messages.size(), 1);
     QVERIFY(fixture.messages.at(0).contains(QStringLiteral("vellumix.XYZ")));
     QCOMPARE(aboutButton(window), QStringLiteral("Copy To Clipboard"));
+    QCOMPARE(window->frameGeometry().topLeft(), QPoint(150, 120));
     fixture.destroy();
-    QVERIFY(fixture.readFile(QStringLiteral("vellumix.ini")).contains("vellumix.XYZ"));
+    QVERIFY(fixture.readFile(QStringLiteral("vellumix.ini")).contains("\nlanguagefile=\n"));
+    fixture.create();
+    QCOMPARE(fixture.messages.size(), 1);
 }
 
 QTEST_MAIN(TestLanguages)

@@ -28,7 +28,7 @@ struct WindowFixture
     }
     ~WindowFixture()
     {
-        window.reset();
+        destroy();
         LocUtils.SetAppFileName(AppPaths::executablePath());
     }
 
@@ -61,8 +61,13 @@ struct WindowFixture
         window = std::make_unique<TFMain>(services(std::move(realClipboard)));
         return window.get();
     }
-    // Destroys the window, which stores what it keeps on exit.
-    void destroy() { window.reset(); }
+    // Destroys the window, which stores what it keeps on exit. The next window starts as a new
+    // process would, in the built-in language.
+    void destroy()
+    {
+        window.reset();
+        LocUtils.ResetResourceModules();
+    }
 
     QString path(const QString& name) const { return dir.filePath(name); }
     void writeFile(const QString& name, const QByteArray& content) const
