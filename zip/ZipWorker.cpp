@@ -1,5 +1,4 @@
 #include "zip/ZipWorker.h"
-#include "zip/ZipRecordBytes.h"
 
 #include "platform/Drives.h"
 #include "zip/ZipDlg.h"
@@ -15,8 +14,6 @@
 
 namespace
 {
-using namespace ZipRecordBytes;
-
 constexpr int kLoadingDirectoryItem = 9;
 constexpr int kJoiningItem = 10;
 constexpr int kGarbageLimit = 512;
@@ -66,53 +63,6 @@ struct ForcedReport : EZipArchiver
     using EZipArchiver::EZipArchiver;
 };
 } // namespace
-
-void ZipDirEntry::SetRaw(const char* raw)
-{
-    VersionMadeBy = quint8(raw[0]);
-    HostSystem = quint8(raw[1]);
-    VersionNeeded = le16(raw + 2);
-    Flags = le16(raw + 4);
-    Method = le16(raw + 6);
-    DosDateTime = le32(raw + 8);
-    Crc32 = le32(raw + 12);
-    CompressedSize = le32(raw + 16);
-    UncompressedSize = le32(raw + 20);
-    NameLength = le16(raw + 24);
-    ExtraLength = le16(raw + 26);
-    CommentLength = le16(raw + 28);
-    DiskStart = le16(raw + 30);
-    InternalAttributes = le16(raw + 32);
-    ExternalAttributes = le32(raw + 34);
-    LocalHeaderOffset = le32(raw + 38);
-}
-
-void ZipEndOfCentral::SetRaw(const char* raw)
-{
-    HeaderSig = le32(raw);
-    ThisDiskNo = le16(raw + 4);
-    CentralDiskNo = le16(raw + 6);
-    CentralEntries = le16(raw + 8);
-    TotalEntries = le16(raw + 10);
-    CentralSize = le32(raw + 12);
-    CentralOffset = le32(raw + 16);
-    ZipCommentLen = le16(raw + 20);
-}
-
-QByteArray ZipEndOfCentral::Raw() const
-{
-    QByteArray raw(Size, '\0');
-    char* p = raw.data();
-    put32(p, HeaderSig);
-    put16(p + 4, ThisDiskNo);
-    put16(p + 6, CentralDiskNo);
-    put16(p + 8, CentralEntries);
-    put16(p + 10, TotalEntries);
-    put32(p + 12, CentralSize);
-    put32(p + 16, CentralOffset);
-    put16(p + 20, ZipCommentLen);
-    return raw;
-}
 
 TZipDataList::TZipDataList(int count)
     : FItems(size_t(std::max(count, 0)))
@@ -224,11 +174,6 @@ bool TZipWorker::OpenPart()
     return true;
 }
 
-bool TZipWorker::ReadFully(char* buffer, qint64 size)
-{
-    return FPart && FPart->read(buffer, size) == size;
-}
-
 QString TZipWorker::OemToText(const QByteArray& raw)
 {
     QString text;
@@ -280,35 +225,35 @@ int TZipWorker::ProbeArchiveFile(const QString& path)
     try {
         const qint64 size = file.size();
         int result = 0;
-        char head[4];
-        if (file.read(head, 4) == 4) {
-            if (head[0] == 'M' && head[1] == 'Z')
+        const QByteArray head = file.read(4);
+        const quint32 signature = ZipRecords::SignatureOf(head);
+        if (head.size() == 4) {
+            if (head.startsWith("MZ"))
                 result = 0x01;
-            else if (le32(head) == LocalHeaderSig)
+            else if (signature == ZipLocalHeader::Signature)
                 result = 0x02;
-            else if (le32(head) == CentralHeaderSig)
+            else if (signature == ZipCentralHeader::Signature)
                 result = 0x08;
-            else if (le32(head) == ExtLocalSig)
+            else if (signature == ZipRecords::MultiPartMarker)
                 result = 0x04;
         }
         auto centralChecks = [&](const ZipEndOfCentral& eoc) {
-            char central[kCentralFixedSize];
-            if (!file.seek(eoc.CentralOffset) || file.read(central, sizeof central) != sizeof central
-                || le32(central) != CentralHeaderSig)
+            ZipCentralHeader central;
+            if (!file.seek(eoc.CentralOffset) || !central.Parse(file.read(ZipCentralHeader::Size))
+                || !central.SignatureOk)
                 return;
             result |= 0x40;
-            if (le16(central + 34) != eoc.ThisDiskNo)
+            if (central.Fields.DiskStart != eoc.ThisDiskNo)
                 return;
-            char local[4];
-            if (file.seek(le32(central + 42)) && file.read(local, 4) == 4 && le32(local) == LocalHeaderSig)
+            if (file.seek(central.Fields.LocalHeaderOffset)
+                && ZipRecords::SignatureOf(file.read(4)) == ZipLocalHeader::Signature)
                 result |= 0x20;
         };
         ZipEndOfCentral eoc;
         bool endAtEnd = false;
         if (size >= ZipEndOfCentral::Size && file.seek(size - ZipEndOfCentral::Size)) {
-            char raw[ZipEndOfCentral::Size];
-            if (file.read(raw, sizeof raw) == sizeof raw && le32(raw) == ZipEndOfCentral::Signature) {
-                eoc.SetRaw(raw);
+            const QByteArray raw = file.read(ZipEndOfCentral::Size);
+            if (eoc.Parse(raw.constData(), raw.size())) {
                 endAtEnd = true;
                 result |= 0x80;
                 if (eoc.ZipCommentLen == 0)
@@ -319,22 +264,19 @@ int TZipWorker::ProbeArchiveFile(const QString& path)
         }
         if (!endAtEnd || eoc.ThisDiskNo != eoc.CentralDiskNo) {
             result &= 0x1F;
-            const qint64 window = std::min(size, MaxCommentWindow);
+            const qint64 window = std::min(size, ZipEndOfCentral::MaxSearchWindow);
             QByteArray bytes;
             if (window >= ZipEndOfCentral::Size && file.seek(size - window))
                 bytes = file.read(window);
-            for (qint64 i = bytes.size() - ZipEndOfCentral::Size; i >= 0; --i) {
-                if (le32(bytes.constData() + i) != ZipEndOfCentral::Signature)
-                    continue;
-                ZipEndOfCentral found;
-                found.SetRaw(bytes.constData() + i);
+            const qsizetype at = ZipEndOfCentral::FindBackwards(bytes, bytes.size());
+            ZipEndOfCentral found;
+            if (at >= 0 && found.Parse(bytes.constData() + at, bytes.size() - at)) {
                 result |= 0x80;
-                if (i + ZipEndOfCentral::Size + found.ZipCommentLen == bytes.size())
+                if (at + ZipEndOfCentral::Size + found.ZipCommentLen == bytes.size())
                     result |= 0x10;
                 centralChecks(found);
                 if (found.ThisDiskNo != found.CentralDiskNo)
                     result &= 0x1F;
-                break;
             }
             if (endAtEnd)
                 result |= 0x80;
@@ -356,9 +298,8 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
             throw EZipArchiver(11001, true);
         return false;
     }
-    char head[8];
-    const qint64 got = FPart->read(head, sizeof head);
-    if (got == 8 && le32(head) == ExtLocalSig && le32(head + 4) == LocalHeaderSig) {
+    ZipByteReader head(FPart->read(8));
+    if (head.u32() == ZipRecords::MultiPartMarker && head.u32() == ZipLocalHeader::Signature) {
         FFirstPartOfSet = true;
         FMultiPart = true;
     }
@@ -376,9 +317,8 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
     }
     FFileSize = size;
     FRealFileSize = size;
-    char raw[ZipEndOfCentral::Size];
-    if (ReadFully(raw, sizeof raw) && le32(raw) == ZipEndOfCentral::Signature) {
-        record.SetRaw(raw);
+    const QByteArray raw = FPart->read(ZipEndOfCentral::Size);
+    if (record.Parse(raw.constData(), raw.size())) {
         FEOCOffset = size - ZipEndOfCentral::Size;
         return true;
     }
@@ -389,17 +329,15 @@ bool TZipWorker::SearchEndRecord(ZipEndOfCentral& record, bool raise)
 {
     const qint64 size = FFileSize;
     try {
-        const qint64 window = std::min(size, MaxCommentWindow);
+        const qint64 window = std::min(size, ZipEndOfCentral::MaxSearchWindow);
         if (!FPart->seek(size - window))
             throw EZipArchiver(11008, true);
         const QByteArray bytes = FPart->read(window);
         if (bytes.size() != window)
             throw EZipArchiver(11011, true);
-        for (qint64 i = window - ZipEndOfCentral::Size - 1; i >= 0; --i) {
-            const char* at = bytes.constData() + i;
-            if (le32(at) != ZipEndOfCentral::Signature)
-                continue;
-            record.SetRaw(at);
+        // The last 22 bytes were read already and hold no record.
+        const qsizetype i = ZipEndOfCentral::FindBackwards(bytes, window - ZipEndOfCentral::Size - 1);
+        if (i >= 0 && record.Parse(bytes.constData() + i, window - i)) {
             FEOCOffset = size - window + i;
             const qint64 commentAt = i + ZipEndOfCentral::Size;
             FZipComment = bytes.mid(commentAt, record.ZipCommentLen);
@@ -605,7 +543,7 @@ void TZipWorker::DiskPrompt()
             OnGetNextDisk(Master(), FDiskNumber + 1, FLastDiskNumber + 1, FDriveRoot, abort);
             confirmed = !abort;
         } else {
-            confirmed = MessageDialog(QString(), text, kConfirmKind, { mbOK, mbCancel }) == mrOk;
+            confirmed = MessageDialog(QString(), text, ZipDlgConfirm, { mbOK, mbCancel }) == mrOk;
         }
         if (!confirmed)
             throw EZipArchiver(11007, true);
@@ -685,14 +623,18 @@ void TZipWorker::GetNewDisk(int disk)
     }
 }
 
-void TZipWorker::ReadCentralHeader(char* raw, int& disk, int lastDisk)
+ZipCentralHeader TZipWorker::ReadCentralHeader(int& disk, int lastDisk)
 {
-    while (!ReadFully(raw, kCentralFixedSize)) {
+    ZipCentralHeader header;
+    while (!header.Parse(FPart->read(ZipCentralHeader::Size))) {
         if (disk >= lastDisk)
             throw EZipArchiver(11013, true);
         GetNewDisk(disk + 1);
         disk = FDiskNumber;
     }
+    if (!header.SignatureOk)
+        throw EZipArchiver(11015, true);
+    return header;
 }
 
 int TZipWorker::List()
@@ -778,12 +720,7 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
     FEntries.reserve(eoc.TotalEntries);
     int disk = FDiskNumber;
     for (int i = 0; i < eoc.TotalEntries; ++i) {
-        char raw[kCentralFixedSize];
-        ReadCentralHeader(raw, disk, eoc.ThisDiskNo);
-        if (le32(raw) != CentralHeaderSig)
-            throw EZipArchiver(11015, true);
-        ZipDirEntry entry;
-        entry.SetRaw(raw + 4);
+        ZipDirEntry entry = ReadCentralHeader(disk, eoc.ThisDiskNo).Fields;
         const QByteArray name = FPart->read(entry.NameLength);
         if (name.size() != entry.NameLength)
             throw EZipArchiver(11017, true);
@@ -791,10 +728,10 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
             FHostNum = entry.HostSystem;
             FHostVer = entry.VersionMadeBy;
         }
-        const bool utf8 = (entry.Flags & 0x800) != 0;
+        const bool utf8 = (entry.Flags & ZipRecords::GeneralFlagUtf8) != 0;
         entry.FileName = ConvertEntryText(name, entry.HostSystem, entry.VersionMadeBy, utf8);
         entry.FileName.replace(QLatin1Char('/'), QLatin1Char('\\'));
-        entry.Encrypted = (entry.Flags & 1) != 0;
+        entry.Encrypted = (entry.Flags & ZipRecords::GeneralFlagEncrypted) != 0;
         entry.ExtraData = FPart->read(entry.ExtraLength);
         if (entry.ExtraData.size() != entry.ExtraLength)
             throw EZipArchiver(10201, true);
@@ -820,9 +757,9 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
 
 void TZipWorker::CopyBlock(QFile& target, qint64 size, int errorId, int lastDisk)
 {
-    char buffer[kCopyBlock];
+    char buffer[ZipRecords::CopyBlockSize];
     while (size > 0) {
-        const qint64 chunk = std::min(size, kCopyBlock);
+        const qint64 chunk = std::min(size, ZipRecords::CopyBlockSize);
         qint64 done = 0;
         while (done < chunk) {
             const qint64 got = FPart->read(buffer + done, chunk - done);
@@ -917,12 +854,7 @@ void TZipWorker::ReadSpanBody(const QString& source, const QString& target)
     qint64 expected = qint64(eoc.CentralSize) + ZipEndOfCentral::Size + eoc.ZipCommentLen;
     int disk = FDiskNumber;
     for (int i = 0; i < eoc.TotalEntries; ++i) {
-        char raw[kCentralFixedSize];
-        ReadCentralHeader(raw, disk, lastDisk);
-        if (le32(raw) != CentralHeaderSig)
-            throw EZipArchiver(11015, true);
-        ZipDirEntry entry;
-        entry.SetRaw(raw + 4);
+        const ZipDirEntry entry = ReadCentralHeader(disk, lastDisk).Fields;
         auto& item = items.Item(i);
         item.NameLength = entry.NameLength;
         item.Name = FPart->read(entry.NameLength);
@@ -932,31 +864,27 @@ void TZipWorker::ReadSpanBody(const QString& source, const QString& target)
         const qint64 skip = qint64(entry.ExtraLength) + entry.CommentLength;
         if (FPart->read(skip).size() != skip)
             throw EZipArchiver(11013, true);
-        expected += qint64(entry.NameLength) + entry.ExtraLength + entry.CompressedSize + kLocalFixedSize
-            + ((entry.Flags & 8) ? kDataDescriptorSize : 0);
+        expected += qint64(entry.NameLength) + entry.ExtraLength + entry.CompressedSize + ZipLocalHeader::Size
+            + ((entry.Flags & ZipRecords::GeneralFlagDataDescriptor) ? ZipRecords::DataDescriptorSize : 0);
     }
 
     GetNewDisk(0);
     Report(zacXItem, kJoiningItem, LoadMessageText(11410), expected);
-    char marker[4];
-    if (!ReadFully(marker, 4) || le32(marker) != ExtLocalSig)
+    if (ZipRecords::SignatureOf(FPart->read(4)) != ZipRecords::MultiPartMarker)
         throw EZipArchiver(11031, true);
     for (int i = 0; i < eoc.TotalEntries; ++i) {
-        char local[kLocalFixedSize];
-        qint64 done = FPart->read(local, kLocalFixedSize);
-        if (done == 0 && FPart->atEnd() && FDiskNumber < lastDisk) {
+        QByteArray raw = FPart->read(ZipLocalHeader::Size);
+        if (raw.isEmpty() && FPart->atEnd() && FDiskNumber < lastDisk) {
             GetNewDisk(FDiskNumber + 1);
-            done = FPart->read(local, kLocalFixedSize);
+            raw = FPart->read(ZipLocalHeader::Size);
         }
-        if (done != kLocalFixedSize)
+        ZipLocalHeader local;
+        if (!local.Parse(raw))
             throw EZipArchiver(11012, true);
-        if (le32(local) != LocalHeaderSig)
+        if (!local.SignatureOk)
             throw EZipArchiver(11014, true);
-        const quint16 flags = le16(local + 6);
-        const quint16 nameLength = le16(local + 26);
-        const quint16 extraLength = le16(local + 28);
-        const QByteArray name = FPart->read(nameLength);
-        if (name.size() != nameLength)
+        const QByteArray name = FPart->read(local.NameLength);
+        if (name.size() != local.NameLength)
             throw EZipArchiver(11016, true);
         // Two entries of one name each take their own item.
         int index = -1;
@@ -974,13 +902,12 @@ void TZipWorker::ReadSpanBody(const QString& source, const QString& target)
         item.HeaderOffset = out.pos();
         Report(zacMessage, 0,
             LoadMessageText(10105) + QString::fromUtf8(name).replace(QLatin1Char('/'), QLatin1Char('\\')), 0);
-        if (out.write(local, kLocalFixedSize) != kLocalFixedSize || out.write(name) != name.size())
+        if (out.write(raw) != raw.size() || out.write(name) != name.size())
             throw EZipArchiver(11028, true);
-        CopyBlock(out, extraLength, 11018, lastDisk);
-        const quint32 localSize = le32(local + 18);
-        CopyBlock(out, localSize != 0 ? localSize : item.CompressedSize, 11021, lastDisk);
-        if (flags & 8)
-            CopyBlock(out, kDataDescriptorSize, 11020, lastDisk);
+        CopyBlock(out, local.ExtraLength, 11018, lastDisk);
+        CopyBlock(out, local.CompressedSize != 0 ? local.CompressedSize : item.CompressedSize, 11021, lastDisk);
+        if (local.HasDataDescriptor())
+            CopyBlock(out, ZipRecords::DataDescriptorSize, 11020, lastDisk);
     }
 
     if (FDiskNumber != centralDisk)
@@ -990,22 +917,18 @@ void TZipWorker::ReadSpanBody(const QString& source, const QString& target)
     const qint64 centralOut = out.pos();
     disk = FDiskNumber;
     for (int i = 0; i < eoc.TotalEntries; ++i) {
-        char raw[kCentralFixedSize];
-        ReadCentralHeader(raw, disk, lastDisk);
-        if (le32(raw) != CentralHeaderSig)
-            throw EZipArchiver(11015, true);
+        ZipCentralHeader header = ReadCentralHeader(disk, lastDisk);
         const qint64 offset = items.Item(i).HeaderOffset;
         if (offset > qint64(0xFFFFFFFF))
             throw EZipArchiver(10205, true);
-        put16(raw + 34, 0);
-        put32(raw + 42, quint32(offset));
-        const QByteArray name = FPart->read(le16(raw + 28));
-        if (name.size() != le16(raw + 28))
+        header.Relocate(0, quint32(offset));
+        const QByteArray name = FPart->read(header.Fields.NameLength);
+        if (name.size() != header.Fields.NameLength)
             throw EZipArchiver(11017, true);
-        if (out.write(raw, kCentralFixedSize) != kCentralFixedSize || out.write(name) != name.size())
+        if (out.write(header.Raw) != header.Raw.size() || out.write(name) != name.size())
             throw EZipArchiver(11029, true);
-        CopyBlock(out, le16(raw + 30), 11019, lastDisk);
-        CopyBlock(out, le16(raw + 32), 11022, lastDisk);
+        CopyBlock(out, header.Fields.ExtraLength, 11019, lastDisk);
+        CopyBlock(out, header.Fields.CommentLength, 11022, lastDisk);
     }
     if (out.pos() > qint64(0xFFFFFFFF))
         throw EZipArchiver(10205, true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zip/ZipEngineBind.h"
+#include "zip/ZipRecords.h"
 #include "zip/ZipTypes.h"
 
 #include <QBuffer>
@@ -14,56 +15,6 @@
 
 class TZipSFX;
 struct TZipCommandBlock;
-
-// One entry of the archive's central directory. The first sixteen fields are
-// the 42 bytes that follow a central header's signature, in file order.
-struct ZipDirEntry
-{
-    static constexpr int RawSize = 42;
-
-    quint8 VersionMadeBy = 0;
-    quint8 HostSystem = 0;
-    quint16 VersionNeeded = 0;
-    quint16 Flags = 0;
-    quint16 Method = 0;
-    quint32 DosDateTime = 0;
-    quint32 Crc32 = 0;
-    quint32 CompressedSize = 0;
-    quint32 UncompressedSize = 0;
-    quint16 NameLength = 0;
-    quint16 ExtraLength = 0;
-    quint16 CommentLength = 0;
-    quint16 DiskStart = 0;
-    quint16 InternalAttributes = 0;
-    quint32 ExternalAttributes = 0;
-    quint32 LocalHeaderOffset = 0;
-    QString FileName;
-    QString FileComment;
-    bool Encrypted = false;
-    QByteArray ExtraData;
-
-    // Fills the sixteen raw fields from RawSize little-endian bytes.
-    void SetRaw(const char* raw);
-};
-
-// The end-of-central-directory record as read.
-struct ZipEndOfCentral
-{
-    static constexpr quint32 Signature = 0x06054B50;
-    static constexpr int Size = 22;
-
-    quint32 HeaderSig = 0;
-    quint16 ThisDiskNo = 0;
-    quint16 CentralDiskNo = 0;
-    quint16 CentralEntries = 0;
-    quint16 TotalEntries = 0;
-    quint32 CentralSize = 0;
-    quint32 CentralOffset = 0;
-    quint16 ZipCommentLen = 0;
-
-    void SetRaw(const char* raw);
-    QByteArray Raw() const;
-};
 
 // Where each local header landed while a multi-part set is joined or split.
 class TZipDataList
@@ -103,11 +54,6 @@ public:
 class TZipWorker : public TZipEngineBind
 {
 public:
-    static constexpr quint32 LocalHeaderSig = 0x04034B50;
-    static constexpr quint32 CentralHeaderSig = 0x02014B50;
-    static constexpr quint32 ExtLocalSig = 0x08074B50;
-    static constexpr qint64 MaxCommentWindow = 65535 + ZipEndOfCentral::Size;
-
     explicit TZipWorker(QObject* master);
     ~TZipWorker() override;
 
@@ -209,13 +155,12 @@ private:
     void ClearDirectory();
     void ReadDirectory(const ZipEndOfCentral& eoc);
     bool OpenPart();
-    bool ReadFully(char* buffer, qint64 size);
     bool SearchEndRecord(ZipEndOfCentral& record, bool raise);
     int NumberedNamesSearch(const QString& base, ZipEndOfCentral& record, QString& found);
     QString RemovableSearch(const QString& folder, const QString& base) const;
     void AskForLastDisk(bool& aborted);
     void DiskPrompt();
-    void ReadCentralHeader(char* raw, int& disk, int lastDisk);
+    ZipCentralHeader ReadCentralHeader(int& disk, int lastDisk);
     int DiskFromName() const;
     QString NumberedExtensionPath(const QString& path) const;
     QString NumberedNamePath(const QString& path) const;

@@ -1,7 +1,6 @@
 #include "platform/Drives.h"
 #include "zip/ZipDlg.h"
 #include "zip/ZipMsgStr.h"
-#include "zip/ZipRecordBytes.h"
 #include "zip/ZipWorker.h"
 #include "zip/ZipWorkerRecords.h"
 
@@ -14,8 +13,6 @@
 
 namespace
 {
-using namespace ZipRecordBytes;
-
 constexpr qint64 kSectorSize = 512;
 constexpr int kSplittingItem = 11;
 constexpr int kFatalDll = 10101;
@@ -168,7 +165,7 @@ void TZipPartWriter::DecideStatus(const QString& name, bool& erase)
     QString text = status.contains(zdsPreviousDisk) ? FormatMessageText(11040, previous + 1)
                                                     : FormatMessageText(11039, QDir::toNativeSeparators(name));
     const int answer
-        = w.MessageDialog(LoadMessageText(11102), text, kConfirmKind, { mbYes, mbNo, mbCancel, mbYesToAll });
+        = w.MessageDialog(LoadMessageText(11102), text, ZipDlgConfirm, { mbYes, mbNo, mbCancel, mbYesToAll });
     if (answer == mrYesToAll)
         m_yesToAll = true;
     else if (answer == mrNo && !w.FDriveFixed)
@@ -187,7 +184,7 @@ void TZipPartWriter::EraseDisk()
     } else {
         if (w.ConfirmErase) {
             QString text = FormatMessageText(11101, QDir::toNativeSeparators(root));
-            if (w.MessageDialog(LoadMessageText(11102), text, kConfirmKind, { mbYes, mbNo }) != mrYes)
+            if (w.MessageDialog(LoadMessageText(11102), text, ZipDlgConfirm, { mbYes, mbNo }) != mrYes)
                 return;
         }
         QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
@@ -341,9 +338,9 @@ TZipPartWriter::Place TZipPartWriter::Write(const char* data, qint64 size, bool 
 
 void TZipPartWriter::CopyData(QFile& source, qint64 size)
 {
-    char buffer[kCopyBlock];
+    char buffer[ZipRecords::CopyBlockSize];
     while (size > 0) {
-        const qint64 chunk = std::min(size, kCopyBlock);
+        const qint64 chunk = std::min(size, ZipRecords::CopyBlockSize);
         if (source.read(buffer, chunk) != chunk)
             throw EZipArchiver(11021, true);
         Write(buffer, chunk, false);
@@ -365,7 +362,7 @@ void TZipPartWriter::RenameLastPart()
             replace = action != TZipDiskAction::zdaCancel && action != TZipDiskAction::zdaReject;
         } else if (!w.Unattended()) {
             QString text = FormatMessageText(11039, QDir::toNativeSeparators(zipName));
-            replace = w.MessageDialog(LoadMessageText(11102), text, kConfirmKind, { mbYes, mbNo }) == mrYes;
+            replace = w.MessageDialog(LoadMessageText(11102), text, ZipDlgConfirm, { mbYes, mbNo }) == mrYes;
         }
         if (!replace) {
             w.ReportMessageId(11050, QDir::toNativeSeparators(last));
@@ -410,41 +407,41 @@ void TZipPartWriter::Run(const QString& source)
     // Central headers first: they hold the sizes that a data descriptor hides.
     if (!in.seek(eoc.CentralOffset))
         throw EZipArchiver(11008, true);
-    std::vector<QByteArray> central;
+    std::vector<ZipCentralHeader> central;
+    std::vector<QByteArray> tails;
     TZipDataList items(eoc.TotalEntries);
     for (int i = 0; i < eoc.TotalEntries; ++i) {
-        QByteArray raw = in.read(kCentralFixedSize);
-        if (raw.size() != kCentralFixedSize)
+        ZipCentralHeader header;
+        if (!header.Parse(in.read(ZipCentralHeader::Size)))
             throw EZipArchiver(11013, true);
-        if (le32(raw.constData()) != TZipWorker::CentralHeaderSig)
+        if (!header.SignatureOk)
             throw EZipArchiver(11015, true);
-        const qint64 rest
-            = qint64(le16(raw.constData() + 28)) + le16(raw.constData() + 30) + le16(raw.constData() + 32);
-        const QByteArray tail = in.read(rest);
-        if (tail.size() != rest)
+        const QByteArray tail = in.read(header.TailSize());
+        if (tail.size() != header.TailSize())
             throw EZipArchiver(11013, true);
         auto& item = items.Item(i);
-        item.NameLength = le16(raw.constData() + 28);
+        item.NameLength = header.Fields.NameLength;
         item.Name = tail.left(item.NameLength);
-        item.CompressedSize = le32(raw.constData() + 20);
-        central.push_back(raw + tail);
+        item.CompressedSize = header.Fields.CompressedSize;
+        central.push_back(header);
+        tails.push_back(tail);
     }
 
     w.Report(TZipCore::zacXItem, kSplittingItem, LoadMessageText(11411), m_sourceSize);
-    char marker[4];
-    put32(marker, TZipWorker::ExtLocalSig);
-    Write(marker, 4, true);
+    ZipByteWriter marker;
+    marker.u32(ZipRecords::MultiPartMarker);
+    Write(marker.bytes().constData(), marker.bytes().size(), true);
     for (int i = 0; i < eoc.TotalEntries; ++i) {
         auto& item = items.Item(i);
-        const char* raw = central[size_t(i)].constData();
-        if (!in.seek(le32(raw + 42)))
+        if (!in.seek(central[size_t(i)].Fields.LocalHeaderOffset))
             throw EZipArchiver(11008, true);
-        QByteArray header = in.read(kLocalFixedSize);
-        if (header.size() != kLocalFixedSize)
+        QByteArray header = in.read(ZipLocalHeader::Size);
+        ZipLocalHeader local;
+        if (!local.Parse(header))
             throw EZipArchiver(11012, true);
-        if (le32(header.constData()) != TZipWorker::LocalHeaderSig)
+        if (!local.SignatureOk)
             throw EZipArchiver(11014, true);
-        const qint64 rest = qint64(le16(header.constData() + 26)) + le16(header.constData() + 28);
+        const qint64 rest = qint64(local.NameLength) + local.ExtraLength;
         const QByteArray tail = in.read(rest);
         if (tail.size() != rest)
             throw EZipArchiver(11012, true);
@@ -454,20 +451,19 @@ void TZipPartWriter::Run(const QString& source)
         const Place place = Write(header.constData(), header.size(), true);
         item.DiskNumber = quint16(place.disk);
         item.HeaderOffset = place.offset;
-        const quint16 flags = le16(header.constData() + 6);
-        CopyData(in, qint64(item.CompressedSize) + ((flags & 8) ? kDataDescriptorSize : 0));
+        CopyData(in, qint64(item.CompressedSize) + (local.HasDataDescriptor() ? ZipRecords::DataDescriptorSize : 0));
     }
 
     w.Report(TZipCore::zacMessage, 0, LoadMessageText(10105) + LoadMessageText(11047), 0);
     Place first { -1, 0 };
     std::vector<int> centralDisks;
     for (int i = 0; i < eoc.TotalEntries; ++i) {
-        QByteArray& block = central[size_t(i)];
+        ZipCentralHeader& header = central[size_t(i)];
         const auto& item = items.Item(i);
         if (item.HeaderOffset > qint64(0xFFFFFFFF))
             throw EZipArchiver(10205, true);
-        put16(block.data() + 34, item.DiskNumber);
-        put32(block.data() + 42, quint32(item.HeaderOffset));
+        header.Relocate(item.DiskNumber, quint32(item.HeaderOffset));
+        const QByteArray block = header.Raw + tails[size_t(i)];
         const Place place = Write(block.constData(), block.size(), true);
         if (first.disk < 0)
             first = place;
