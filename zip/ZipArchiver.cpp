@@ -18,7 +18,7 @@ TCustomZipArchiver::TCustomZipArchiver(QObject* owner, quint8 componentState)
 {
     if (auto* widget = qobject_cast<QWidget*>(owner))
         FOwnerHandle = widget->window();
-    FWorker->SFX = FSFX.get();
+    FWorker->SetOwnerHandle(FOwnerHandle);
     if (FComponentState & csDesigning) {
         FActiveState = 3;
     } else if (FComponentState & csLoading) {
@@ -48,34 +48,10 @@ int TCustomZipArchiver::StartOperation()
     try {
         TZipWorker& w = *FWorker;
         w.SetErrorCode(0);
-        w.SFX = FSFX.get();
-        w.KeepFreeOnAllDisks = FKeepFreeOnAllDisks;
-        w.KeepFreeOnDisk1 = FKeepFreeOnDisk1;
-        w.MaxVolumeSize = FMaxVolumeSize;
-        w.MinFreeVolumeSize = FMinFreeVolumeSize;
-        w.SpanOptions = FSpanOptions;
-        w.ConfirmErase = FConfirmErase;
-        w.AddCompLevel = FAddCompLevel;
-        w.AddFrom = FAddFrom;
-        w.AddOptions = FAddOptions;
-        w.AddStoreSuffixes = FAddStoreSuffixes;
-        w.ExtAddStoreSuffixes = FExtAddStoreSuffixes;
-        w.CodePage = FCodePage;
-        w.ExtrBaseDir = FExtrBaseDir;
-        w.ExtrOptions = FExtrOptions;
-        w.SetUnattended(FUnattended);
-        w.SetVerbose(FVerbose);
-        w.SetTrace(FTrace);
         w.SetNotMainThread(FNotMainThread);
         w.FSpecArgs = FFSpecArgs;
         w.FSpecArgsExcl = FFSpecArgsExcl;
-        w.OwnerHandle = FOwnerHandle;
-        w.HowToDelete = FHowToDelete;
-        w.PasswordReqCount = std::min(FPasswordReqCount, MaxPasswordReqCount);
-        w.UseDirOnlyEntries = FUseDirOnlyEntries;
-        w.RootDir = FRootDir;
-        w.SetDllDirectory(FDLLDirectory);
-        w.SetTempDir(FTempDir);
+        w.TakeSettings(m_settings);
         w.Activate();
         w.StartRun();
         FReentry = false;

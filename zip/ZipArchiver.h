@@ -1,5 +1,6 @@
 #pragma once
 
+#include "zip/ZipSettings.h"
 #include "zip/ZipTypes.h"
 #include "zip/ZipWorker.h"
 #include "zip/ZipWorkerRecords.h"
@@ -38,7 +39,6 @@ public:
     static constexpr int StatusLoading = -256;
     static constexpr int StatusNotActive = -255;
     static constexpr int StatusOtherError = -9;
-    static constexpr quint32 MaxPasswordReqCount = 15;
 
     explicit TCustomZipArchiver(QObject* owner = nullptr, quint8 componentState = 0);
     ~TCustomZipArchiver() override;
@@ -66,58 +66,62 @@ public:
     const ZipDirEntry& DirEntry(int index) const { return FWorker->Entry(index); }
 
     // Properties.
-    int AddCompLevel() const { return FAddCompLevel; }
-    void SetAddCompLevel(int value) { FAddCompLevel = value; }
-    double AddFrom() const { return FAddFrom; }
-    void SetAddFrom(double value) { FAddFrom = value; }
-    AddOpts AddOptions() const { return FAddOptions; }
-    void SetAddOptions(AddOpts value) { FAddOptions = value; }
-    AddStoreExts AddStoreSuffixes() const { return FAddStoreSuffixes; }
-    void SetAddStoreSuffixes(AddStoreExts value) { FAddStoreSuffixes = value; }
-    CodePageOpts CodePage() const { return FCodePage; }
-    void SetCodePage(CodePageOpts value) { FCodePage = value; }
-    bool ConfirmErase() const { return FConfirmErase; }
-    void SetConfirmErase(bool value) { FConfirmErase = value; }
+    const TZipSettings& Settings() const { return m_settings; }
+    int AddCompLevel() const { return m_settings.AddCompLevel; }
+    void SetAddCompLevel(int value) { m_settings.AddCompLevel = value; }
+    double AddFrom() const { return m_settings.AddFrom; }
+    void SetAddFrom(double value) { m_settings.AddFrom = value; }
+    AddOpts AddOptions() const { return m_settings.AddOptions; }
+    void SetAddOptions(AddOpts value) { m_settings.AddOptions = value; }
+    AddStoreExts AddStoreSuffixes() const { return m_settings.AddStoreSuffixes; }
+    void SetAddStoreSuffixes(AddStoreExts value) { m_settings.AddStoreSuffixes = value; }
+    CodePageOpts CodePage() const { return m_settings.CodePage; }
+    void SetCodePage(CodePageOpts value) { m_settings.CodePage = value; }
+    bool ConfirmErase() const { return m_settings.ConfirmErase; }
+    void SetConfirmErase(bool value) { m_settings.ConfirmErase = value; }
     bool Dll_Load() const;
     void SetDll_Load(bool value);
-    const QString& DLLDirectory() const { return FDLLDirectory; }
-    void SetDLLDirectory(const QString& value) { FDLLDirectory = value; }
-    const QString& ExtAddStoreSuffixes() const { return FExtAddStoreSuffixes; }
+    const QString& DLLDirectory() const { return m_settings.DLLDirectory; }
+    void SetDLLDirectory(const QString& value) { m_settings.DLLDirectory = value; }
+    const QString& ExtAddStoreSuffixes() const { return m_settings.ExtAddStoreSuffixes; }
     // Normalised as given; a non-empty text stands in the suffix set as assEXT.
     void SetExtAddStoreSuffixes(const QString& value)
     {
-        FExtAddStoreSuffixes = NormaliseStoreSuffixes(value);
-        if (FExtAddStoreSuffixes.isEmpty())
-            FAddStoreSuffixes.remove(assEXT);
+        m_settings.ExtAddStoreSuffixes = NormaliseStoreSuffixes(value);
+        if (m_settings.ExtAddStoreSuffixes.isEmpty())
+            m_settings.AddStoreSuffixes.remove(assEXT);
         else
-            FAddStoreSuffixes.insert(assEXT);
+            m_settings.AddStoreSuffixes.insert(assEXT);
     }
-    const QString& ExtrBaseDir() const { return FExtrBaseDir; }
-    void SetExtrBaseDir(const QString& value) { FExtrBaseDir = value; }
-    ExtrOpts ExtrOptions() const { return FExtrOptions; }
-    void SetExtrOptions(ExtrOpts value) { FExtrOptions = value; }
+    const QString& ExtrBaseDir() const { return m_settings.ExtrBaseDir; }
+    void SetExtrBaseDir(const QString& value) { m_settings.ExtrBaseDir = value; }
+    ExtrOpts ExtrOptions() const { return m_settings.ExtrOptions; }
+    void SetExtrOptions(ExtrOpts value) { m_settings.ExtrOptions = value; }
     const QStringList& FSpecArgs() const { return FFSpecArgs; }
     void SetFSpecArgs(const QStringList& value) { FFSpecArgs = value; }
     const QStringList& FSpecArgsExcl() const { return FFSpecArgsExcl; }
     void SetFSpecArgsExcl(const QStringList& value) { FFSpecArgsExcl = value; }
-    TDeleteOpts HowToDelete() const { return FHowToDelete; }
-    void SetHowToDelete(TDeleteOpts value) { FHowToDelete = value; }
-    quint32 KeepFreeOnAllDisks() const { return FKeepFreeOnAllDisks; }
-    void SetKeepFreeOnAllDisks(quint32 value) { FKeepFreeOnAllDisks = value; }
-    quint32 KeepFreeOnDisk1() const { return FKeepFreeOnDisk1; }
-    void SetKeepFreeOnDisk1(quint32 value) { FKeepFreeOnDisk1 = value; }
+    TDeleteOpts HowToDelete() const { return m_settings.HowToDelete; }
+    void SetHowToDelete(TDeleteOpts value) { m_settings.HowToDelete = value; }
+    quint32 KeepFreeOnAllDisks() const { return m_settings.KeepFreeOnAllDisks; }
+    void SetKeepFreeOnAllDisks(quint32 value) { m_settings.KeepFreeOnAllDisks = value; }
+    quint32 KeepFreeOnDisk1() const { return m_settings.KeepFreeOnDisk1; }
+    void SetKeepFreeOnDisk1(quint32 value) { m_settings.KeepFreeOnDisk1 = value; }
     QString Language() const;
     void SetLanguage(const QString& value);
-    int MaxVolumeSize() const { return FMaxVolumeSize; }
-    void SetMaxVolumeSize(int value) { FMaxVolumeSize = value; }
-    int MinFreeVolumeSize() const { return FMinFreeVolumeSize; }
-    void SetMinFreeVolumeSize(int value) { FMinFreeVolumeSize = value; }
-    const QString& Password() const { return FWorker->Password; }
-    void SetPassword(const QString& value) { FWorker->Password = value; }
-    quint32 PasswordReqCount() const { return FPasswordReqCount; }
-    void SetPasswordReqCount(quint32 value) { FPasswordReqCount = std::min(value, MaxPasswordReqCount); }
-    const QString& RootDir() const { return FRootDir; }
-    void SetRootDir(const QString& value) { FRootDir = value; }
+    int MaxVolumeSize() const { return m_settings.MaxVolumeSize; }
+    void SetMaxVolumeSize(int value) { m_settings.MaxVolumeSize = value; }
+    int MinFreeVolumeSize() const { return m_settings.MinFreeVolumeSize; }
+    void SetMinFreeVolumeSize(int value) { m_settings.MinFreeVolumeSize = value; }
+    const QString& Password() const { return FWorker->Password(); }
+    void SetPassword(const QString& value) { FWorker->SetPassword(value); }
+    quint32 PasswordReqCount() const { return m_settings.PasswordReqCount; }
+    void SetPasswordReqCount(quint32 value)
+    {
+        m_settings.PasswordReqCount = std::min(value, TZipSettings::MaxPasswordReqCount);
+    }
+    const QString& RootDir() const { return m_settings.RootDir; }
+    void SetRootDir(const QString& value) { m_settings.RootDir = value; }
     const QString& SFXCaption() const { return FSFX->Caption; }
     void SetSFXCaption(const QString& value) { FSFX->Caption = value; }
     const QString& SFXCommandLine() const { return FSFX->CommandLine; }
@@ -135,18 +139,18 @@ public:
     void SetSFXOverWriteMode(OvrOpts value) { FSFX->OverWriteMode = value; }
     const QString& SFXPath() const { return FSFX->Path; }
     void SetSFXPath(const QString& value) { FSFX->Path = value; }
-    SpanOpts SpanOptions() const { return FSpanOptions; }
-    void SetSpanOptions(SpanOpts value) { FSpanOptions = value; }
-    const QString& TempDir() const { return FTempDir; }
-    void SetTempDir(const QString& value) { FTempDir = value; }
-    bool Trace() const { return FTrace; }
-    void SetTrace(bool value) { FTrace = value; }
-    bool Unattended() const { return FUnattended; }
-    void SetUnattended(bool value) { FUnattended = value; }
-    bool UseDirOnlyEntries() const { return FUseDirOnlyEntries; }
-    void SetUseDirOnlyEntries(bool value) { FUseDirOnlyEntries = value; }
-    bool Verbose() const { return FVerbose; }
-    void SetVerbose(bool value) { FVerbose = value; }
+    SpanOpts SpanOptions() const { return m_settings.SpanOptions; }
+    void SetSpanOptions(SpanOpts value) { m_settings.SpanOptions = value; }
+    const QString& TempDir() const { return m_settings.TempDir; }
+    void SetTempDir(const QString& value) { m_settings.TempDir = value; }
+    bool Trace() const { return m_settings.Trace; }
+    void SetTrace(bool value) { m_settings.Trace = value; }
+    bool Unattended() const { return m_settings.Unattended; }
+    void SetUnattended(bool value) { m_settings.Unattended = value; }
+    bool UseDirOnlyEntries() const { return m_settings.UseDirOnlyEntries; }
+    void SetUseDirOnlyEntries(bool value) { m_settings.UseDirOnlyEntries = value; }
+    bool Verbose() const { return m_settings.Verbose; }
+    void SetVerbose(bool value) { m_settings.Verbose = value; }
     QString Version() const { return QStringLiteral("1.79.03.01"); }
     void SetVersion(const QString&) { }
     QString VersionInfo() const { return Version(); }
@@ -211,29 +215,7 @@ private:
     QStringList FFSpecArgs;
     QStringList FFSpecArgsExcl;
 
-    int FAddCompLevel = 9;
-    double FAddFrom = 0;
-    AddOpts FAddOptions;
-    AddStoreExts FAddStoreSuffixes = AddStoreExts::fromBits(0x7FBFFFF);
-    CodePageOpts FCodePage = CodePageOpts::cpAuto;
-    bool FConfirmErase = true;
-    QString FDLLDirectory;
-    QString FExtAddStoreSuffixes;
-    QString FExtrBaseDir;
-    ExtrOpts FExtrOptions;
-    TDeleteOpts FHowToDelete = TDeleteOpts::htdAllowUndo;
-    quint32 FKeepFreeOnAllDisks = 0;
-    quint32 FKeepFreeOnDisk1 = 0;
-    int FMaxVolumeSize = 0;
-    int FMinFreeVolumeSize = 65536;
-    quint32 FPasswordReqCount = 1;
-    QString FRootDir;
-    SpanOpts FSpanOptions;
-    QString FTempDir;
-    bool FTrace = false;
-    bool FUnattended = false;
-    bool FUseDirOnlyEntries = false;
-    bool FVerbose = false;
+    TZipSettings m_settings;
 };
 
 // The component as placed on a form.

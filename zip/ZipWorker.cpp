@@ -107,6 +107,16 @@ TZipWorker::~TZipWorker()
     ClosePart();
 }
 
+void TZipWorker::TakeSettings(const TZipSettings& settings)
+{
+    m_settings = settings;
+    SetUnattended(settings.Unattended);
+    SetVerbose(settings.Verbose);
+    SetTrace(settings.Trace);
+    SetDllDirectory(settings.DLLDirectory);
+    SetTempDir(settings.TempDir);
+}
+
 void TZipWorker::Activate()
 {
     if (FActive)
@@ -205,14 +215,14 @@ QString TZipWorker::ConvertEntryText(const QByteArray& raw, quint8 host, quint8 
     // A name flagged as UTF-8 says so itself, whatever made it.
     if (utf8Flag)
         return QString::fromUtf8(raw);
-    const bool convert = CodePage == CodePageOpts::cpOEM || (CodePage == CodePageOpts::cpAuto && host == 0) || host == 6
+    const bool convert = m_settings.CodePage == CodePageOpts::cpOEM || (m_settings.CodePage == CodePageOpts::cpAuto && host == 0) || host == 6
         || (host == 11 && version == 50);
     return convert ? OemToText(raw) : QString::fromUtf8(raw);
 }
 
 QByteArray TZipWorker::ConvertToEntryText(const QString& text, quint8 host, quint8 version) const
 {
-    const bool convert = CodePage == CodePageOpts::cpOEM || (CodePage == CodePageOpts::cpAuto && host == 0) || host == 6
+    const bool convert = m_settings.CodePage == CodePageOpts::cpOEM || (m_settings.CodePage == CodePageOpts::cpAuto && host == 0) || host == 6
         || (host == 11 && version == 50);
     return convert ? TextToOem(text) : text.toUtf8();
 }
@@ -741,7 +751,7 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
         entry.FileComment = ConvertEntryText(comment, entry.HostSystem, entry.VersionMadeBy, utf8);
         FZipStartOffset = qint64(std::min(quint64(FZipStartOffset), quint64(entry.LocalHeaderOffset)));
         const bool hasFilePart = !entry.FileName.isEmpty() && !entry.FileName.endsWith(QLatin1Char('\\'));
-        if (UseDirOnlyEntries || hasFilePart) {
+        if (m_settings.UseDirOnlyEntries || hasFilePart) {
             FEntries.push_back(std::move(entry));
             if (OnNewName)
                 OnNewName(Master(), int(FEntries.size()), FEntries.back());
@@ -791,7 +801,7 @@ int TZipWorker::ReadSpan(const QString& source, QString& target, [[maybe_unused]
         FDriveFixed = Drives::isFixedKind(Drives::driveType(source));
         if (!target.isEmpty() && !QFileInfo(target).fileName().isEmpty()) {
             if (QFileInfo::exists(target)) {
-                if (HowToDelete == TDeleteOpts::htdFinal || !QFile::moveToTrash(target))
+                if (m_settings.HowToDelete == TDeleteOpts::htdFinal || !QFile::moveToTrash(target))
                     QFile::remove(target);
             }
             target = withExtension(target, QStringLiteral(".zip"));

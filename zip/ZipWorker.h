@@ -2,6 +2,7 @@
 
 #include "zip/ZipEngineBind.h"
 #include "zip/ZipRecords.h"
+#include "zip/ZipSettings.h"
 #include "zip/ZipTypes.h"
 
 #include <QBuffer>
@@ -13,7 +14,6 @@
 #include <memory>
 #include <vector>
 
-class TZipSFX;
 struct TZipCommandBlock;
 
 // Where each local header landed while a multi-part set is joined or split.
@@ -117,30 +117,16 @@ public:
     TZipStream* EntryStream() const { return FEntryStream.get(); }
     int SuccessCount() const { return FSuccessCount; }
 
-    // Settings handed over by the façade before every operation.
-    TZipSFX* SFX = nullptr;
-    quint32 KeepFreeOnAllDisks = 0;
-    quint32 KeepFreeOnDisk1 = 0;
-    int MaxVolumeSize = 0;
-    int MinFreeVolumeSize = 65536;
-    SpanOpts SpanOptions;
-    bool ConfirmErase = true;
-    int AddCompLevel = 9;
-    double AddFrom = 0;
-    AddOpts AddOptions;
-    AddStoreExts AddStoreSuffixes = AddStoreExts::fromBits(0x7FBFFFF);
-    QString ExtAddStoreSuffixes;
-    CodePageOpts CodePage = CodePageOpts::cpAuto;
-    QString ExtrBaseDir;
-    ExtrOpts ExtrOptions;
+    // The settings of the running operation, a snapshot the façade hands over
+    // before every operation; a temporary folder that cannot be used raises.
+    const TZipSettings& Settings() const { return m_settings; }
+    void TakeSettings(const TZipSettings& settings);
+    // The file specs of the running operation; empty when it has ended.
     QStringList FSpecArgs;
     QStringList FSpecArgsExcl;
-    void* OwnerHandle = nullptr;
-    TDeleteOpts HowToDelete = TDeleteOpts::htdAllowUndo;
-    QString Password;
-    quint32 PasswordReqCount = 1;
-    bool UseDirOnlyEntries = false;
-    QString RootDir;
+    const QString& Password() const { return FPassword; }
+    void SetPassword(const QString& password) { FPassword = password; }
+    void SetOwnerHandle(void* handle) { FOwnerHandle = handle; }
 
     void ResetState() override;
 
@@ -167,6 +153,9 @@ private:
     void CopyBlock(QFile& target, qint64 size, int errorId, int lastDisk);
     void ReadSpanBody(const QString& source, const QString& target);
 
+    TZipSettings m_settings;
+    QString FPassword;
+    void* FOwnerHandle = nullptr;
     bool FActive = false;
     bool FListingDue = false;
     QString FZipFileName;

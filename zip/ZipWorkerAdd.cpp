@@ -83,7 +83,7 @@ private:
 
 QByteArray TZipWorker::EngineText(const QString& text) const
 {
-    return CodePage == CodePageOpts::cpOEM ? TextToOem(text) : text.toUtf8();
+    return m_settings.CodePage == CodePageOpts::cpOEM ? TextToOem(text) : text.toUtf8();
 }
 
 void TZipWorker::ReportCommandError(const EZipArchiver& e)
@@ -98,7 +98,7 @@ void TZipWorker::ReportCommandError(const EZipArchiver& e)
 
 void TZipWorker::ValidateAdd(bool spanning)
 {
-    if (Unattended() && AddOptions.contains(AddEncrypt) && Password.isEmpty())
+    if (Unattended() && m_settings.AddOptions.contains(AddEncrypt) && FPassword.isEmpty())
         throw EZipArchiver(kNoPasswordUnattended, true);
     if (ZipFileName().isEmpty())
         throw EZipArchiver(kNoZipFile, true);
@@ -117,7 +117,7 @@ void TZipWorker::ValidateAdd(bool spanning)
         throw EZipArchiver(kUnattendedSpan, true);
     if (!(spanning && removable)) {
         const QString folder = QFileInfo(archive).absolutePath();
-        if (AddOptions.contains(AddForceDest))
+        if (m_settings.AddOptions.contains(AddForceDest))
             QDir().mkpath(folder);
         if (!QFileInfo(folder).isDir())
             throw EZipArchiver(kNoDestination, QDir::toNativeSeparators(folder));
@@ -130,51 +130,51 @@ void TZipWorker::FillZipCommand(TZipCommandBlock& block, quint32 dosDate, quint3
 {
     ZipCommandRecord& r = block.Record;
     TEngineTexts& texts = block.Texts;
-    const bool encrypt = AddOptions.contains(AddEncrypt);
-    const bool recurse = AddOptions.contains(AddRecurseDirs);
-    r.Handle = OwnerHandle;
+    const bool encrypt = m_settings.AddOptions.contains(AddEncrypt);
+    const bool recurse = m_settings.AddOptions.contains(AddRecurseDirs);
+    r.Handle = FOwnerHandle;
     r.Caller = this;
     r.Version = ZE_RECORD_VERSION;
     r.Callback = &TZipWorker::EngineCallback;
     r.Trace = EngineFlag(Trace());
-    r.Password = texts.AddOrNull(EngineBytes(Password, MaxCommandPassword));
-    r.StoreSuffixes = texts.AddOrNull(StoreSuffixList(AddStoreSuffixes, ExtAddStoreSuffixes).toUtf8());
+    r.Password = texts.AddOrNull(EngineBytes(FPassword, MaxCommandPassword));
+    r.StoreSuffixes = texts.AddOrNull(StoreSuffixList(m_settings.AddStoreSuffixes, m_settings.ExtAddStoreSuffixes).toUtf8());
     r.Encrypt = EngineFlag(encrypt);
-    r.HiddenFiles = EngineFlag(AddOptions.contains(AddHiddenFiles));
-    r.Volume = EngineFlag(AddOptions.contains(AddVolume));
-    r.NoSeparateDirs = EngineFlag(!AddOptions.contains(AddSeparateDirs));
-    r.FromDate = EngineFlag(AddOptions.contains(AddFromDate));
+    r.HiddenFiles = EngineFlag(m_settings.AddOptions.contains(AddHiddenFiles));
+    r.Volume = EngineFlag(m_settings.AddOptions.contains(AddVolume));
+    r.NoSeparateDirs = EngineFlag(!m_settings.AddOptions.contains(AddSeparateDirs));
+    r.FromDate = EngineFlag(m_settings.AddOptions.contains(AddFromDate));
     r.Verbose = EngineFlag(Verbose() || Trace());
     r.Reserved56 = ZE_TRUE;
-    r.Level = AddCompLevel;
-    r.NoDirNames = EngineFlag(!AddOptions.contains(AddDirNames));
+    r.Level = m_settings.AddCompLevel;
+    r.NoDirNames = EngineFlag(!m_settings.AddOptions.contains(AddDirNames));
     r.RecurseDirs = EngineFlag(recurse);
-    r.NotSafe = EngineFlag(!AddOptions.contains(AddSafe));
-    r.ForceDos = EngineFlag(AddOptions.contains(AddForceDOS));
-    r.Move = EngineFlag(AddOptions.contains(AddMove));
-    r.Update = EngineFlag(AddOptions.contains(AddUpdate));
-    r.Freshen = EngineFlag(AddOptions.contains(AddFreshen) && !AddOptions.contains(AddUpdate));
-    r.ZipTime = EngineFlag(AddOptions.contains(AddZipTime));
-    r.FromDateValue = DateTimeToDos(AddFrom);
+    r.NotSafe = EngineFlag(!m_settings.AddOptions.contains(AddSafe));
+    r.ForceDos = EngineFlag(m_settings.AddOptions.contains(AddForceDOS));
+    r.Move = EngineFlag(m_settings.AddOptions.contains(AddMove));
+    r.Update = EngineFlag(m_settings.AddOptions.contains(AddUpdate));
+    r.Freshen = EngineFlag(m_settings.AddOptions.contains(AddFreshen) && !m_settings.AddOptions.contains(AddUpdate));
+    r.ZipTime = EngineFlag(m_settings.AddOptions.contains(AddZipTime));
+    r.FromDateValue = DateTimeToDos(m_settings.AddFrom);
     r.FileSpecCount = qint32(FSpecArgs.size());
     r.ArchiveName = texts.Add(QFile::encodeName(ZipFileName()));
     r.TempDir = texts.AddOrNull(QFile::encodeName(TempDir()));
     r.Comment = texts.AddOrNull(RawComment());
-    r.ArchiveOnly = AddOptions.contains(AddArchiveOnly) ? 1 : 0;
-    r.ResetArchive = AddOptions.contains(AddResetArchive) ? 1 : 0;
+    r.ArchiveOnly = m_settings.AddOptions.contains(AddArchiveOnly) ? 1 : 0;
+    r.ResetArchive = m_settings.AddOptions.contains(AddResetArchive) ? 1 : 0;
     r.InputFromMemory = ZE_TRUE;
     r.InputMemory = EntryStream()->data().constData();
     r.InputSize = quint32(EntryStream()->Size());
     r.Attributes = attributes;
     r.DosDateTime = dosDate;
-    r.HowToDelete = HowToDelete == TDeleteOpts::htdAllowUndo ? ZE_TRUE : ZE_FALSE;
-    r.CodePage = CodePage == CodePageOpts::cpOEM ? kOemCodePage : 0;
+    r.HowToDelete = m_settings.HowToDelete == TDeleteOpts::htdAllowUndo ? ZE_TRUE : ZE_FALSE;
+    r.CodePage = m_settings.CodePage == CodePageOpts::cpOEM ? kOemCodePage : 0;
     r.Version2 = ZE_RECORD_VERSION;
-    r.RootDir = RootDir.isEmpty() ? nullptr : texts.Add(QFile::encodeName(QFileInfo(RootDir).absoluteFilePath()));
+    r.RootDir = m_settings.RootDir.isEmpty() ? nullptr : texts.Add(QFile::encodeName(QFileInfo(m_settings.RootDir).absoluteFilePath()));
 
     block.Specs.assign(size_t(FSpecArgs.size()), FileSpecRecord {});
     for (qsizetype i = 0; i < FSpecArgs.size(); ++i) {
-        const ZipFileSpec spec = ParseFileSpec(FSpecArgs.at(i), recurse, encrypt, Password);
+        const ZipFileSpec spec = ParseFileSpec(FSpecArgs.at(i), recurse, encrypt, FPassword);
         FileSpecRecord& out = block.Specs[size_t(i)];
         out.Spec = texts.AddOrNull(EngineText(spec.Name));
         out.Password = texts.AddOrNull(EngineBytes(spec.Password, MaxCommandPassword));
@@ -222,11 +222,11 @@ void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
         FAddBusy = true;
         AddCleanup cleanup(*this, FAddBusy, FExtraData, waiting, loaded);
 
-        if (AddOptions.contains(AddDiskSpanErase)) {
-            AddOptions.insert(AddDiskSpan);
-            SpanOptions.insert(spWipeFiles);
+        if (m_settings.AddOptions.contains(AddDiskSpanErase)) {
+            m_settings.AddOptions.insert(AddDiskSpan);
+            m_settings.SpanOptions.insert(spWipeFiles);
         }
-        const bool spanning = AddOptions.contains(AddDiskSpan);
+        const bool spanning = m_settings.AddOptions.contains(AddDiskSpan);
         try {
             ValidateAdd(spanning);
             LoadForOperation();

@@ -102,21 +102,21 @@ void TZipWorker::ExtExtract()
         loaded = true;
         TUnzipCommandBlock block;
         UnzipCommandRecord& r = block.Record;
-        r.Handle = Unattended() ? nullptr : OwnerHandle;
+        r.Handle = Unattended() ? nullptr : FOwnerHandle;
         r.Caller = this;
         r.Version = ZE_RECORD_VERSION;
         r.Callback = &TZipWorker::EngineCallback;
         r.Trace = EngineFlag(Trace());
-        r.Password = block.Texts.Add(Password.toUtf8());
-        r.Test = EngineFlag(ExtrOptions.contains(ExtrTest));
+        r.Password = block.Texts.Add(FPassword.toUtf8());
+        r.Test = EngineFlag(m_settings.ExtrOptions.contains(ExtrTest));
         r.Reserved44 = ZE_TRUE;
         r.Verbose = EngineFlag(Verbose() || Trace());
-        r.Update = EngineFlag(ExtrOptions.contains(ExtrUpdate));
-        r.Freshen = EngineFlag(ExtrOptions.contains(ExtrFreshen) && !ExtrOptions.contains(ExtrUpdate));
-        r.DirNames = EngineFlag(ExtrOptions.contains(ExtrDirNames));
-        r.OverWrite = EngineFlag(ExtrOptions.contains(ExtrOverWrite));
+        r.Update = EngineFlag(m_settings.ExtrOptions.contains(ExtrUpdate));
+        r.Freshen = EngineFlag(m_settings.ExtrOptions.contains(ExtrFreshen) && !m_settings.ExtrOptions.contains(ExtrUpdate));
+        r.DirNames = EngineFlag(m_settings.ExtrOptions.contains(ExtrDirNames));
+        r.OverWrite = EngineFlag(m_settings.ExtrOptions.contains(ExtrOverWrite));
         r.ArchiveName = block.Texts.Add(QFile::encodeName(archive));
-        r.PasswordRequests = qint32(std::min<quint32>(PasswordReqCount, 15));
+        r.PasswordRequests = qint32(std::min<quint32>(m_settings.PasswordReqCount, 15));
         r.ExtractDir = nullptr;
         if (FSpecArgs.first() != QLatin1String("*.*")) {
             block.Specs.assign(size_t(FSpecArgs.size()), ExtractSpecRecord {});
@@ -147,7 +147,7 @@ void TZipWorker::ExtExtract()
         r.Check = ZE_RECORD_CHECK;
         SetHandlerErrorText(QString());
         FHandlerFailed = false;
-        if (Unattended() && Password.isEmpty() && !OnPasswordError) {
+        if (Unattended() && FPassword.isEmpty() && !OnPasswordError) {
             r.PasswordRequests = 0;
             Report(zacMessage, 0, LoadMessageText(kUnattendedExtract), 0);
         }

@@ -177,12 +177,12 @@ void TZipPartWriter::DecideStatus(const QString& name, bool& erase)
 void TZipPartWriter::EraseDisk()
 {
     const QString root = QDir(w.FDriveRoot).absolutePath();
-    if (w.SpanOptions.contains(spTryFormat)) {
+    if (w.Settings().SpanOptions.contains(spTryFormat)) {
         // Formatting is not available on this platform: it counts as a failed format.
         if (!Drives::formatDrive(root))
             throw EZipArchiver(11007, true);
     } else {
-        if (w.ConfirmErase) {
+        if (w.Settings().ConfirmErase) {
             QString text = FormatMessageText(11101, QDir::toNativeSeparators(root));
             if (w.MessageDialog(LoadMessageText(11102), text, ZipDlgConfirm, { mbYes, mbNo }) != mrYes)
                 return;
@@ -201,7 +201,7 @@ void TZipPartWriter::EraseDisk()
             }
         }
     }
-    if (!w.SpanOptions.contains(spNoVolumeName)) {
+    if (!w.Settings().SpanOptions.contains(spNoVolumeName)) {
         const QString label = QStringLiteral("PKBACK# %1").arg(w.FDiskNumber + 1, 3, 10, QLatin1Char('0'));
         if (!Drives::setVolumeLabel(root, label))
             throw EZipArchiver(11005, true);
@@ -211,13 +211,13 @@ void TZipPartWriter::EraseDisk()
 bool TZipPartWriter::UsableSpace(qint64& usable)
 {
     w.ProbeDrive();
-    qint64 reserve = roundToSectors(w.KeepFreeOnAllDisks);
+    qint64 reserve = roundToSectors(w.Settings().KeepFreeOnAllDisks);
     if (w.FDiskNumber == 0)
-        reserve += roundToSectors(w.KeepFreeOnDisk1);
+        reserve += roundToSectors(w.Settings().KeepFreeOnDisk1);
     usable = w.FFreeBytes < 0 ? 0 : std::max<qint64>(0, w.FFreeBytes - reserve);
-    if (w.MaxVolumeSize > 0)
-        usable = std::min<qint64>(usable, w.MaxVolumeSize);
-    return usable >= std::max(w.MinFreeVolumeSize, 1);
+    if (w.Settings().MaxVolumeSize > 0)
+        usable = std::min<qint64>(usable, w.Settings().MaxVolumeSize);
+    return usable >= std::max(w.Settings().MinFreeVolumeSize, 1);
 }
 
 void TZipPartWriter::OpenPart()
@@ -226,12 +226,12 @@ void TZipPartWriter::OpenPart()
         try {
             if (!w.FDriveFixed) {
                 // The disk prompt shows an estimate of the disks to come.
-                qint64 usable = w.FTotalBytes - qint64(w.KeepFreeOnAllDisks);
-                if (w.MaxVolumeSize > 0 && (usable <= 0 || w.MaxVolumeSize < usable))
-                    usable = w.MaxVolumeSize;
+                qint64 usable = w.FTotalBytes - qint64(w.Settings().KeepFreeOnAllDisks);
+                if (w.Settings().MaxVolumeSize > 0 && (usable <= 0 || w.Settings().MaxVolumeSize < usable))
+                    usable = w.Settings().MaxVolumeSize;
                 if (usable > 0)
                     w.FLastDiskNumber
-                        = std::max<int>(w.FLastDiskNumber, int((m_sourceSize + w.KeepFreeOnDisk1 + 4) / usable));
+                        = std::max<int>(w.FLastDiskNumber, int((m_sourceSize + w.Settings().KeepFreeOnDisk1 + 4) / usable));
                 w.FNewDiskWanted = true;
             }
             w.FPartPath = m_target;
@@ -239,7 +239,7 @@ void TZipPartWriter::OpenPart()
             const QString name = PartName();
             bool erase = !w.OnStatusDisk;
             DecideStatus(name, erase);
-            if (!w.FDriveFixed && w.SpanOptions.contains(spWipeFiles) && erase)
+            if (!w.FDriveFixed && w.Settings().SpanOptions.contains(spWipeFiles) && erase)
                 EraseDisk();
             KeepAside(name);
             for (;;) {
@@ -274,7 +274,7 @@ void TZipPartWriter::OpenPart()
                 }
                 throw OtherDisk {};
             }
-            if (!w.FDriveFixed && !w.SpanOptions.contains(spNoVolumeName)) {
+            if (!w.FDriveFixed && !w.Settings().SpanOptions.contains(spNoVolumeName)) {
                 const QString label = QStringLiteral("PKBACK# %1").arg(w.FDiskNumber + 1, 3, 10, QLatin1Char('0'));
                 if (!Drives::setVolumeLabel(w.FDriveRoot, label))
                     throw EZipArchiver(11005, true);
@@ -396,8 +396,8 @@ void TZipPartWriter::Run(const QString& source)
     w.FPartPath = m_target;
     w.ProbeDrive();
     m_scheme = w.FNameScheme == 1 ? 0 : w.FNameScheme;
-    if (m_scheme == 0 && (w.FDriveFixed || w.SpanOptions.contains(spNoVolumeName)))
-        m_scheme = w.SpanOptions.contains(spCompatName) ? 3 : 2;
+    if (m_scheme == 0 && (w.FDriveFixed || w.Settings().SpanOptions.contains(spNoVolumeName)))
+        m_scheme = w.Settings().SpanOptions.contains(spCompatName) ? 3 : 2;
     w.FDiskNumber = 0;
     w.FLastDiskNumber = 0;
 

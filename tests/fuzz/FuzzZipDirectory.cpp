@@ -71,8 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     worker.SetZipFileName(archive);
     for (int i = 0; i < worker.Count(); ++i)
         (void)worker.Entry(i).FileName.size();
-    worker.UseDirOnlyEntries = true;
-    worker.CodePage = CodePageOpts::cpOEM;
+    TZipSettings settings;
+    settings.Unattended = true;
+    settings.UseDirOnlyEntries = true;
+    settings.CodePage = CodePageOpts::cpOEM;
+    worker.TakeSettings(settings);
     worker.SetZipFileName(archive);
     (void)worker.ProbeArchiveFile(archive);
 

@@ -170,7 +170,7 @@ private slots:
 
         // Without conversion the code page 437 byte is not valid UTF-8.
         lister.zip.SetCodePage(CodePageOpts::cpNone);
-        lister.zip.Worker()->CodePage = CodePageOpts::cpNone;
+        lister.zip.Worker()->TakeSettings(lister.zip.Settings());
         const TZipWorker& w = *lister.zip.Worker();
         QCOMPARE(w.ConvertEntryText("caf\x82", 0, 20), QString::fromUtf8("caf\x82"));
         QCOMPARE(w.ConvertEntryText("caf\x82", 6, 20), QStringLiteral("caf\u00e9"));
@@ -366,7 +366,9 @@ private slots:
         unzip.start(QStringLiteral("unzip"), { QStringLiteral("-tq"), target });
         QVERIFY(unzip.waitForFinished(60000));
         QVERIFY2(unzip.exitCode() == 0, unzip.readAllStandardOutput().constData());
-        w.UseDirOnlyEntries = true;
+        TZipSettings settings = lister.zip.Settings();
+        settings.UseDirOnlyEntries = true;
+        w.TakeSettings(settings);
         w.SetZipFileName(target);
         QCOMPARE(w.Count(), count);
         QCOMPARE(w.LastDiskNumber(), 0);
