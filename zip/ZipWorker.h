@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zip/ZipEngineBind.h"
+#include "zip/ZipPartSet.h"
 #include "zip/ZipRecords.h"
 #include "zip/ZipSettings.h"
 #include "zip/ZipTypes.h"
@@ -11,34 +12,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 struct TZipCommandBlock;
-
-// Where each local header landed while a multi-part set is joined or split.
-class TZipDataList
-{
-public:
-    struct LocalHeaderItem
-    {
-        quint16 DiskNumber = 0;
-        qint64 HeaderOffset = 0;
-        quint16 NameLength = 0;
-        QByteArray Name;
-        quint32 CompressedSize = 0;
-    };
-
-    explicit TZipDataList(int count);
-    int Count() const { return int(FItems.size()); }
-    // Raises "Index out of range" at or beyond the count.
-    LocalHeaderItem& Item(int index);
-    // Case-insensitive, first match; -1 when no item has that name.
-    int IndexOf(const QByteArray& name) const;
-
-private:
-    std::vector<LocalHeaderItem> FItems;
-};
 
 // The component's memory stream: entries are added from it and extracted into it.
 class TZipStream : public QBuffer
@@ -77,32 +55,23 @@ public:
     qint64 EOCOffset() const { return FEOCOffset; }
     qint64 CentralStart() const { return FCentralStart; }
     bool StructureWarning() const { return FStructureWarning; }
-    int LastDiskNumber() const { return FLastDiskNumber; }
+    int LastDiskNumber() const { return m_parts.LastDiskNumber(); }
     bool MultiPart() const { return FMultiPart; }
     bool FirstPartOfSet() const { return FFirstPartOfSet; }
-    int NameScheme() const { return FNameScheme; }
-    const QString& PartPath() const { return FPartPath; }
-    void SetPartPath(const QString& path) { FPartPath = path; }
-    int DiskNumber() const { return FDiskNumber; }
+
+    // The set the current part belongs to: part files, numbering, drive facts.
+    TZipPartSet& Parts() { return m_parts; }
+    const TZipPartSet& Parts() const { return m_parts; }
 
     int ProbeArchiveFile(const QString& path);
+    // Opens the current part and reads its end record.
     bool FindEndRecord(ZipEndOfCentral& record, bool raise);
     int LocateLastPart(const QString& path, ZipEndOfCentral& record, bool quiet);
-    void GetNewDisk(int disk);
-    bool IsExpectedDisk();
+    // Probes the drive of the current part, or of the archive when there is none.
     bool ProbeDrive();
     int ReadSpan(const QString& source, QString& target, bool joining);
     // Copies a single-file archive onto the parts of a multi-part set.
     int WriteSpan(const QString& source, const QString& target);
-    void ClosePart();
-
-    // Drive facts of the last probe.
-    const QString& DriveRoot() const { return FDriveRoot; }
-    bool DriveFixed() const { return FDriveFixed; }
-    const QString& VolumeLabel() const { return FVolumeLabel; }
-    bool ReadOnlyVolume() const { return FReadOnlyVolume; }
-    qint64 FreeBytes() const { return FFreeBytes; }
-    qint64 TotalBytes() const { return FTotalBytes; }
 
     // Names and comments: OEM (code page 437) to UTF-8 text and back, when the
     // host, its version and the code page setting ask for it.
@@ -136,24 +105,20 @@ protected:
     virtual void ExtExtract();
 
 private:
-    friend class TZipPartWriter;
     int SpanAdd(quint32 dosDate, quint32 attributes);
     void ClearDirectory();
     void ReadDirectory(const ZipEndOfCentral& eoc);
-    bool OpenPart();
     bool SearchEndRecord(ZipEndOfCentral& record, bool raise);
     int NumberedNamesSearch(const QString& base, ZipEndOfCentral& record, QString& found);
-    QString RemovableSearch(const QString& folder, const QString& base) const;
-    void AskForLastDisk(bool& aborted);
-    void DiskPrompt();
     ZipCentralHeader ReadCentralHeader(int& disk, int lastDisk);
-    int DiskFromName() const;
-    QString NumberedExtensionPath(const QString& path) const;
-    QString NumberedNamePath(const QString& path) const;
     void CopyBlock(QFile& target, qint64 size, int errorId, int lastDisk);
-    void ReadSpanBody(const QString& source, const QString& target);
+    int ReadSpanBody(const QString& source, const QString& target);
+    // Runs a step of joining or splitting a set: a component error is reported and
+    // gives -7, a lack of memory -8, any other failure -9; else the step's own result.
+    int RunSpanStep(const std::function<int()>& step);
 
     TZipSettings m_settings;
+    TZipPartSet m_parts;
     QString FPassword;
     void* FOwnerHandle = nullptr;
     bool FActive = false;
@@ -170,23 +135,10 @@ private:
     quint32 FCentralOffset = 0;
     qint64 FZipStartOffset = 0;
     bool FStructureWarning = false;
-    int FLastDiskNumber = 0;
     bool FMultiPart = false;
     bool FFirstPartOfSet = false;
-    QString FPartPath;
-    std::unique_ptr<QFile> FPart;
-    int FDiskNumber = 0;
-    bool FNewDiskWanted = false;
-    int FNameScheme = 0;
-    QString FDriveRoot;
-    bool FDriveFixed = true;
-    QString FVolumeLabel;
-    bool FReadOnlyVolume = false;
-    qint64 FFreeBytes = -1;
-    qint64 FTotalBytes = -1;
     quint8 FHostNum = 0;
     quint8 FHostVer = 20;
-    bool FWritingParts = false;
     int FSuccessCount = 0;
     std::unique_ptr<TZipStream> FEntryStream;
 

@@ -103,16 +103,8 @@ void TZipWorker::ValidateAdd(bool spanning)
     if (ZipFileName().isEmpty())
         throw EZipArchiver(kNoZipFile, true);
     const QString archive = QFileInfo(ZipFileName()).absoluteFilePath();
-    const QString savedPart = PartPath();
-    SetPartPath(archive);
-    try {
-        ProbeDrive();
-    } catch (...) {
-        SetPartPath(savedPart);
-        throw;
-    }
-    SetPartPath(savedPart);
-    const bool removable = !DriveFixed();
+    m_parts.ProbeDrive(archive);
+    const bool removable = !m_parts.DriveFixed();
     if (spanning && removable && Unattended())
         throw EZipArchiver(kUnattendedSpan, true);
     if (!(spanning && removable)) {
@@ -122,7 +114,7 @@ void TZipWorker::ValidateAdd(bool spanning)
         if (!QFileInfo(folder).isDir())
             throw EZipArchiver(kNoDestination, QDir::toNativeSeparators(folder));
     }
-    if (ReadOnlyVolume() || !canWriteArchive(archive))
+    if (m_parts.ReadOnlyVolume() || !canWriteArchive(archive))
         throw EZipArchiver(kCannotWrite, ZipFileName());
 }
 

@@ -80,11 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)worker.ProbeArchiveFile(archive);
 
     ZipEndOfCentral eoc;
-    worker.SetPartPath(archive);
+    worker.Parts().SetPath(archive);
     try {
         worker.FindEndRecord(eoc, true);
     } catch (const EZipArchiver&) { }
-    worker.ClosePart();
+    worker.Parts().Close();
 
     QString target = folder() + QStringLiteral("/joined.zip");
     if (worker.ReadSpan(archive, target, true) == 0)

@@ -233,7 +233,7 @@ private slots:
         QVERIFY(copyFile(path("split.z02"), path("name005.zip")));
         TZipWorker worker(nullptr);
         worker.SetUnattended(true);
-        worker.SetPartPath(path(file));
+        worker.Parts().SetPath(path(file));
         ZipEndOfCentral eoc;
         try {
             worker.FindEndRecord(eoc, true);
@@ -335,7 +335,7 @@ private slots:
         QCOMPARE(lister.codes(), QList<int> {});
         QCOMPARE(lister.zip.Count(), 700);
         QCOMPARE(asked, (QList<QPair<int, int>> { { 1, 3 }, { 2, 3 }, { 3, 3 } }));
-        QCOMPARE(lister.zip.Worker()->NameScheme(), 1);
+        QCOMPARE(lister.zip.Worker()->Parts().Scheme(), 1);
     }
 
     void testReadSpan_data()
@@ -401,7 +401,7 @@ private slots:
         worker.SetUnattended(true);
         ZipEndOfCentral eoc;
         QCOMPARE(worker.LocateLastPart(path("huge.zip"), eoc, true), -1);
-        worker.SetPartPath(path("huge.zip"));
+        worker.Parts().SetPath(path("huge.zip"));
         try {
             worker.FindEndRecord(eoc, true);
             QFAIL("no error");

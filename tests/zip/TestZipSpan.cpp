@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(extract(*zip, QStringLiteral("b.bin")), second);
         QVERIFY(joinsCleanly(archive, folder + QStringLiteral("/joined2.zip")));
         QCOMPARE(run(QStringLiteral("7z"), { QStringLiteral("t"), folder + QStringLiteral("/joined2.zip") }), 0);
-        QCOMPARE(zip->Worker()->LastDiskNumber(), zip->Worker()->DiskNumber());
+        QCOMPARE(zip->Worker()->LastDiskNumber(), zip->Worker()->Parts().DiskNumber());
     }
 
     void testFixedDriveNumberedNames()

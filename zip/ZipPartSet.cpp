@@ -1,0 +1,247 @@
+#include "zip/ZipPartSet.h"
+
+#include "platform/Drives.h"
+#include "zip/ZipCore.h"
+#include "zip/ZipDlg.h"
+#include "zip/ZipMsgStr.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace
+{
+// A name ending in ".zip" counts as the last of the numbered extensions.
+constexpr int kNumberOfZipExtension = 99999;
+const QString kLabelPrefix = QStringLiteral("PKBACK# ");
+
+QString stemOf(const QString& path)
+{
+    return ZipWithExtension(path, QString());
+}
+
+QString numberedExtension(int number)
+{
+    return (number < 10 ? QStringLiteral(".z0") : QStringLiteral(".z")) + QString::number(number);
+}
+} // namespace
+
+QString ZipWithExtension(const QString& path, const QString& extension)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    return (suffix.isEmpty() ? path : path.chopped(suffix.size() + 1)) + extension;
+}
+
+TZipPartSet::TZipPartSet(TZipCore& core)
+    : m_core(core)
+{ }
+
+bool TZipPartSet::Open()
+{
+    Close();
+    if (FPartPath.isEmpty() || !QFileInfo(FPartPath).isFile())
+        return false;
+    FPart = std::make_unique<QFile>(FPartPath);
+    if (!FPart->open(QIODevice::ReadOnly)) {
+        FPart.reset();
+        return false;
+    }
+    return true;
+}
+
+void TZipPartSet::Close()
+{
+    if (FPart)
+        FPart->close();
+    FPart.reset();
+}
+
+bool TZipPartSet::ProbeDrive()
+{
+    return ProbeDrive(FPartPath);
+}
+
+bool TZipPartSet::ProbeDrive(const QString& path)
+{
+    if (path.isEmpty())
+        throw EZipArchiver(11003, path);
+    const Drives::DriveInfo info = Drives::driveInfo(QFileInfo(path).absoluteFilePath());
+    if (!info.valid)
+        throw EZipArchiver(11004, path);
+    FDriveRoot = info.root;
+    FDriveFixed = Drives::isFixedKind(info.type);
+    FVolumeLabel = info.label;
+    FReadOnlyVolume = info.readOnly;
+    FFreeBytes = info.freeBytes;
+    FTotalBytes = info.totalBytes;
+    return FTotalBytes >= 0;
+}
+
+QString TZipPartSet::ThreeDigits(int number)
+{
+    return QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0'));
+}
+
+QString TZipPartSet::LabelForDisk(int disk)
+{
+    return kLabelPrefix + ThreeDigits(disk + 1);
+}
+
+QString TZipPartSet::NumberedExtensionPath(const QString& path) const
+{
+    if (FDiskNumber < 0 || FDiskNumber >= FLastDiskNumber)
+        return ZipWithExtension(path, QStringLiteral(".zip"));
+    return ExtensionPartName(path, FDiskNumber + 1);
+}
+
+QString TZipPartSet::NumberedNamePath(const QString& path) const
+{
+    const QString suffix = QFileInfo(path).suffix();
+    QString stem = stemOf(path);
+    stem.chop(std::min<qsizetype>(3, QFileInfo(stem).fileName().size()));
+    return stem + ThreeDigits(FDiskNumber + 1) + (suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix);
+}
+
+QString TZipPartSet::ExtensionPartName(const QString& target, int number)
+{
+    return ZipWithExtension(target, numberedExtension(number));
+}
+
+QString TZipPartSet::AppendedPartName(const QString& target, int number)
+{
+    const QString suffix = QFileInfo(target).suffix();
+    return stemOf(target) + ThreeDigits(number) + (suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix);
+}
+
+int TZipPartSet::DiskFromName() const
+{
+    if (FVolumeLabel.startsWith(kLabelPrefix))
+        return FVolumeLabel.mid(kLabelPrefix.size(), 3).toInt();
+    return QFileInfo(stemOf(FPartPath)).fileName().right(3).toInt();
+}
+
+QString TZipPartSet::RemovableSearch(const QString& folder, const QString& base)
+{
+    const QDir dir(folder);
+    const QDir::Filters filters = QDir::Files | QDir::Hidden;
+    // Sorted by name: the order a directory listing gives is not stable here.
+    for (const QString& name : dir.entryList({ base + QStringLiteral("???.zip") }, filters, QDir::Name)) {
+        if (name.size() < base.size() + 7)
+            continue;
+        if (name.mid(name.size() - 7, 3).toInt() > 0)
+            return dir.filePath(name);
+    }
+    for (const QString& name : dir.entryList({ base + QStringLiteral(".z??*") }, filters, QDir::Name)) {
+        const QString tail = name.mid(base.size() + 2);
+        const int number
+            = tail.compare(QLatin1String("IP"), Qt::CaseInsensitive) == 0 ? kNumberOfZipExtension : tail.toInt();
+        if (number > 0)
+            return dir.filePath(name);
+    }
+    return {};
+}
+
+bool TZipPartSet::IsExpectedDisk()
+{
+    const QString start = FPartPath;
+    if (!FDriveFixed && (FNameScheme == nsUndetermined || FNameScheme == nsVolumeLabels)) {
+        if (FVolumeLabel == LabelForDisk(FDiskNumber) && QFileInfo::exists(start)) {
+            FNameScheme = nsVolumeLabels;
+            return true;
+        }
+    }
+    if (FNameScheme == nsUndetermined) {
+        const QString byExtension = NumberedExtensionPath(start);
+        if (QFileInfo::exists(byExtension)) {
+            FPartPath = byExtension;
+            FNameScheme = nsNumberedExtensions;
+            return true;
+        }
+        const QString byName = NumberedNamePath(start);
+        if (QFileInfo::exists(byName)) {
+            FPartPath = byName;
+            FNameScheme = nsNumberedNames;
+            return true;
+        }
+        if (FDriveFixed) {
+            FPartPath = byName;
+            return true;
+        }
+        return false;
+    }
+    if (FNameScheme == nsVolumeLabels)
+        return false;
+    const QString next = FNameScheme == nsNumberedNames ? NumberedNamePath(start) : NumberedExtensionPath(start);
+    if (!FDriveFixed && !QFileInfo::exists(next))
+        return false;
+    FPartPath = next;
+    return true;
+}
+
+void TZipPartSet::DiskPrompt()
+{
+    if (FDriveFixed) {
+        if (m_core.Cancel())
+            throw EZipArchiver(11007, true);
+        return;
+    }
+    m_core.Report(TZipCore::zacTick, 0, QString(), 0);
+    while (FNewDiskWanted || !ProbeDrive()) {
+        if (m_core.Unattended())
+            throw EZipArchiver(11025, true);
+        QString text
+            = FDiskNumber < 0 ? LoadMessageText(11033) : FormatMessageText(11034, FDiskNumber + 1, FLastDiskNumber + 1);
+        text += FormatMessageText(11035, FDriveRoot);
+        bool confirmed;
+        if (m_core.OnGetNextDisk) {
+            bool abort = false;
+            m_core.OnGetNextDisk(m_core.Master(), FDiskNumber + 1, FLastDiskNumber + 1, FDriveRoot, abort);
+            confirmed = !abort;
+        } else {
+            confirmed = m_core.MessageDialog(QString(), text, ZipDlgConfirm, { mbOK, mbCancel }) == mrOk;
+        }
+        if (!confirmed)
+            throw EZipArchiver(11007, true);
+        FNewDiskWanted = false;
+    }
+}
+
+void TZipPartSet::GetNewDisk(int disk)
+{
+    Close();
+    FDiskNumber = disk;
+    for (;;) {
+        FNewDiskWanted = true;
+        DiskPrompt();
+        if (!IsExpectedDisk())
+            continue;
+        if (m_core.Verbose())
+            m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(11602, FPartPath), 0);
+        if (Open())
+            return;
+        if (FDriveFixed)
+            throw EZipArchiver(11001, true);
+        m_core.ReportMessageId(11001);
+    }
+}
+
+TZipDataList::TZipDataList(int count)
+    : FItems(size_t(std::max(count, 0)))
+{ }
+
+TZipDataList::LocalHeaderItem& TZipDataList::Item(int index)
+{
+    if (index < 0 || index >= Count())
+        throw EZipArchiver(QStringLiteral("Index out of range"), true);
+    return FItems[size_t(index)];
+}
+
+int TZipDataList::IndexOf(const QByteArray& name, int from) const
+{
+    for (size_t i = size_t(std::max(from, 0)); i < FItems.size(); ++i) {
+        if (FItems[i].Name.compare(name, Qt::CaseInsensitive) == 0)
+            return int(i);
+    }
+    return -1;
+}

@@ -1,0 +1,285 @@
+#include "zip/ZipWorker.h"
+
+#include "platform/Drives.h"
+#include "zip/ZipMsgStr.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace
+{
+constexpr int kGarbageLimit = 512;
+constexpr quint8 kGarbageBelow = 0x2F;
+
+QString stemOf(const QString& path)
+{
+    return ZipWithExtension(path, QString());
+}
+
+// Reports a component error in quiet searches that must still be shown.
+struct ForcedReport : EZipArchiver
+{
+    using EZipArchiver::EZipArchiver;
+};
+} // namespace
+
+int TZipWorker::ProbeArchiveFile(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return -7;
+    try {
+        const qint64 size = file.size();
+        int result = 0;
+        const QByteArray head = file.read(4);
+        const quint32 signature = ZipRecords::SignatureOf(head);
+        if (head.size() == 4) {
+            if (head.startsWith("MZ"))
+                result = 0x01;
+            else if (signature == ZipLocalHeader::Signature)
+                result = 0x02;
+            else if (signature == ZipCentralHeader::Signature)
+                result = 0x08;
+            else if (signature == ZipRecords::MultiPartMarker)
+                result = 0x04;
+        }
+        auto centralChecks = [&](const ZipEndOfCentral& eoc) {
+            ZipCentralHeader central;
+            if (!file.seek(eoc.CentralOffset) || !central.Parse(file.read(ZipCentralHeader::Size))
+                || !central.SignatureOk)
+                return;
+            result |= 0x40;
+            if (central.Fields.DiskStart != eoc.ThisDiskNo)
+                return;
+            if (file.seek(central.Fields.LocalHeaderOffset)
+                && ZipRecords::SignatureOf(file.read(4)) == ZipLocalHeader::Signature)
+                result |= 0x20;
+        };
+        ZipEndOfCentral eoc;
+        bool endAtEnd = false;
+        if (size >= ZipEndOfCentral::Size && file.seek(size - ZipEndOfCentral::Size)) {
+            const QByteArray raw = file.read(ZipEndOfCentral::Size);
+            if (eoc.Parse(raw.constData(), raw.size())) {
+                endAtEnd = true;
+                result |= 0x80;
+                if (eoc.ZipCommentLen == 0)
+                    result |= 0x10;
+                if (eoc.ThisDiskNo == eoc.CentralDiskNo)
+                    centralChecks(eoc);
+            }
+        }
+        if (!endAtEnd || eoc.ThisDiskNo != eoc.CentralDiskNo) {
+            result &= 0x1F;
+            const qint64 window = std::min(size, ZipEndOfCentral::MaxSearchWindow);
+            QByteArray bytes;
+            if (window >= ZipEndOfCentral::Size && file.seek(size - window))
+                bytes = file.read(window);
+            const qsizetype at = ZipEndOfCentral::FindBackwards(bytes, bytes.size());
+            ZipEndOfCentral found;
+            if (at >= 0 && found.Parse(bytes.constData() + at, bytes.size() - at)) {
+                result |= 0x80;
+                if (at + ZipEndOfCentral::Size + found.ZipCommentLen == bytes.size())
+                    result |= 0x10;
+                centralChecks(found);
+                if (found.ThisDiskNo != found.CentralDiskNo)
+                    result &= 0x1F;
+            }
+            if (endAtEnd)
+                result |= 0x80;
+        }
+        return result;
+    } catch (...) {
+        return -9;
+    }
+}
+
+bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
+{
+    FZipComment.clear();
+    FArchiveComment.clear();
+    FEOCOffset = 0;
+    if (!m_parts.Open()) {
+        ReportMessageId(11002);
+        if (raise)
+            throw EZipArchiver(11001, true);
+        return false;
+    }
+    ZipByteReader head(m_parts.File()->read(8));
+    if (head.u32() == ZipRecords::MultiPartMarker && head.u32() == ZipLocalHeader::Signature) {
+        FFirstPartOfSet = true;
+        FMultiPart = true;
+    }
+    const qint64 size = m_parts.File()->size();
+    const bool seekFailed = size < ZipEndOfCentral::Size || !m_parts.File()->seek(size - ZipEndOfCentral::Size);
+    if (seekFailed || size > qint64(0xFFFFFFFF)) {
+        m_parts.Close();
+        if (Verbose())
+            Report(zacMessage, 0,
+                QStringLiteral("Opening EOC seek/size error ") + QString::number(size / 1048576) + QStringLiteral("Mb"),
+                0);
+        if (raise)
+            throw EZipArchiver(seekFailed ? 11036 : 10205, true);
+        return false;
+    }
+    FFileSize = size;
+    FRealFileSize = size;
+    const QByteArray raw = m_parts.File()->read(ZipEndOfCentral::Size);
+    if (record.Parse(raw.constData(), raw.size())) {
+        FEOCOffset = size - ZipEndOfCentral::Size;
+        return true;
+    }
+    return SearchEndRecord(record, raise);
+}
+
+bool TZipWorker::SearchEndRecord(ZipEndOfCentral& record, bool raise)
+{
+    const qint64 size = FFileSize;
+    try {
+        const qint64 window = std::min(size, ZipEndOfCentral::MaxSearchWindow);
+        if (!m_parts.File()->seek(size - window))
+            throw EZipArchiver(11008, true);
+        const QByteArray bytes = m_parts.File()->read(window);
+        if (bytes.size() != window)
+            throw EZipArchiver(11011, true);
+        // The last 22 bytes were read already and hold no record.
+        const qsizetype i = ZipEndOfCentral::FindBackwards(bytes, window - ZipEndOfCentral::Size - 1);
+        if (i >= 0 && record.Parse(bytes.constData() + i, window - i)) {
+            FEOCOffset = size - window + i;
+            const qint64 commentAt = i + ZipEndOfCentral::Size;
+            FZipComment = bytes.mid(commentAt, record.ZipCommentLen);
+            const qint64 trailing = window - commentAt - record.ZipCommentLen;
+            if (trailing > 0) {
+                FFileSize -= trailing;
+                const QByteArray tail = bytes.right(trailing);
+                const bool harmless = trailing < kGarbageLimit
+                    && std::all_of(tail.begin(), tail.end(), [](char c) { return quint8(c) < kGarbageBelow; });
+                if (!harmless)
+                    ReportMessageId(10204);
+            }
+            return true;
+        }
+    } catch (const EZipArchiver&) {
+        if (raise) {
+            m_parts.Close();
+            throw;
+        }
+    }
+    m_parts.Close();
+    if (!raise)
+        return false;
+    const int disk = m_parts.DiskFromName();
+    if (!FFirstPartOfSet && disk >= 1)
+        throw EZipArchiver(11038, QVariantList { disk });
+    if (FFirstPartOfSet)
+        throw EZipArchiver(disk == 1 ? 11037 : 11045, true);
+    throw EZipArchiver(11036, true);
+}
+
+int TZipWorker::NumberedNamesSearch(const QString& base, ZipEndOfCentral& record, QString& found)
+{
+    for (int number = 1; number <= 999; ++number) {
+        const QString name = base + TZipPartSet::ThreeDigits(number) + QStringLiteral(".zip");
+        if (!QFileInfo::exists(name))
+            return -1;
+        m_parts.SetPath(name);
+        const bool hasEnd = FindEndRecord(record, false);
+        m_parts.Close();
+        if (hasEnd) {
+            if (record.ThisDiskNo != number - 1)
+                return -1;
+            found = name;
+            return number - 1;
+        }
+    }
+    return -1;
+}
+
+int TZipWorker::LocateLastPart(const QString& path, ZipEndOfCentral& record, bool quiet)
+{
+    try {
+        const QString full = QFileInfo(path).absoluteFilePath();
+        const QString folder = QFileInfo(full).path();
+        const QString extension = QStringLiteral(".") + QFileInfo(full).suffix().toUpper();
+        m_parts.SetPath(full);
+        m_parts.SetScheme(TZipPartSet::nsUndetermined);
+        m_parts.Close();
+        m_parts.SetDriveFixed(Drives::isFixedKind(Drives::driveType(full)));
+        m_parts.ProbeDrive();
+        bool derived = false;
+        int expected = 0;
+        if (!QFileInfo::exists(full)) {
+            const QString base = stemOf(full);
+            QString found;
+            if (m_parts.DriveFixed()) {
+                if (extension == QLatin1String(".ZIP"))
+                    expected = NumberedNamesSearch(base, record, found);
+                if (found.isEmpty()) {
+                    if (quiet) {
+                        m_parts.SetPath(QString());
+                        return 1;
+                    }
+                    throw EZipArchiver(11002, true);
+                }
+                if (QFileInfo::exists(ZipWithExtension(found, QStringLiteral(".z01"))))
+                    throw EZipArchiver(11002, true);
+            } else {
+                found = TZipPartSet::RemovableSearch(folder, QFileInfo(base).fileName());
+                if (found.isEmpty()) {
+                    if (quiet) {
+                        m_parts.SetPath(QString());
+                        return 1;
+                    }
+                    throw EZipArchiver(11002, true);
+                }
+            }
+            m_parts.SetPath(found);
+            derived = true;
+        }
+        for (;;) {
+            if (FindEndRecord(record, false)) {
+                if (derived && !FMultiPart && record.ThisDiskNo == 0)
+                    throw EZipArchiver(11002, true);
+                if (derived && m_parts.DriveFixed() && record.ThisDiskNo != expected)
+                    throw EZipArchiver(11036, true);
+                return 0;
+            }
+            m_parts.Close();
+            if (m_parts.DriveFixed()) {
+                if (derived)
+                    throw EZipArchiver(11002, true);
+                throw ForcedReport(11036, true);
+            }
+            if (OnGetNextDisk) {
+                bool abort = false;
+                OnGetNextDisk(Master(), 0, 0, m_parts.DriveRoot(), abort);
+                if (abort) {
+                    m_parts.SetPath(QString());
+                    return 1;
+                }
+            } else {
+                m_parts.SetDiskNumber(-1);
+                m_parts.WantNewDisk();
+                m_parts.DiskPrompt();
+            }
+            m_parts.ProbeDrive();
+            if (derived) {
+                const QString found = TZipPartSet::RemovableSearch(folder, QFileInfo(stemOf(full)).fileName());
+                if (found.isEmpty()) {
+                    ReportMessageId(11002);
+                    m_parts.SetPath(QString());
+                    return -1;
+                }
+                m_parts.SetPath(found);
+            }
+        }
+    } catch (const ForcedReport& e) {
+        ReportException(e);
+    } catch (const EZipArchiver& e) {
+        if (!quiet)
+            ReportException(e);
+    }
+    m_parts.SetPath(QString());
+    m_parts.Close();
+    return -1;
+}
