@@ -154,6 +154,11 @@ QByteArray TZipWorker::ConvertToEntryText(const QString& text, quint8 host, quin
     return convert ? TextToOem(text) : text.toUtf8();
 }
 
+QByteArray TZipWorker::EngineText(const QString& text) const
+{
+    return m_settings.CodePage == CodePageOpts::cpOEM ? TextToOem(text) : text.toUtf8();
+}
+
 bool TZipWorker::ProbeDrive()
 {
     return m_parts.ProbeDrive(m_parts.Path().isEmpty() ? FZipFileName : m_parts.Path());

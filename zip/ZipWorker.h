@@ -99,12 +99,11 @@ public:
 
     void ResetState() override;
 
-protected:
-    // The bodies of the engine commands.
-    virtual void ExtAdd(quint32 dosDate, quint32 attributes);
-    virtual void ExtExtract();
-
 private:
+    // The bodies of the engine commands.
+    void ExtAdd(quint32 dosDate, quint32 attributes);
+    void ExtExtract();
+    // The add of a multi-part set: joined, added to and written out as parts again.
     int SpanAdd(quint32 dosDate, quint32 attributes);
     void ClearDirectory();
     void ReadDirectory(const ZipEndOfCentral& eoc);
@@ -150,7 +149,10 @@ public:
 
 private:
     void ValidateAdd(bool spanning);
-    void FillZipCommand(TZipCommandBlock& block, quint32 dosDate, quint32 attributes);
+    void FillZipCommand(TZipCommandBlock& block, const QString& archive, quint32 dosDate, quint32 attributes);
+    // Fills the zip command for the entry stream, runs the engine on the archive and
+    // reports what failed; the engine's count of entries added.
+    int RunAddCommand(const QString& archive, quint32 dosDate, quint32 attributes);
     void ReportCommandError(const EZipArchiver& e);
     void HandleCallback(CallbackRecord& record);
     void PasswordCallback(CallbackRecord& record, const QString& name);

@@ -1,21 +1,7 @@
-#include "platform/Drives.h"
-#include "zip/ZipDlg.h"
 #include "zip/ZipMsgStr.h"
 #include "zip/ZipWorker.h"
-#include "zip/ZipWorkerRecords.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
-
-#include <algorithm>
-
-namespace
-{
-constexpr int kFatalDll = 10101;
-
-} // namespace
 
 int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
 {
@@ -50,20 +36,7 @@ int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
         }
     }
 
-    int success = 0;
-    FZipFileName = temp;
-    try {
-        TZipCommandBlock block;
-        FillZipCommand(block, dosDate, attributes);
-        SetHandlerErrorText(QString());
-        FHandlerFailed = false;
-        success = RunZip(&block.Record);
-    } catch (const EZipArchiver& e) {
-        ReportCommandError(e);
-    } catch (const std::exception&) {
-        ReportException(EZipArchiver(kFatalDll, true));
-    }
-    FZipFileName = archive;
+    int success = RunAddCommand(temp, dosDate, attributes);
     if (success > 0 && WriteSpan(temp, archive) != 0)
         success = 0;
     QFile::remove(temp);
