@@ -20,11 +20,11 @@ TCustomZipArchiver::TCustomZipArchiver(QObject* owner, quint8 componentState)
         FOwnerHandle = widget->window();
     FWorker->SetOwnerHandle(FOwnerHandle);
     if (FComponentState & csDesigning) {
-        FActiveState = 3;
+        FActiveState = asDesigning;
     } else if (FComponentState & csLoading) {
-        FActiveState = 2;
+        FActiveState = asLoading;
     } else {
-        FActiveState = 1;
+        FActiveState = asActive;
         FWorker->Activate();
     }
 }
@@ -81,8 +81,8 @@ void TCustomZipArchiver::EndOperation()
         FReentry = true;
     FFSpecArgs = FWorker->FSpecArgs;
     FFSpecArgsExcl = FWorker->FSpecArgsExcl;
-    if (FActiveState < 0) {
-        FActiveState = 0;
+    if (FActiveState == asDeactivating) {
+        FActiveState = asInactive;
         FWorker->Deactivate();
     }
 }
@@ -140,16 +140,16 @@ void TCustomZipArchiver::SetZipFileName(const QString& value)
 void TCustomZipArchiver::SetActive(bool value)
 {
     const int old = FActiveState;
-    FActiveState = 0;
+    FActiveState = asInactive;
     if (FComponentState & csDesigning) {
-        FActiveState = value ? 3 : 0;
+        FActiveState = value ? asDesigning : asInactive;
     } else if (FComponentState & csLoading) {
-        FActiveState = value ? 2 : 0;
+        FActiveState = value ? asLoading : asInactive;
     } else if (FBusy) {
-        FActiveState = value ? 1 : -1;
+        FActiveState = value ? asActive : asDeactivating;
     } else if (value) {
-        FActiveState = 1;
-        if (old == 0 && StartOperation() == 0) {
+        FActiveState = asActive;
+        if (old == asInactive && StartOperation() == 0) {
             FWorker->Activate();
             EndOperation();
         } else {

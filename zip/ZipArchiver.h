@@ -32,6 +32,17 @@ public:
 // Where a component is in its life, as the form loader sets it.
 enum ComponentStateFlag : quint8 { csLoading = 1, csDesigning = 2 };
 
+// The façade's activity; Active reads true for every state but asInactive.
+enum ZipActiveState : int {
+    // Deactivation waits for the running operation to end.
+    asDeactivating = -1,
+    asInactive = 0,
+    asActive = 1,
+    // Activation waits for the end of loading.
+    asLoading = 2,
+    asDesigning = 3,
+};
+
 // Holds every property of the component and guards each operation.
 class TCustomZipArchiver : public QObject
 {
@@ -52,7 +63,7 @@ public:
 
     // State.
     int ActiveState() const { return FActiveState; }
-    bool Active() const { return FActiveState != 0; }
+    bool Active() const { return FActiveState != asInactive; }
     void SetActive(bool value);
     bool Busy() const { return FBusy; }
     bool Reentry() const { return FReentry; }
@@ -203,7 +214,7 @@ private:
     }
 
     quint8 FComponentState = 0;
-    int FActiveState = 0;
+    int FActiveState = asInactive;
     bool FBusy = false;
     bool FReentry = false;
     bool FNotMainThread = false;

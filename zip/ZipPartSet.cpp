@@ -65,10 +65,10 @@ bool TZipPartSet::ProbeDrive()
 bool TZipPartSet::ProbeDrive(const QString& path)
 {
     if (path.isEmpty())
-        throw EZipArchiver(11003, path);
+        throw EZipArchiver(ZipMsg::InvalidDrive, path);
     const Drives::DriveInfo info = Drives::driveInfo(QFileInfo(path).absoluteFilePath());
     if (!info.valid)
-        throw EZipArchiver(11004, path);
+        throw EZipArchiver(ZipMsg::DriveNotDefined, path);
     FDriveRoot = info.root;
     FDriveFixed = Drives::isFixedKind(info.type);
     FVolumeLabel = info.label;
@@ -183,16 +183,16 @@ void TZipPartSet::DiskPrompt()
 {
     if (FDriveFixed) {
         if (m_core.Cancel())
-            throw EZipArchiver(11007, true);
+            throw EZipArchiver(ZipMsg::UserCancelled, true);
         return;
     }
     m_core.Report(TZipCore::zacTick, 0, QString(), 0);
     while (FNewDiskWanted || !ProbeDrive()) {
         if (m_core.Unattended())
-            throw EZipArchiver(11025, true);
+            throw EZipArchiver(ZipMsg::UnattendedSpanning, true);
         QString text
-            = FDiskNumber < 0 ? LoadMessageText(11033) : FormatMessageText(11034, FDiskNumber + 1, FLastDiskNumber + 1);
-        text += FormatMessageText(11035, FDriveRoot);
+            = FDiskNumber < 0 ? LoadMessageText(ZipMsg::InsertLastDisk) : FormatMessageText(ZipMsg::InsertDiskOf, FDiskNumber + 1, FLastDiskNumber + 1);
+        text += FormatMessageText(ZipMsg::InDrive, FDriveRoot);
         bool confirmed;
         if (m_core.OnGetNextDisk) {
             bool abort = false;
@@ -202,7 +202,7 @@ void TZipPartSet::DiskPrompt()
             confirmed = m_core.MessageDialog(QString(), text, ZipDlgConfirm, { mbOK, mbCancel }) == mrOk;
         }
         if (!confirmed)
-            throw EZipArchiver(11007, true);
+            throw EZipArchiver(ZipMsg::UserCancelled, true);
         FNewDiskWanted = false;
     }
 }
@@ -217,12 +217,12 @@ void TZipPartSet::GetNewDisk(int disk)
         if (!IsExpectedDisk())
             continue;
         if (m_core.Verbose())
-            m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(11602, FPartPath), 0);
+            m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::TraceOpeningDisk, FPartPath), 0);
         if (Open())
             return;
         if (FDriveFixed)
-            throw EZipArchiver(11001, true);
-        m_core.ReportMessageId(11001);
+            throw EZipArchiver(ZipMsg::InputMissing, true);
+        m_core.ReportMessageId(ZipMsg::InputMissing);
     }
 }
 

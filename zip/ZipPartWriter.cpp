@@ -56,7 +56,7 @@ void TZipPartWriter::KeepAside(const QString& name)
     for (int n = 1; QFileInfo::exists(aside); ++n)
         aside = name + QStringLiteral(".old%1~").arg(n);
     if (!QFile::rename(name, aside))
-        throw EZipArchiver(11009, true);
+        throw EZipArchiver(ZipMsg::CreateOutputFailed, true);
     m_aside.append({ name, aside });
 }
 
@@ -103,10 +103,10 @@ void TZipPartWriter::DecideStatus(const QString& name, bool& erase)
             break;
         case TZipDiskAction::zdaReject:
             if (m_parts.DriveFixed())
-                throw EZipArchiver(11007, false);
+                throw EZipArchiver(ZipMsg::UserCancelled, false);
             throw OtherDisk {};
         case TZipDiskAction::zdaCancel:
-            throw EZipArchiver(11007, false);
+            throw EZipArchiver(ZipMsg::UserCancelled, false);
         case TZipDiskAction::zdaErase:
             erase = true;
             break;
@@ -117,16 +117,16 @@ void TZipPartWriter::DecideStatus(const QString& name, bool& erase)
     }
     if (!overwrite || m_core.Unattended())
         return;
-    QString text = status.contains(zdsPreviousDisk) ? FormatMessageText(11040, previous + 1)
-                                                    : FormatMessageText(11039, QDir::toNativeSeparators(name));
+    QString text = status.contains(zdsPreviousDisk) ? FormatMessageText(ZipMsg::PreviousDisk, previous + 1)
+                                                    : FormatMessageText(ZipMsg::FileExistsOverwrite, QDir::toNativeSeparators(name));
     const int answer
-        = m_core.MessageDialog(LoadMessageText(11102), text, ZipDlgConfirm, { mbYes, mbNo, mbCancel, mbYesToAll });
+        = m_core.MessageDialog(LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo, mbCancel, mbYesToAll });
     if (answer == mrYesToAll)
         m_yesToAll = true;
     else if (answer == mrNo && !m_parts.DriveFixed())
         throw OtherDisk {};
     else if (answer != mrYes)
-        throw EZipArchiver(11007, false);
+        throw EZipArchiver(ZipMsg::UserCancelled, false);
 }
 
 void TZipPartWriter::EraseDisk()
@@ -135,11 +135,11 @@ void TZipPartWriter::EraseDisk()
     if (m_settings.SpanOptions.contains(spTryFormat)) {
         // Formatting is not available on this platform: it counts as a failed format.
         if (!Drives::formatDrive(root))
-            throw EZipArchiver(11007, true);
+            throw EZipArchiver(ZipMsg::UserCancelled, true);
     } else {
         if (m_settings.ConfirmErase) {
-            QString text = FormatMessageText(11101, QDir::toNativeSeparators(root));
-            if (m_core.MessageDialog(LoadMessageText(11102), text, ZipDlgConfirm, { mbYes, mbNo }) != mrYes)
+            QString text = FormatMessageText(ZipMsg::EraseDrive, QDir::toNativeSeparators(root));
+            if (m_core.MessageDialog(LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo }) != mrYes)
                 return;
         }
         QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
@@ -147,18 +147,18 @@ void TZipPartWriter::EraseDisk()
             const QFileInfo entry(it.next());
             if (entry.isDir() && !entry.isSymLink()) {
                 if (m_core.Trace())
-                    m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(11600, entry.filePath()), 0);
+                    m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::EraseRemoving, entry.filePath()), 0);
                 QDir(entry.filePath()).removeRecursively();
             } else {
                 if (m_core.Trace())
-                    m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(11601, entry.filePath()), 0);
+                    m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::EraseDeleting, entry.filePath()), 0);
                 QFile::remove(entry.filePath());
             }
         }
     }
     if (!m_settings.SpanOptions.contains(spNoVolumeName)) {
         if (!Drives::setVolumeLabel(root, TZipPartSet::LabelForDisk(m_parts.DiskNumber())))
-            throw EZipArchiver(11005, true);
+            throw EZipArchiver(ZipMsg::LabelNotSet, true);
     }
 }
 
@@ -201,9 +201,9 @@ void TZipPartWriter::OpenPart()
                 if (m_part->open(QIODevice::WriteOnly | QIODevice::Truncate))
                     break;
                 m_part.reset();
-                QString text = FormatMessageText(11009, QDir::toNativeSeparators(name));
+                QString text = FormatMessageText(ZipMsg::CreateOutputFailed, QDir::toNativeSeparators(name));
                 if (m_core.Unattended() || m_core.MessageDialog(QString(), text, ZipDlgError, { mbRetry, mbCancel }) != mrRetry)
-                    throw EZipArchiver(11007, false);
+                    throw EZipArchiver(ZipMsg::UserCancelled, false);
             }
             m_created.append(name);
             m_parts.SetPath(name);
@@ -215,22 +215,22 @@ void TZipPartWriter::OpenPart()
                 m_created.removeLast();
                 // A fixed drive has no other disk to offer.
                 if (m_parts.DriveFixed())
-                    throw EZipArchiver(11032, true);
+                    throw EZipArchiver(ZipMsg::NotEnoughSpace, true);
                 if (m_core.OnStatusDisk) {
                     TZipDiskAction action = TZipDiskAction::zdaOk;
                     m_core.OnStatusDisk(m_core.Master(), 0, name, TZipDiskStatus { zdsNotEnoughSpace }, action);
                     if (action == TZipDiskAction::zdaCancel)
-                        throw EZipArchiver(11007, false);
+                        throw EZipArchiver(ZipMsg::UserCancelled, false);
                 } else {
-                    QString text = LoadMessageText(11032);
+                    QString text = LoadMessageText(ZipMsg::NotEnoughSpace);
                     if (m_core.MessageDialog(QString(), text, ZipDlgError, { mbRetry, mbCancel }) != mrRetry)
-                        throw EZipArchiver(11007, false);
+                        throw EZipArchiver(ZipMsg::UserCancelled, false);
                 }
                 throw OtherDisk {};
             }
             if (!m_parts.DriveFixed() && !m_settings.SpanOptions.contains(spNoVolumeName)) {
                 if (!Drives::setVolumeLabel(m_parts.DriveRoot(), TZipPartSet::LabelForDisk(m_parts.DiskNumber())))
-                    throw EZipArchiver(11005, true);
+                    throw EZipArchiver(ZipMsg::LabelNotSet, true);
             }
             m_room = usable;
             return;
@@ -250,7 +250,7 @@ void TZipPartWriter::ClosePart()
     m_part->close();
     m_part.reset();
     if (!flushed)
-        throw EZipArchiver(11010, true);
+        throw EZipArchiver(ZipMsg::WriteError, true);
 }
 
 void TZipPartWriter::NextPart()
@@ -263,14 +263,14 @@ void TZipPartWriter::NextPart()
 TZipPartWriter::Place TZipPartWriter::Write(const char* data, qint64 size, bool unsplit)
 {
     if (m_core.Cancel())
-        throw EZipArchiver(11007, true);
+        throw EZipArchiver(ZipMsg::UserCancelled, true);
     if (!m_part)
         OpenPart();
     if (unsplit && m_room < size) {
         NextPart();
         // A header larger than a whole part can never be written unsplit.
         if (m_room < size)
-            throw EZipArchiver(11032, true);
+            throw EZipArchiver(ZipMsg::NotEnoughSpace, true);
     }
     if (m_room == 0)
         NextPart();
@@ -280,7 +280,7 @@ TZipPartWriter::Place TZipPartWriter::Write(const char* data, qint64 size, bool 
             NextPart();
         const qint64 chunk = std::min(size, m_room);
         if (m_part->write(data, chunk) != chunk)
-            throw EZipArchiver(11010, true);
+            throw EZipArchiver(ZipMsg::WriteError, true);
         m_room -= chunk;
         data += chunk;
         size -= chunk;
@@ -295,7 +295,7 @@ void TZipPartWriter::CopyData(QFile& source, qint64 size)
     while (size > 0) {
         const qint64 chunk = std::min(size, ZipRecords::CopyBlockSize);
         if (source.read(buffer, chunk) != chunk)
-            throw EZipArchiver(11021, true);
+            throw EZipArchiver(ZipMsg::ZippedDataReadError, true);
         Write(buffer, chunk, false);
         size -= chunk;
     }
@@ -314,17 +314,17 @@ void TZipPartWriter::RenameLastPart()
             m_core.OnStatusDisk(m_core.Master(), m_parts.DiskNumber(), zipName, TZipDiskStatus { zdsSameFileName }, action);
             replace = action != TZipDiskAction::zdaCancel && action != TZipDiskAction::zdaReject;
         } else if (!m_core.Unattended()) {
-            QString text = FormatMessageText(11039, QDir::toNativeSeparators(zipName));
-            replace = m_core.MessageDialog(LoadMessageText(11102), text, ZipDlgConfirm, { mbYes, mbNo }) == mrYes;
+            QString text = FormatMessageText(ZipMsg::FileExistsOverwrite, QDir::toNativeSeparators(zipName));
+            replace = m_core.MessageDialog(LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo }) == mrYes;
         }
         if (!replace) {
-            m_core.ReportMessageId(11050, QDir::toNativeSeparators(last));
+            m_core.ReportMessageId(ZipMsg::LastPartLeftAs, QDir::toNativeSeparators(last));
             return;
         }
         KeepAside(zipName);
     }
     if (!QFile::rename(last, zipName))
-        throw EZipArchiver(11010, true);
+        throw EZipArchiver(ZipMsg::WriteError, true);
     m_created.removeAll(last);
     m_created.append(zipName);
 }
@@ -332,13 +332,13 @@ void TZipPartWriter::RenameLastPart()
 void TZipPartWriter::CheckTarget(const QString& source)
 {
     if (!QFileInfo(source).isFile())
-        throw EZipArchiver(11001, true);
+        throw EZipArchiver(ZipMsg::InputMissing, true);
     if (QFileInfo(m_target).fileName().isEmpty())
-        throw EZipArchiver(11009, true);
+        throw EZipArchiver(ZipMsg::CreateOutputFailed, true);
     m_parts.SetPath(m_target);
     m_parts.ProbeDrive();
     if (m_parts.ReadOnlyVolume())
-        throw EZipArchiver(11051, m_target);
+        throw EZipArchiver(ZipMsg::CannotWriteTo, m_target);
 }
 
 void TZipPartWriter::Run(const QString& source, const ZipEndOfCentral& eoc, const QByteArray& comment)
@@ -357,22 +357,22 @@ void TZipPartWriter::Run(const QString& source, const ZipEndOfCentral& eoc, cons
 
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
-        throw EZipArchiver(11001, true);
+        throw EZipArchiver(ZipMsg::InputMissing, true);
     // Central headers first: they hold the sizes that a data descriptor hides.
     if (!in.seek(eoc.CentralOffset))
-        throw EZipArchiver(11008, true);
+        throw EZipArchiver(ZipMsg::SeekError, true);
     std::vector<ZipCentralHeader> central;
     std::vector<QByteArray> tails;
     TZipDataList items(eoc.TotalEntries);
     for (int i = 0; i < eoc.TotalEntries; ++i) {
         ZipCentralHeader header;
         if (!header.Parse(in.read(ZipCentralHeader::Size)))
-            throw EZipArchiver(11013, true);
+            throw EZipArchiver(ZipMsg::CentralHeaderReadError, true);
         if (!header.SignatureOk)
-            throw EZipArchiver(11015, true);
+            throw EZipArchiver(ZipMsg::CentralSignatureWrong, true);
         const QByteArray tail = in.read(header.TailSize());
         if (tail.size() != header.TailSize())
-            throw EZipArchiver(11013, true);
+            throw EZipArchiver(ZipMsg::CentralHeaderReadError, true);
         auto& item = items.Item(i);
         item.NameLength = header.Fields.NameLength;
         item.Name = tail.left(item.NameLength);
@@ -381,41 +381,41 @@ void TZipPartWriter::Run(const QString& source, const ZipEndOfCentral& eoc, cons
         tails.push_back(tail);
     }
 
-    m_core.Report(TZipCore::zacXItem, kSplittingItem, LoadMessageText(11411), m_sourceSize);
+    m_core.Report(TZipCore::zacXItem, kSplittingItem, LoadMessageText(ZipMsg::ItemSplitting), m_sourceSize);
     ZipByteWriter marker;
     marker.u32(ZipRecords::MultiPartMarker);
     Write(marker.bytes().constData(), marker.bytes().size(), true);
     for (int i = 0; i < eoc.TotalEntries; ++i) {
         auto& item = items.Item(i);
         if (!in.seek(central[size_t(i)].Fields.LocalHeaderOffset))
-            throw EZipArchiver(11008, true);
+            throw EZipArchiver(ZipMsg::SeekError, true);
         QByteArray header = in.read(ZipLocalHeader::Size);
         ZipLocalHeader local;
         if (!local.Parse(header))
-            throw EZipArchiver(11012, true);
+            throw EZipArchiver(ZipMsg::LocalHeaderReadError, true);
         if (!local.SignatureOk)
-            throw EZipArchiver(11014, true);
+            throw EZipArchiver(ZipMsg::LocalSignatureWrong, true);
         const qint64 rest = qint64(local.NameLength) + local.ExtraLength;
         const QByteArray tail = in.read(rest);
         if (tail.size() != rest)
-            throw EZipArchiver(11012, true);
+            throw EZipArchiver(ZipMsg::LocalHeaderReadError, true);
         header += tail;
         m_core.Report(TZipCore::zacMessage, 0,
-            LoadMessageText(10105) + QString::fromUtf8(item.Name).replace(QLatin1Char('/'), QLatin1Char('\\')), 0);
+            LoadMessageText(ZipMsg::Copying) + QString::fromUtf8(item.Name).replace(QLatin1Char('/'), QLatin1Char('\\')), 0);
         const Place place = Write(header.constData(), header.size(), true);
         item.DiskNumber = quint16(place.disk);
         item.HeaderOffset = place.offset;
         CopyData(in, qint64(item.CompressedSize) + (local.HasDataDescriptor() ? ZipRecords::DataDescriptorSize : 0));
     }
 
-    m_core.Report(TZipCore::zacMessage, 0, LoadMessageText(10105) + LoadMessageText(11047), 0);
+    m_core.Report(TZipCore::zacMessage, 0, LoadMessageText(ZipMsg::Copying) + LoadMessageText(ZipMsg::CentralDirectory), 0);
     Place first { -1, 0 };
     std::vector<int> centralDisks;
     for (int i = 0; i < eoc.TotalEntries; ++i) {
         ZipCentralHeader& header = central[size_t(i)];
         const auto& item = items.Item(i);
         if (item.HeaderOffset > qint64(0xFFFFFFFF))
-            throw EZipArchiver(10205, true);
+            throw EZipArchiver(ZipMsg::FileOver4GB, true);
         header.Relocate(item.DiskNumber, quint32(item.HeaderOffset));
         const QByteArray block = header.Raw + tails[size_t(i)];
         const Place place = Write(block.constData(), block.size(), true);
@@ -463,9 +463,9 @@ int TZipWorker::WriteSpan(const QString& source, const QString& target)
         m_parts.Close();
         writer.Run(source, eoc, comment);
         writer.Finish(true);
-        return 0;
+        return int(srOk);
     });
-    if (result != 0) {
+    if (result != srOk) {
         try {
             writer.Finish(false);
         } catch (...) {

@@ -169,12 +169,12 @@ ZipCentralHeader TZipWorker::ReadCentralHeader(int& disk, int lastDisk)
     ZipCentralHeader header;
     while (!header.Parse(m_parts.File()->read(ZipCentralHeader::Size))) {
         if (disk >= lastDisk)
-            throw EZipArchiver(11013, true);
+            throw EZipArchiver(ZipMsg::CentralHeaderReadError, true);
         m_parts.GetNewDisk(disk + 1);
         disk = m_parts.DiskNumber();
     }
     if (!header.SignatureOk)
-        throw EZipArchiver(11015, true);
+        throw EZipArchiver(ZipMsg::CentralSignatureWrong, true);
     return header;
 }
 
@@ -191,7 +191,7 @@ int TZipWorker::List()
     ZipEndOfCentral eoc;
     if (!FZipFileName.isEmpty()) {
         QString part = FZipFileName;
-        if (ProbeArchiveFile(FZipFileName) == 209)
+        if (ProbeArchiveFile(FZipFileName) == pbCompanionExecutable)
             part = ZipWithExtension(FZipFileName, QStringLiteral(".zip"));
         try {
             LocateLastPart(part, eoc, true);
@@ -213,9 +213,9 @@ int TZipWorker::List()
     } catch (const EZipArchiver& e) {
         ReportException(e);
     } catch (const std::bad_alloc&) {
-        ReportException(EZipArchiver(10103, true));
+        ReportException(EZipArchiver(ZipMsg::NoMemory, true));
     } catch (const std::exception& e) {
-        ReportMessageId(10202, QString::fromUtf8(e.what()));
+        ReportMessageId(ZipMsg::ListUnknownError, QString::fromUtf8(e.what()));
     }
     Report(zacEndOfBatch, 0, QString(), 0);
     EndWait();
@@ -251,12 +251,12 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
     FZipStartOffset = FFileSize == ZipEndOfCentral::Size ? 0 : FFileSize;
     if (FCentralStart != qint64(FCentralOffset)) {
         FStructureWarning = true;
-        ReportMessageId(10203);
+        ReportMessageId(ZipMsg::StructureWarning);
     }
     if (FCentralStart < 0 || !m_parts.File()->seek(FCentralStart))
-        throw EZipArchiver(10201, true);
+        throw EZipArchiver(ZipMsg::SeekErrorReading, true);
 
-    const QString itemText = LoadMessageText(11409);
+    const QString itemText = LoadMessageText(ZipMsg::ItemLoadingDirectory);
     Report(zacXItem, kLoadingDirectoryItem, itemText, eoc.TotalEntries);
     FEntries.reserve(eoc.TotalEntries);
     int disk = m_parts.DiskNumber();
@@ -264,7 +264,7 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
         ZipDirEntry entry = ReadCentralHeader(disk, eoc.ThisDiskNo).Fields;
         const QByteArray name = m_parts.File()->read(entry.NameLength);
         if (name.size() != entry.NameLength)
-            throw EZipArchiver(11017, true);
+            throw EZipArchiver(ZipMsg::CentralNameReadError, true);
         if (entry.HostSystem != 0) {
             FHostNum = entry.HostSystem;
             FHostVer = entry.VersionMadeBy;
@@ -275,10 +275,10 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
         entry.Encrypted = (entry.Flags & ZipRecords::GeneralFlagEncrypted) != 0;
         entry.ExtraData = m_parts.File()->read(entry.ExtraLength);
         if (entry.ExtraData.size() != entry.ExtraLength)
-            throw EZipArchiver(10201, true);
+            throw EZipArchiver(ZipMsg::SeekErrorReading, true);
         const QByteArray comment = m_parts.File()->read(entry.CommentLength);
         if (comment.size() != entry.CommentLength)
-            throw EZipArchiver(11022, true);
+            throw EZipArchiver(ZipMsg::FileCommentReadError, true);
         entry.FileComment = ConvertEntryText(comment, entry.HostSystem, entry.VersionMadeBy, utf8);
         FZipStartOffset = qint64(std::min(quint64(FZipStartOffset), quint64(entry.LocalHeaderOffset)));
         const bool hasFilePart = !entry.FileName.isEmpty() && !entry.FileName.endsWith(QLatin1Char('\\'));
@@ -291,7 +291,7 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
         }
         Report(zacXProgress, 0, itemText, 1);
         if (Cancel())
-            throw EZipArchiver(11007, true);
+            throw EZipArchiver(ZipMsg::UserCancelled, true);
     }
     m_parts.SetLastDiskNumber(eoc.ThisDiskNo);
 }
@@ -302,12 +302,12 @@ int TZipWorker::RunSpanStep(const std::function<int()>& step)
         return step();
     } catch (const EZipArchiver& e) {
         ReportException(e);
-        return -7;
+        return srComponentError;
     } catch (const std::bad_alloc&) {
-        ReportException(EZipArchiver(10103, true));
-        return -8;
+        ReportException(EZipArchiver(ZipMsg::NoMemory, true));
+        return srNoMemory;
     } catch (const std::exception& e) {
-        ReportMessageId(11024, QString::fromUtf8(e.what()));
-        return -9;
+        ReportMessageId(ZipMsg::SpanUnknownError, QString::fromUtf8(e.what()));
+        return srOtherError;
     }
 }

@@ -32,6 +32,28 @@ public:
 class TZipWorker : public TZipEngineBind
 {
 public:
+    // What ProbeArchiveFile finds in a file, as bits, or why it could not look.
+    enum ProbeResult : int {
+        pbExecutable = 0x01, // starts with "MZ"
+        pbLocalHeader = 0x02, // starts with a local header
+        pbMultiPartMarker = 0x04, // starts with the marker of a set's first part
+        pbCentralHeader = 0x08, // starts with a central header
+        pbEndsWithRecord = 0x10, // the end record and its comment end the file
+        pbLocalAtOffset = 0x20, // a local header where the first central header says
+        pbCentralAtOffset = 0x40, // a central header where the end record says
+        pbEndRecord = 0x80,
+        // The bits that do not depend on the directory's place.
+        pbWithoutDirectory = 0x1F,
+        // An executable whose directory is read from the file of the same name with ".zip".
+        pbCompanionExecutable = pbExecutable | pbEndsWithRecord | pbCentralAtOffset | pbEndRecord,
+        pbCannotOpen = -7,
+        pbFailed = -9,
+    };
+    // Results of LocateLastPart.
+    enum LocateResult : int { lpFound = 0, lpNotFound = 1, lpFailed = -1 };
+    // Results of joining and splitting a set.
+    enum SpanResult : int { srOk = 0, srComponentError = -7, srNoMemory = -8, srOtherError = -9 };
+
     explicit TZipWorker(QObject* master);
     ~TZipWorker() override;
 
@@ -112,8 +134,8 @@ private:
     ZipCentralHeader ReadCentralHeader(int& disk, int lastDisk);
     void CopyBlock(QFile& target, qint64 size, int errorId, int lastDisk);
     int ReadSpanBody(const QString& source, const QString& target);
-    // Runs a step of joining or splitting a set: a component error is reported and
-    // gives -7, a lack of memory -8, any other failure -9; else the step's own result.
+    // Runs a step of joining or splitting a set: failures are reported and mapped
+    // to a SpanResult; else the step's own result.
     int RunSpanStep(const std::function<int()>& step);
 
     TZipSettings m_settings;

@@ -8,14 +8,6 @@
 
 namespace
 {
-constexpr int kNoFiles = 10301;
-constexpr int kWildcards = 10307;
-constexpr int kNoZipFile = 10102;
-constexpr int kNoPasswordUnattended = 10302;
-constexpr int kSfxFailed = 10304;
-constexpr int kNoDestination = 10308;
-constexpr int kUnattendedSpan = 11025;
-constexpr int kCannotWrite = 11051;
 constexpr int kSfxUnsupported = -1;
 
 bool ownerWritable(const QFileInfo& info)
@@ -81,23 +73,23 @@ private:
 void TZipWorker::ValidateAdd(bool spanning)
 {
     if (Unattended() && m_settings.AddOptions.contains(AddEncrypt) && FPassword.isEmpty())
-        throw EZipArchiver(kNoPasswordUnattended, true);
+        throw EZipArchiver(ZipMsg::NoPasswordUnattended, true);
     if (ZipFileName().isEmpty())
-        throw EZipArchiver(kNoZipFile, true);
+        throw EZipArchiver(ZipMsg::NoZipFile, true);
     const QString archive = QFileInfo(ZipFileName()).absoluteFilePath();
     m_parts.ProbeDrive(archive);
     const bool removable = !m_parts.DriveFixed();
     if (spanning && removable && Unattended())
-        throw EZipArchiver(kUnattendedSpan, true);
+        throw EZipArchiver(ZipMsg::UnattendedSpanning, true);
     if (!(spanning && removable)) {
         const QString folder = QFileInfo(archive).absolutePath();
         if (m_settings.AddOptions.contains(AddForceDest))
             QDir().mkpath(folder);
         if (!QFileInfo(folder).isDir())
-            throw EZipArchiver(kNoDestination, QDir::toNativeSeparators(folder));
+            throw EZipArchiver(ZipMsg::NoDestinationDirectory, QDir::toNativeSeparators(folder));
     }
     if (m_parts.ReadOnlyVolume() || !canWriteArchive(archive))
-        throw EZipArchiver(kCannotWrite, ZipFileName());
+        throw EZipArchiver(ZipMsg::CannotWriteTo, ZipFileName());
 }
 
 int TZipWorker::AddStreamEntry(const QString& name, quint32 dosDate, quint32 attributes)
@@ -109,9 +101,9 @@ int TZipWorker::AddStreamEntry(const QString& name, quint32 dosDate, quint32 att
     FSuccessCount = 0;
     // Reported as exceptions so the error code is set even when nobody listens.
     if (FSpecArgs.isEmpty()) {
-        ReportException(EZipArchiver(kNoFiles, true));
+        ReportException(EZipArchiver(ZipMsg::NoFilesToZip, true));
     } else if (FSpecArgs.first().contains(QLatin1Char('*')) || FSpecArgs.first().contains(QLatin1Char('?'))) {
-        ReportException(EZipArchiver(kWildcards, true));
+        ReportException(EZipArchiver(ZipMsg::NoWildcards, true));
         FSpecArgs.clear();
         FSpecArgsExcl.clear();
     } else {
@@ -144,7 +136,7 @@ void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
             loaded = true;
             const QString& name = ZipFileName();
             if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive) && !QFileInfo::exists(name))
-                throw EZipArchiver(kSfxFailed, kSfxUnsupported);
+                throw EZipArchiver(ZipMsg::SfxCreationError, kSfxUnsupported);
         } catch (const EZipArchiver& e) {
             ReportException(e);
             return;

@@ -7,7 +7,6 @@
 
 namespace
 {
-constexpr int kFatalDll = 10101;
 constexpr int kOemCodePage = 2;
 } // namespace
 
@@ -95,7 +94,7 @@ int TZipWorker::RunAddCommand(const QString& archive, quint32 dosDate, quint32 a
     } catch (const EZipArchiver& e) {
         ReportCommandError(e);
     } catch (const std::exception&) {
-        ReportException(EZipArchiver(kFatalDll, true));
+        ReportException(EZipArchiver(ZipMsg::FatalDllError, true));
     }
     return 0;
 }

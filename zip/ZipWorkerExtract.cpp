@@ -9,11 +9,6 @@
 
 namespace
 {
-constexpr int kNoZipFile = 10102;
-constexpr int kNoFiles = 10301;
-constexpr int kUnattendedExtract = 10502;
-constexpr int kCannotOpen = 11002;
-constexpr int kNoMemory = 10103;
 
 // Clears the extract's state on every way out of it.
 class ExtractCleanup
@@ -53,7 +48,7 @@ TZipStream* TZipWorker::ExtractEntryToStream(const QString& name)
     if (!name.isEmpty())
         FSpecArgs = QStringList { name };
     if (FSpecArgs.isEmpty()) {
-        ReportException(EZipArchiver(kNoFiles, true));
+        ReportException(EZipArchiver(ZipMsg::NoFilesToZip, true));
         return nullptr;
     }
     FEntryStream->Clear();
@@ -75,12 +70,12 @@ void TZipWorker::ExtExtract()
     SetCancel(false);
     try {
         if (ZipFileName().isEmpty())
-            throw EZipArchiver(kNoZipFile, true);
+            throw EZipArchiver(ZipMsg::NoZipFile, true);
         if (Count() == 0) {
             List();
             if (Count() == 0) {
                 if (ErrorCode() == 0)
-                    throw EZipArchiver(kCannotOpen, true);
+                    throw EZipArchiver(ZipMsg::CannotOpenZip, true);
                 return;
             }
         }
@@ -93,7 +88,7 @@ void TZipWorker::ExtExtract()
             const int joinedResult = ReadSpan(ZipFileName(), joined, true);
             FZipComment = rawComment;
             FArchiveComment = comment;
-            if (joinedResult != 0)
+            if (joinedResult != srOk)
                 return;
             archive = joined;
         }
@@ -149,7 +144,7 @@ void TZipWorker::ExtExtract()
         FHandlerFailed = false;
         if (Unattended() && FPassword.isEmpty() && !OnPasswordError) {
             r.PasswordRequests = 0;
-            Report(zacMessage, 0, LoadMessageText(kUnattendedExtract), 0);
+            Report(zacMessage, 0, LoadMessageText(ZipMsg::UnattendedExtractWarning), 0);
         }
         if (r.OutputToMemory)
             FSuccessCount = RunUnzip(&r);
@@ -160,7 +155,7 @@ void TZipWorker::ExtExtract()
     } catch (const std::bad_alloc&) {
         // A directory that claims more than memory can hold.
         FExtractBusy = false;
-        ReportException(EZipArchiver(kNoMemory, true));
+        ReportException(EZipArchiver(ZipMsg::NoMemory, true));
         FSuccessCount = 0;
     }
 }

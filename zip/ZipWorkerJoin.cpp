@@ -32,10 +32,10 @@ void TZipWorker::CopyBlock(QFile& target, qint64 size, int errorId, int lastDisk
             }
         }
         if (target.write(buffer, chunk) != chunk)
-            throw EZipArchiver(11010, true);
+            throw EZipArchiver(ZipMsg::WriteError, true);
         Report(zacXProgress, 0, QString(), chunk);
         if (Cancel())
-            throw EZipArchiver(11007, true);
+            throw EZipArchiver(ZipMsg::UserCancelled, true);
         size -= chunk;
     }
 }
@@ -55,12 +55,12 @@ int TZipWorker::ReadSpan(const QString& source, QString& target, [[maybe_unused]
         } else {
             target = MakeTempName();
             if (target.isEmpty())
-                throw EZipArchiver(11027, true);
+                throw EZipArchiver(ZipMsg::NoTemporaryFile, true);
         }
         return ReadSpanBody(source, target);
     });
     m_parts.Close();
-    if (result != 0 && !target.isEmpty()) {
+    if (result != srOk && !target.isEmpty()) {
         QFile::remove(target);
         target.clear();
     }
@@ -72,10 +72,10 @@ int TZipWorker::ReadSpanBody(const QString& source, const QString& target)
     ZipEndOfCentral eoc;
     const int located = LocateLastPart(source, eoc, false);
     // The search has reported why.
-    if (located < 0)
-        return -9;
-    if (located == 1)
-        throw EZipArchiver(11007, true);
+    if (located == lpFailed)
+        return srOtherError;
+    if (located == lpNotFound)
+        throw EZipArchiver(ZipMsg::UserCancelled, true);
     const QDateTime sourceDate = QFileInfo(m_parts.Path()).lastModified();
     const int lastDisk = eoc.ThisDiskNo;
     m_parts.SetLastDiskNumber(lastDisk);
@@ -85,7 +85,7 @@ int TZipWorker::ReadSpanBody(const QString& source, const QString& target)
 
     QFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EZipArchiver(11009, true);
+        throw EZipArchiver(ZipMsg::CreateOutputFailed, true);
 
     qint64 centralStart = eoc.CentralOffset;
     if (eoc.CentralDiskNo != eoc.ThisDiskNo)
@@ -94,7 +94,7 @@ int TZipWorker::ReadSpanBody(const QString& source, const QString& target)
         centralStart = endOffset - qint64(eoc.CentralSize);
     const int centralDisk = m_parts.DiskNumber();
     if (centralStart < 0 || !m_parts.File()->seek(centralStart))
-        throw EZipArchiver(11008, true);
+        throw EZipArchiver(ZipMsg::SeekError, true);
 
     TZipDataList items(eoc.TotalEntries);
     std::vector<bool> placed(size_t(eoc.TotalEntries), false);
@@ -106,19 +106,19 @@ int TZipWorker::ReadSpanBody(const QString& source, const QString& target)
         item.NameLength = entry.NameLength;
         item.Name = m_parts.File()->read(entry.NameLength);
         if (item.Name.size() != entry.NameLength)
-            throw EZipArchiver(11017, true);
+            throw EZipArchiver(ZipMsg::CentralNameReadError, true);
         item.CompressedSize = entry.CompressedSize;
         const qint64 skip = qint64(entry.ExtraLength) + entry.CommentLength;
         if (m_parts.File()->read(skip).size() != skip)
-            throw EZipArchiver(11013, true);
+            throw EZipArchiver(ZipMsg::CentralHeaderReadError, true);
         expected += qint64(entry.NameLength) + entry.ExtraLength + entry.CompressedSize + ZipLocalHeader::Size
             + ((entry.Flags & ZipRecords::GeneralFlagDataDescriptor) ? ZipRecords::DataDescriptorSize : 0);
     }
 
     m_parts.GetNewDisk(0);
-    Report(zacXItem, kJoiningItem, LoadMessageText(11410), expected);
+    Report(zacXItem, kJoiningItem, LoadMessageText(ZipMsg::ItemJoining), expected);
     if (ZipRecords::SignatureOf(m_parts.File()->read(4)) != ZipRecords::MultiPartMarker)
-        throw EZipArchiver(11031, true);
+        throw EZipArchiver(ZipMsg::MultiPartMarkerError, true);
     for (int i = 0; i < eoc.TotalEntries; ++i) {
         QByteArray raw = m_parts.File()->read(ZipLocalHeader::Size);
         if (raw.isEmpty() && m_parts.File()->atEnd() && m_parts.DiskNumber() < lastDisk) {
@@ -127,64 +127,64 @@ int TZipWorker::ReadSpanBody(const QString& source, const QString& target)
         }
         ZipLocalHeader local;
         if (!local.Parse(raw))
-            throw EZipArchiver(11012, true);
+            throw EZipArchiver(ZipMsg::LocalHeaderReadError, true);
         if (!local.SignatureOk)
-            throw EZipArchiver(11014, true);
+            throw EZipArchiver(ZipMsg::LocalSignatureWrong, true);
         const QByteArray name = m_parts.File()->read(local.NameLength);
         if (name.size() != local.NameLength)
-            throw EZipArchiver(11016, true);
+            throw EZipArchiver(ZipMsg::LocalNameReadError, true);
         // Two entries of one name each take their own item.
         int index = items.IndexOf(name);
         while (index >= 0 && placed[size_t(index)])
             index = items.IndexOf(name, index + 1);
         if (index < 0)
-            throw EZipArchiver(11026, true);
+            throw EZipArchiver(ZipMsg::LocalHeaderNotFound, true);
         placed[size_t(index)] = true;
         auto& item = items.Item(index);
         item.DiskNumber = 0;
         item.HeaderOffset = out.pos();
         Report(zacMessage, 0,
-            LoadMessageText(10105) + QString::fromUtf8(name).replace(QLatin1Char('/'), QLatin1Char('\\')), 0);
+            LoadMessageText(ZipMsg::Copying) + QString::fromUtf8(name).replace(QLatin1Char('/'), QLatin1Char('\\')), 0);
         if (out.write(raw) != raw.size() || out.write(name) != name.size())
-            throw EZipArchiver(11028, true);
-        CopyBlock(out, local.ExtraLength, 11018, lastDisk);
-        CopyBlock(out, local.CompressedSize != 0 ? local.CompressedSize : item.CompressedSize, 11021, lastDisk);
+            throw EZipArchiver(ZipMsg::LocalHeaderWriteError, true);
+        CopyBlock(out, local.ExtraLength, ZipMsg::LocalExtraReadError, lastDisk);
+        CopyBlock(out, local.CompressedSize != 0 ? local.CompressedSize : item.CompressedSize, ZipMsg::ZippedDataReadError, lastDisk);
         if (local.HasDataDescriptor())
-            CopyBlock(out, ZipRecords::DataDescriptorSize, 11020, lastDisk);
+            CopyBlock(out, ZipRecords::DataDescriptorSize, ZipMsg::DataDescriptorError, lastDisk);
     }
 
     if (m_parts.DiskNumber() != centralDisk)
         m_parts.GetNewDisk(centralDisk);
     if (!m_parts.File()->seek(centralStart))
-        throw EZipArchiver(11008, true);
+        throw EZipArchiver(ZipMsg::SeekError, true);
     const qint64 centralOut = out.pos();
     disk = m_parts.DiskNumber();
     for (int i = 0; i < eoc.TotalEntries; ++i) {
         ZipCentralHeader header = ReadCentralHeader(disk, lastDisk);
         const qint64 offset = items.Item(i).HeaderOffset;
         if (offset > qint64(0xFFFFFFFF))
-            throw EZipArchiver(10205, true);
+            throw EZipArchiver(ZipMsg::FileOver4GB, true);
         header.Relocate(0, quint32(offset));
         const QByteArray name = m_parts.File()->read(header.Fields.NameLength);
         if (name.size() != header.Fields.NameLength)
-            throw EZipArchiver(11017, true);
+            throw EZipArchiver(ZipMsg::CentralNameReadError, true);
         if (out.write(header.Raw) != header.Raw.size() || out.write(name) != name.size())
-            throw EZipArchiver(11029, true);
-        CopyBlock(out, header.Fields.ExtraLength, 11019, lastDisk);
-        CopyBlock(out, header.Fields.CommentLength, 11022, lastDisk);
+            throw EZipArchiver(ZipMsg::CentralHeaderWriteError, true);
+        CopyBlock(out, header.Fields.ExtraLength, ZipMsg::CentralExtraReadError, lastDisk);
+        CopyBlock(out, header.Fields.CommentLength, ZipMsg::FileCommentReadError, lastDisk);
     }
     if (out.pos() > qint64(0xFFFFFFFF))
-        throw EZipArchiver(10205, true);
+        throw EZipArchiver(ZipMsg::FileOver4GB, true);
     ZipEndOfCentral joined = eoc;
     joined.ThisDiskNo = 0;
     joined.CentralDiskNo = 0;
     joined.CentralOffset = quint32(centralOut);
     joined.ZipCommentLen = quint16(comment.size());
     if (out.write(joined.Raw()) != ZipEndOfCentral::Size)
-        throw EZipArchiver(11030, true);
+        throw EZipArchiver(ZipMsg::EndRecordWriteError, true);
     if (out.write(comment) != comment.size())
-        throw EZipArchiver(11023, true);
+        throw EZipArchiver(ZipMsg::ArchiveCommentReadError, true);
     out.setFileTime(sourceDate, QFileDevice::FileModificationTime);
     out.close();
-    return 0;
+    return srOk;
 }

@@ -28,7 +28,7 @@ int TZipWorker::ProbeArchiveFile(const QString& path)
 {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return -7;
+        return pbCannotOpen;
     try {
         const qint64 size = file.size();
         int result = 0;
@@ -36,25 +36,25 @@ int TZipWorker::ProbeArchiveFile(const QString& path)
         const quint32 signature = ZipRecords::SignatureOf(head);
         if (head.size() == 4) {
             if (head.startsWith("MZ"))
-                result = 0x01;
+                result = pbExecutable;
             else if (signature == ZipLocalHeader::Signature)
-                result = 0x02;
+                result = pbLocalHeader;
             else if (signature == ZipCentralHeader::Signature)
-                result = 0x08;
+                result = pbCentralHeader;
             else if (signature == ZipRecords::MultiPartMarker)
-                result = 0x04;
+                result = pbMultiPartMarker;
         }
         auto centralChecks = [&](const ZipEndOfCentral& eoc) {
             ZipCentralHeader central;
             if (!file.seek(eoc.CentralOffset) || !central.Parse(file.read(ZipCentralHeader::Size))
                 || !central.SignatureOk)
                 return;
-            result |= 0x40;
+            result |= pbCentralAtOffset;
             if (central.Fields.DiskStart != eoc.ThisDiskNo)
                 return;
             if (file.seek(central.Fields.LocalHeaderOffset)
                 && ZipRecords::SignatureOf(file.read(4)) == ZipLocalHeader::Signature)
-                result |= 0x20;
+                result |= pbLocalAtOffset;
         };
         ZipEndOfCentral eoc;
         bool endAtEnd = false;
@@ -62,15 +62,15 @@ int TZipWorker::ProbeArchiveFile(const QString& path)
             const QByteArray raw = file.read(ZipEndOfCentral::Size);
             if (eoc.Parse(raw.constData(), raw.size())) {
                 endAtEnd = true;
-                result |= 0x80;
+                result |= pbEndRecord;
                 if (eoc.ZipCommentLen == 0)
-                    result |= 0x10;
+                    result |= pbEndsWithRecord;
                 if (eoc.ThisDiskNo == eoc.CentralDiskNo)
                     centralChecks(eoc);
             }
         }
         if (!endAtEnd || eoc.ThisDiskNo != eoc.CentralDiskNo) {
-            result &= 0x1F;
+            result &= pbWithoutDirectory;
             const qint64 window = std::min(size, ZipEndOfCentral::MaxSearchWindow);
             QByteArray bytes;
             if (window >= ZipEndOfCentral::Size && file.seek(size - window))
@@ -78,19 +78,19 @@ int TZipWorker::ProbeArchiveFile(const QString& path)
             const qsizetype at = ZipEndOfCentral::FindBackwards(bytes, bytes.size());
             ZipEndOfCentral found;
             if (at >= 0 && found.Parse(bytes.constData() + at, bytes.size() - at)) {
-                result |= 0x80;
+                result |= pbEndRecord;
                 if (at + ZipEndOfCentral::Size + found.ZipCommentLen == bytes.size())
-                    result |= 0x10;
+                    result |= pbEndsWithRecord;
                 centralChecks(found);
                 if (found.ThisDiskNo != found.CentralDiskNo)
-                    result &= 0x1F;
+                    result &= pbWithoutDirectory;
             }
             if (endAtEnd)
-                result |= 0x80;
+                result |= pbEndRecord;
         }
         return result;
     } catch (...) {
-        return -9;
+        return pbFailed;
     }
 }
 
@@ -100,9 +100,9 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
     FArchiveComment.clear();
     FEOCOffset = 0;
     if (!m_parts.Open()) {
-        ReportMessageId(11002);
+        ReportMessageId(ZipMsg::CannotOpenZip);
         if (raise)
-            throw EZipArchiver(11001, true);
+            throw EZipArchiver(ZipMsg::InputMissing, true);
         return false;
     }
     ZipByteReader head(m_parts.File()->read(8));
@@ -119,7 +119,7 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
                 QStringLiteral("Opening EOC seek/size error ") + QString::number(size / 1048576) + QStringLiteral("Mb"),
                 0);
         if (raise)
-            throw EZipArchiver(seekFailed ? 11036 : 10205, true);
+            throw EZipArchiver(seekFailed ? ZipMsg::NotAZipArchive : ZipMsg::FileOver4GB, true);
         return false;
     }
     FFileSize = size;
@@ -138,10 +138,10 @@ bool TZipWorker::SearchEndRecord(ZipEndOfCentral& record, bool raise)
     try {
         const qint64 window = std::min(size, ZipEndOfCentral::MaxSearchWindow);
         if (!m_parts.File()->seek(size - window))
-            throw EZipArchiver(11008, true);
+            throw EZipArchiver(ZipMsg::SeekError, true);
         const QByteArray bytes = m_parts.File()->read(window);
         if (bytes.size() != window)
-            throw EZipArchiver(11011, true);
+            throw EZipArchiver(ZipMsg::EndRecordReadError, true);
         // The last 22 bytes were read already and hold no record.
         const qsizetype i = ZipEndOfCentral::FindBackwards(bytes, window - ZipEndOfCentral::Size - 1);
         if (i >= 0 && record.Parse(bytes.constData() + i, window - i)) {
@@ -155,7 +155,7 @@ bool TZipWorker::SearchEndRecord(ZipEndOfCentral& record, bool raise)
                 const bool harmless = trailing < kGarbageLimit
                     && std::all_of(tail.begin(), tail.end(), [](char c) { return quint8(c) < kGarbageBelow; });
                 if (!harmless)
-                    ReportMessageId(10204);
+                    ReportMessageId(ZipMsg::GarbageWarning);
             }
             return true;
         }
@@ -170,10 +170,10 @@ bool TZipWorker::SearchEndRecord(ZipEndOfCentral& record, bool raise)
         return false;
     const int disk = m_parts.DiskFromName();
     if (!FFirstPartOfSet && disk >= 1)
-        throw EZipArchiver(11038, QVariantList { disk });
+        throw EZipArchiver(ZipMsg::NthDiskOfSet, QVariantList { disk });
     if (FFirstPartOfSet)
-        throw EZipArchiver(disk == 1 ? 11037 : 11045, true);
-    throw EZipArchiver(11036, true);
+        throw EZipArchiver(disk == 1 ? ZipMsg::FirstDiskOfSet : ZipMsg::FirstFileOfSet, true);
+    throw EZipArchiver(ZipMsg::NotAZipArchive, true);
 }
 
 int TZipWorker::NumberedNamesSearch(const QString& base, ZipEndOfCentral& record, QString& found)
@@ -217,20 +217,20 @@ int TZipWorker::LocateLastPart(const QString& path, ZipEndOfCentral& record, boo
                 if (found.isEmpty()) {
                     if (quiet) {
                         m_parts.SetPath(QString());
-                        return 1;
+                        return lpNotFound;
                     }
-                    throw EZipArchiver(11002, true);
+                    throw EZipArchiver(ZipMsg::CannotOpenZip, true);
                 }
                 if (QFileInfo::exists(ZipWithExtension(found, QStringLiteral(".z01"))))
-                    throw EZipArchiver(11002, true);
+                    throw EZipArchiver(ZipMsg::CannotOpenZip, true);
             } else {
                 found = TZipPartSet::RemovableSearch(folder, QFileInfo(base).fileName());
                 if (found.isEmpty()) {
                     if (quiet) {
                         m_parts.SetPath(QString());
-                        return 1;
+                        return lpNotFound;
                     }
-                    throw EZipArchiver(11002, true);
+                    throw EZipArchiver(ZipMsg::CannotOpenZip, true);
                 }
             }
             m_parts.SetPath(found);
@@ -239,23 +239,23 @@ int TZipWorker::LocateLastPart(const QString& path, ZipEndOfCentral& record, boo
         for (;;) {
             if (FindEndRecord(record, false)) {
                 if (derived && !FMultiPart && record.ThisDiskNo == 0)
-                    throw EZipArchiver(11002, true);
+                    throw EZipArchiver(ZipMsg::CannotOpenZip, true);
                 if (derived && m_parts.DriveFixed() && record.ThisDiskNo != expected)
-                    throw EZipArchiver(11036, true);
-                return 0;
+                    throw EZipArchiver(ZipMsg::NotAZipArchive, true);
+                return lpFound;
             }
             m_parts.Close();
             if (m_parts.DriveFixed()) {
                 if (derived)
-                    throw EZipArchiver(11002, true);
-                throw ForcedReport(11036, true);
+                    throw EZipArchiver(ZipMsg::CannotOpenZip, true);
+                throw ForcedReport(ZipMsg::NotAZipArchive, true);
             }
             if (OnGetNextDisk) {
                 bool abort = false;
                 OnGetNextDisk(Master(), 0, 0, m_parts.DriveRoot(), abort);
                 if (abort) {
                     m_parts.SetPath(QString());
-                    return 1;
+                    return lpNotFound;
                 }
             } else {
                 m_parts.SetDiskNumber(-1);
@@ -266,9 +266,9 @@ int TZipWorker::LocateLastPart(const QString& path, ZipEndOfCentral& record, boo
             if (derived) {
                 const QString found = TZipPartSet::RemovableSearch(folder, QFileInfo(stemOf(full)).fileName());
                 if (found.isEmpty()) {
-                    ReportMessageId(11002);
+                    ReportMessageId(ZipMsg::CannotOpenZip);
                     m_parts.SetPath(QString());
-                    return -1;
+                    return lpFailed;
                 }
                 m_parts.SetPath(found);
             }
@@ -281,5 +281,5 @@ int TZipWorker::LocateLastPart(const QString& path, ZipEndOfCentral& record, boo
     }
     m_parts.SetPath(QString());
     m_parts.Close();
-    return -1;
+    return lpFailed;
 }

@@ -8,28 +8,28 @@ int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
     const QString archive = QFileInfo(FZipFileName).absoluteFilePath();
     QString temp = MakeTempName();
     if (temp.isEmpty()) {
-        ReportException(EZipArchiver(11027, true));
+        ReportException(EZipArchiver(ZipMsg::NoTemporaryFile, true));
         return 0;
     }
     if (Verbose())
-        Report(zacMessage, 0, FormatMessageText(10111, temp), 0);
+        Report(zacMessage, 0, FormatMessageText(ZipMsg::TemporaryZipFile, temp), 0);
 
     // An existing archive or set is joined first, so the add extends it.
-    const QString source = ProbeArchiveFile(archive) == 209 ? ZipWithExtension(archive, QStringLiteral(".zip")) : archive;
+    const QString source = ProbeArchiveFile(archive) == pbCompanionExecutable ? ZipWithExtension(archive, QStringLiteral(".zip")) : archive;
     ZipEndOfCentral eoc;
     const int found = LocateLastPart(source, eoc, true);
-    if (found < 0)
+    if (found == lpFailed)
         return 0;
     QString plainSource;
-    if (found == 0) {
+    if (found == lpFound) {
         const bool multiPart = FMultiPart || eoc.ThisDiskNo != 0;
         const QString part = m_parts.Path();
         m_parts.Close();
         if (multiPart) {
-            if (ReadSpan(source, temp, true) < 0)
+            if (ReadSpan(source, temp, true) != srOk)
                 return 0;
         } else if (!QFile::copy(part, temp)) {
-            ReportException(EZipArchiver(11009, true));
+            ReportException(EZipArchiver(ZipMsg::CreateOutputFailed, true));
             return 0;
         } else {
             plainSource = part;
@@ -37,7 +37,7 @@ int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
     }
 
     int success = RunAddCommand(temp, dosDate, attributes);
-    if (success > 0 && WriteSpan(temp, archive) != 0)
+    if (success > 0 && WriteSpan(temp, archive) != srOk)
         success = 0;
     QFile::remove(temp);
     if (success > 0 && !plainSource.isEmpty()) {
