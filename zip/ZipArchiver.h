@@ -68,9 +68,7 @@ public:
     bool Busy() const { return FBusy; }
     bool Reentry() const { return FReentry; }
     bool NotMainThread() const { return FNotMainThread; }
-    quint8 ComponentState() const { return FComponentState; }
     TZipWorker* Worker() const { return FWorker.get(); }
-    TZipSFX* SFX() const { return FSFX.get(); }
     int ErrorCode() const { return FWorker->ErrorCode(); }
     const QString& ErrorMessage() const { return FWorker->ErrorMessage(); }
     int Count() const { return FWorker->Count(); }

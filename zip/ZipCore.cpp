@@ -372,7 +372,6 @@ void TZipCore::SetCancel(bool value)
 void TZipCore::StartRun()
 {
     FReentry = false;
-    FRunFlags = 0;
     const QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() != app->thread())
         FNotMainThread = true;

@@ -189,8 +189,6 @@ protected:
     QObject* FMaster;
     int FWaitCount = 0;
     bool FCursorSaved = false;
-    // Per-run flags of the worker, cleared at every start.
-    quint32 FRunFlags = 0;
     bool FCancel = false;
     int FErrorCode = -1;
     QString FErrorMessage;

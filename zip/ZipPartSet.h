@@ -58,7 +58,6 @@ public:
     const QString& DriveRoot() const { return FDriveRoot; }
     bool DriveFixed() const { return FDriveFixed; }
     void SetDriveFixed(bool fixed) { FDriveFixed = fixed; }
-    const QString& VolumeLabel() const { return FVolumeLabel; }
     bool ReadOnlyVolume() const { return FReadOnlyVolume; }
     qint64 FreeBytes() const { return FFreeBytes; }
     qint64 TotalBytes() const { return FTotalBytes; }

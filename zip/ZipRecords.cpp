@@ -61,12 +61,6 @@ void ZipByteReader::skip(qsizetype count)
     take(count);
 }
 
-quint16 ZipByteReader::u16At(qsizetype offset)
-{
-    setOffset(offset);
-    return u16();
-}
-
 quint32 ZipByteReader::u32At(qsizetype offset)
 {
     setOffset(offset);

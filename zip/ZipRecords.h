@@ -26,7 +26,6 @@ public:
     QByteArray bytes(qsizetype count);
     void skip(qsizetype count);
 
-    quint16 u16At(qsizetype offset);
     quint32 u32At(qsizetype offset);
 
 private:

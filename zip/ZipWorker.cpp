@@ -104,7 +104,6 @@ void TZipWorker::ClearDirectory()
     FZipStartOffset = 0;
     FCentralStart = 0;
     FCentralOffset = 0;
-    FStructureWarning = false;
     FMultiPart = false;
     FFirstPartOfSet = false;
     FHostNum = 0;
@@ -145,13 +144,6 @@ QString TZipWorker::ConvertEntryText(const QByteArray& raw, quint8 host, quint8 
     const bool convert = m_settings.CodePage == CodePageOpts::cpOEM || (m_settings.CodePage == CodePageOpts::cpAuto && host == 0) || host == 6
         || (host == 11 && version == 50);
     return convert ? OemToText(raw) : QString::fromUtf8(raw);
-}
-
-QByteArray TZipWorker::ConvertToEntryText(const QString& text, quint8 host, quint8 version) const
-{
-    const bool convert = m_settings.CodePage == CodePageOpts::cpOEM || (m_settings.CodePage == CodePageOpts::cpAuto && host == 0) || host == 6
-        || (host == 11 && version == 50);
-    return convert ? TextToOem(text) : text.toUtf8();
 }
 
 QByteArray TZipWorker::EngineText(const QString& text) const
@@ -249,10 +241,8 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
         FCentralStart = eoc.CentralOffset;
     }
     FZipStartOffset = FFileSize == ZipEndOfCentral::Size ? 0 : FFileSize;
-    if (FCentralStart != qint64(FCentralOffset)) {
-        FStructureWarning = true;
+    if (FCentralStart != qint64(FCentralOffset))
         ReportMessageId(ZipMsg::StructureWarning);
-    }
     if (FCentralStart < 0 || !m_parts.File()->seek(FCentralStart))
         throw EZipArchiver(ZipMsg::SeekErrorReading, true);
 

@@ -72,14 +72,7 @@ public:
     const QString& ArchiveComment() const { return FArchiveComment; }
     const QByteArray& RawComment() const { return FZipComment; }
     qint64 ZipStartOffset() const { return FZipStartOffset; }
-    qint64 FileSize() const { return FFileSize; }
-    qint64 RealFileSize() const { return FRealFileSize; }
-    qint64 EOCOffset() const { return FEOCOffset; }
-    qint64 CentralStart() const { return FCentralStart; }
-    bool StructureWarning() const { return FStructureWarning; }
     int LastDiskNumber() const { return m_parts.LastDiskNumber(); }
-    bool MultiPart() const { return FMultiPart; }
-    bool FirstPartOfSet() const { return FFirstPartOfSet; }
 
     // The set the current part belongs to: part files, numbering, drive facts.
     TZipPartSet& Parts() { return m_parts; }
@@ -95,10 +88,9 @@ public:
     // Copies a single-file archive onto the parts of a multi-part set.
     int WriteSpan(const QString& source, const QString& target);
 
-    // Names and comments: OEM (code page 437) to UTF-8 text and back, when the
-    // host, its version and the code page setting ask for it.
+    // Names and comments: OEM (code page 437) to text when the host, its version
+    // and the code page setting ask for it; text to OEM and back.
     QString ConvertEntryText(const QByteArray& raw, quint8 host, quint8 version, bool utf8Flag = false) const;
-    QByteArray ConvertToEntryText(const QString& text, quint8 host, quint8 version) const;
     static QString OemToText(const QByteArray& raw);
     static QByteArray TextToOem(const QString& text);
 
@@ -151,11 +143,9 @@ private:
     QString FArchiveComment;
     qint64 FEOCOffset = 0;
     qint64 FFileSize = 0;
-    qint64 FRealFileSize = 0;
     qint64 FCentralStart = 0;
     quint32 FCentralOffset = 0;
     qint64 FZipStartOffset = 0;
-    bool FStructureWarning = false;
     bool FMultiPart = false;
     bool FFirstPartOfSet = false;
     quint8 FHostNum = 0;

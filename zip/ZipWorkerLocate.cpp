@@ -123,7 +123,6 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
         return false;
     }
     FFileSize = size;
-    FRealFileSize = size;
     const QByteArray raw = m_parts.File()->read(ZipEndOfCentral::Size);
     if (record.Parse(raw.constData(), raw.size())) {
         FEOCOffset = size - ZipEndOfCentral::Size;
