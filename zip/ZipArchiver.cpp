@@ -12,26 +12,26 @@ constexpr quint8 kSfxFlagsSecond = 36;
 
 TCustomZipArchiver::TCustomZipArchiver(QObject* owner, quint8 componentState)
     : QObject(owner)
-    , FComponentState(componentState)
-    , FWorker(std::make_unique<TZipWorker>(this))
-    , FSFX(std::make_unique<TZipSFX>())
+    , m_componentState(componentState)
+    , m_worker(std::make_unique<TZipWorker>(this))
+    , m_sfx(std::make_unique<TZipSFX>())
 {
     if (auto* widget = qobject_cast<QWidget*>(owner))
-        FOwnerHandle = widget->window();
-    FWorker->SetOwnerHandle(FOwnerHandle);
-    if (FComponentState & csDesigning) {
+        m_ownerHandle = widget->window();
+    m_worker->SetOwnerHandle(m_ownerHandle);
+    if (m_componentState & csDesigning) {
         FActiveState = asDesigning;
-    } else if (FComponentState & csLoading) {
+    } else if (m_componentState & csLoading) {
         FActiveState = asLoading;
     } else {
         FActiveState = asActive;
-        FWorker->Activate();
+        m_worker->Activate();
     }
 }
 
 TCustomZipArchiver::~TCustomZipArchiver()
 {
-    FWorker->Deactivate();
+    m_worker->Deactivate();
 }
 
 int TCustomZipArchiver::StartOperation()
@@ -42,11 +42,11 @@ int TCustomZipArchiver::StartOperation()
         return StatusNotActive;
     if (FBusy) {
         FReentry = true;
-        FWorker->MarkReentry();
+        m_worker->MarkReentry();
         return StatusNotActive;
     }
     try {
-        TZipWorker& w = *FWorker;
+        TZipWorker& w = *m_worker;
         w.SetErrorCode(0);
         w.SetNotMainThread(FNotMainThread);
         w.FSpecArgs = FFSpecArgs;
@@ -66,7 +66,7 @@ int TCustomZipArchiver::StartOperation()
         }
         return 0;
     } catch (const EZipArchiver& e) {
-        FWorker->ReportException(e);
+        m_worker->ReportException(e);
         return e.MessageId() != 0 ? e.MessageId() : StatusOtherError;
     } catch (const std::exception&) {
         return StatusOtherError;
@@ -75,15 +75,15 @@ int TCustomZipArchiver::StartOperation()
 
 void TCustomZipArchiver::EndOperation()
 {
-    FWorker->EndRun();
+    m_worker->EndRun();
     FBusy = false;
-    if (FWorker->Reentry())
+    if (m_worker->Reentry())
         FReentry = true;
-    FFSpecArgs = FWorker->FSpecArgs;
-    FFSpecArgsExcl = FWorker->FSpecArgsExcl;
+    FFSpecArgs = m_worker->FSpecArgs;
+    FFSpecArgsExcl = m_worker->FSpecArgsExcl;
     if (FActiveState == asDeactivating) {
         FActiveState = asInactive;
-        FWorker->Deactivate();
+        m_worker->Deactivate();
     }
 }
 
@@ -93,7 +93,7 @@ int TCustomZipArchiver::AddStreamEntry(const QString& name, quint32 dosDate, qui
     if (status != 0)
         return status;
     try {
-        status = FWorker->AddStreamEntry(name, dosDate, attributes);
+        status = m_worker->AddStreamEntry(name, dosDate, attributes);
     } catch (...) {
         EndOperation();
         throw;
@@ -108,7 +108,7 @@ TZipStream* TCustomZipArchiver::ExtractEntryToStream(const QString& name)
         return nullptr;
     TZipStream* result = nullptr;
     try {
-        result = FWorker->ExtractEntryToStream(name);
+        result = m_worker->ExtractEntryToStream(name);
     } catch (...) {
         EndOperation();
         throw;
@@ -120,16 +120,16 @@ TZipStream* TCustomZipArchiver::ExtractEntryToStream(const QString& name)
 void TCustomZipArchiver::SetZipFileName(const QString& value)
 {
     if (DesigningOrLoading())
-        FWorker->Deactivate();
+        m_worker->Deactivate();
     // A name stored in the form is kept while loading; the listing waits for activation.
     if (DesigningOrLoading() || !Active()) {
-        FWorker->SetZipFileName(value);
+        m_worker->SetZipFileName(value);
         return;
     }
     if (StartOperation() != 0)
         return;
     try {
-        FWorker->SetZipFileName(value);
+        m_worker->SetZipFileName(value);
     } catch (...) {
         EndOperation();
         throw;
@@ -141,42 +141,42 @@ void TCustomZipArchiver::SetActive(bool value)
 {
     const int old = FActiveState;
     FActiveState = asInactive;
-    if (FComponentState & csDesigning) {
+    if (m_componentState & csDesigning) {
         FActiveState = value ? asDesigning : asInactive;
-    } else if (FComponentState & csLoading) {
+    } else if (m_componentState & csLoading) {
         FActiveState = value ? asLoading : asInactive;
     } else if (FBusy) {
         FActiveState = value ? asActive : asDeactivating;
     } else if (value) {
         FActiveState = asActive;
         if (old == asInactive && StartOperation() == 0) {
-            FWorker->Activate();
+            m_worker->Activate();
             EndOperation();
         } else {
-            FWorker->Deactivate();
+            m_worker->Deactivate();
         }
     } else {
-        FWorker->Deactivate();
+        m_worker->Deactivate();
     }
 }
 
 void TCustomZipArchiver::Loaded()
 {
-    FComponentState &= quint8(~csLoading);
-    if (FComponentState & csDesigning)
+    m_componentState &= quint8(~csLoading);
+    if (m_componentState & csDesigning)
         return;
     SetMessageLanguage(FStoredLanguage);
     if (Active() && StartOperation() == 0) {
-        FWorker->Activate();
+        m_worker->Activate();
         EndOperation();
     } else {
-        FWorker->Deactivate();
+        m_worker->Deactivate();
     }
 }
 
 bool TCustomZipArchiver::Dll_Load() const
 {
-    return DesigningOrLoading() ? FDllLoadWanted : FWorker->IsLoaded();
+    return DesigningOrLoading() ? FDllLoadWanted : m_worker->IsLoaded();
 }
 
 void TCustomZipArchiver::SetDll_Load(bool value)
@@ -188,17 +188,17 @@ void TCustomZipArchiver::SetDll_Load(bool value)
         return;
     if (Active() && FBusy) {
         try {
-            FWorker->SetDllLoaded(value);
+            m_worker->SetDllLoaded(value);
         } catch (const EZipArchiver& e) {
-            FWorker->ReportException(e);
+            m_worker->ReportException(e);
         }
-        FDllLoadWanted = FWorker->IsLoaded();
+        FDllLoadWanted = m_worker->IsLoaded();
         return;
     }
     const int status = StartOperation();
     // A library that failed to load is not wanted again by every later operation.
-    if (status == 0 || FWorker->ErrorCode() == status)
-        FDllLoadWanted = FWorker->IsLoaded();
+    if (status == 0 || m_worker->ErrorCode() == status)
+        FDllLoadWanted = m_worker->IsLoaded();
     if (status == 0)
         EndOperation();
 }
@@ -229,6 +229,6 @@ void TCustomZipArchiver::SetSFXMessage(const QString& value)
         flags = kSfxFlagsSecond;
         text.remove(0, 1);
     }
-    FSFX->Message = text;
-    FSFX->MessageFlags = flags;
+    m_sfx->Message = text;
+    m_sfx->MessageFlags = flags;
 }

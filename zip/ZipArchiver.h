@@ -57,7 +57,7 @@ public:
     // Operations.
     int AddStreamEntry(const QString& name, quint32 dosDate, quint32 attributes);
     TZipStream* ExtractEntryToStream(const QString& name);
-    TZipStream* EntryStream() const { return FWorker->EntryStream(); }
+    TZipStream* EntryStream() const { return m_worker->EntryStream(); }
     // Called by the form loader when every stored property has been read.
     void Loaded();
 
@@ -68,11 +68,11 @@ public:
     bool Busy() const { return FBusy; }
     bool Reentry() const { return FReentry; }
     bool NotMainThread() const { return FNotMainThread; }
-    TZipWorker* Worker() const { return FWorker.get(); }
-    int ErrorCode() const { return FWorker->ErrorCode(); }
-    const QString& ErrorMessage() const { return FWorker->ErrorMessage(); }
-    int Count() const { return FWorker->Count(); }
-    const ZipDirEntry& DirEntry(int index) const { return FWorker->Entry(index); }
+    TZipWorker* Worker() const { return m_worker.get(); }
+    int ErrorCode() const { return m_worker->ErrorCode(); }
+    const QString& ErrorMessage() const { return m_worker->ErrorMessage(); }
+    int Count() const { return m_worker->Count(); }
+    const ZipDirEntry& DirEntry(int index) const { return m_worker->Entry(index); }
 
     // Properties.
     const TZipSettings& Settings() const { return m_settings; }
@@ -122,8 +122,8 @@ public:
     void SetMaxVolumeSize(int value) { m_settings.MaxVolumeSize = value; }
     int MinFreeVolumeSize() const { return m_settings.MinFreeVolumeSize; }
     void SetMinFreeVolumeSize(int value) { m_settings.MinFreeVolumeSize = value; }
-    const QString& Password() const { return FWorker->Password(); }
-    void SetPassword(const QString& value) { FWorker->SetPassword(value); }
+    const QString& Password() const { return m_worker->Password(); }
+    void SetPassword(const QString& value) { m_worker->SetPassword(value); }
     quint32 PasswordReqCount() const { return m_settings.PasswordReqCount; }
     void SetPasswordReqCount(quint32 value)
     {
@@ -131,23 +131,23 @@ public:
     }
     const QString& RootDir() const { return m_settings.RootDir; }
     void SetRootDir(const QString& value) { m_settings.RootDir = value; }
-    const QString& SFXCaption() const { return FSFX->Caption; }
-    void SetSFXCaption(const QString& value) { FSFX->Caption = value; }
-    const QString& SFXCommandLine() const { return FSFX->CommandLine; }
-    void SetSFXCommandLine(const QString& value) { FSFX->CommandLine = value; }
-    const QString& SFXDefaultDir() const { return FSFX->DefaultDir; }
-    void SetSFXDefaultDir(const QString& value) { FSFX->DefaultDir = value; }
-    const QIcon& SFXIcon() const { return FSFX->Icon; }
-    void SetSFXIcon(const QIcon& value) { FSFX->Icon = value; }
-    const QString& SFXMessage() const { return FSFX->Message; }
+    const QString& SFXCaption() const { return m_sfx->Caption; }
+    void SetSFXCaption(const QString& value) { m_sfx->Caption = value; }
+    const QString& SFXCommandLine() const { return m_sfx->CommandLine; }
+    void SetSFXCommandLine(const QString& value) { m_sfx->CommandLine = value; }
+    const QString& SFXDefaultDir() const { return m_sfx->DefaultDir; }
+    void SetSFXDefaultDir(const QString& value) { m_sfx->DefaultDir = value; }
+    const QIcon& SFXIcon() const { return m_sfx->Icon; }
+    void SetSFXIcon(const QIcon& value) { m_sfx->Icon = value; }
+    const QString& SFXMessage() const { return m_sfx->Message; }
     void SetSFXMessage(const QString& value);
-    quint8 SFXMessageFlags() const { return FSFX->MessageFlags; }
-    TSFXOptions SFXOptions() const { return FSFX->Options; }
-    void SetSFXOptions(TSFXOptions value) { FSFX->Options = value; }
-    OvrOpts SFXOverWriteMode() const { return FSFX->OverWriteMode; }
-    void SetSFXOverWriteMode(OvrOpts value) { FSFX->OverWriteMode = value; }
-    const QString& SFXPath() const { return FSFX->Path; }
-    void SetSFXPath(const QString& value) { FSFX->Path = value; }
+    quint8 SFXMessageFlags() const { return m_sfx->MessageFlags; }
+    TSFXOptions SFXOptions() const { return m_sfx->Options; }
+    void SetSFXOptions(TSFXOptions value) { m_sfx->Options = value; }
+    OvrOpts SFXOverWriteMode() const { return m_sfx->OverWriteMode; }
+    void SetSFXOverWriteMode(OvrOpts value) { m_sfx->OverWriteMode = value; }
+    const QString& SFXPath() const { return m_sfx->Path; }
+    void SetSFXPath(const QString& value) { m_sfx->Path = value; }
     SpanOpts SpanOptions() const { return m_settings.SpanOptions; }
     void SetSpanOptions(SpanOpts value) { m_settings.SpanOptions = value; }
     const QString& TempDir() const { return m_settings.TempDir; }
@@ -164,18 +164,18 @@ public:
     void SetVersion(const QString&) { }
     QString VersionInfo() const { return Version(); }
     void SetVersionInfo(const QString&) { }
-    QString ZipFileName() const { return FWorker->ZipFileName(); }
+    QString ZipFileName() const { return m_worker->ZipFileName(); }
     void SetZipFileName(const QString& value);
 
     // Events live in the core; the properties read and write its slots.
 #define VELLUMIX_ZIP_EVENT(Type, Name)                                                                                 \
     Type Name() const                                                                                                  \
     {                                                                                                                  \
-        return FWorker->Name;                                                                                          \
+        return m_worker->Name;                                                                                          \
     }                                                                                                                  \
     void Set##Name(Type handler)                                                                                       \
     {                                                                                                                  \
-        FWorker->Name = std::move(handler);                                                                            \
+        m_worker->Name = std::move(handler);                                                                            \
     }
     VELLUMIX_ZIP_EVENT(TCheckTerminateEvent, OnCheckTerminate)
     VELLUMIX_ZIP_EVENT(TGetNextDiskEvent, OnGetNextDisk)
@@ -208,19 +208,19 @@ public:
 private:
     bool DesigningOrLoading() const
     {
-        return FComponentState != 0;
+        return m_componentState != 0;
     }
 
-    quint8 FComponentState = 0;
+    quint8 m_componentState = 0;
     int FActiveState = asInactive;
     bool FBusy = false;
     bool FReentry = false;
     bool FNotMainThread = false;
     bool FDllLoadWanted = false;
     QString FStoredLanguage;
-    void* FOwnerHandle = nullptr;
-    std::unique_ptr<TZipWorker> FWorker;
-    std::unique_ptr<TZipSFX> FSFX;
+    void* m_ownerHandle = nullptr;
+    std::unique_ptr<TZipWorker> m_worker;
+    std::unique_ptr<TZipSFX> m_sfx;
     QStringList FFSpecArgs;
     QStringList FFSpecArgsExcl;
 

@@ -292,7 +292,7 @@ void TZipCore::BeginWait()
         return;
     if (FWaitCount == 0 && qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        FCursorSaved = true;
+        m_cursorSaved = true;
     }
     ++FWaitCount;
 }
@@ -307,9 +307,9 @@ void TZipCore::EndWait()
 
 void TZipCore::RestoreCursor()
 {
-    if (FCursorSaved) {
+    if (m_cursorSaved) {
         QGuiApplication::restoreOverrideCursor();
-        FCursorSaved = false;
+        m_cursorSaved = false;
     }
 }
 

@@ -188,7 +188,7 @@ protected:
 
     QObject* FMaster;
     int FWaitCount = 0;
-    bool FCursorSaved = false;
+    bool m_cursorSaved = false;
     bool FCancel = false;
     int FErrorCode = -1;
     QString FErrorMessage;

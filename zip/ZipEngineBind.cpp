@@ -172,15 +172,15 @@ int TZipEngineBind::LoadLibraryFile(const QString& path, bool mustRaise)
     }
 
     // Each entry point is looked up only while all before it were found.
-    if ((FUnzExec = resolve<ZE_UnzExecFunc>(FLibraryHandle, "ZE_UnzExec"))
-        && (FZipExec = resolve<ZE_ZipExecFunc>(FLibraryHandle, "ZE_ZipExec"))
-        && (FVersion = resolve<ZE_VersionFunc>(FLibraryHandle, "ZE_Version"))
-        && (FPrivVersion = resolve<ZE_PrivVersionFunc>(FLibraryHandle, "ZE_PrivVersion"))
-        && (FAbort = resolve<ZE_AbortFunc>(FLibraryHandle, "ZE_Abort"))
-        && (FPath = resolve<ZE_PathFunc>(FLibraryHandle, "ZE_Path"))) {
-        FEnginePrivVersion = FPrivVersion();
-        FEngineVersion = FVersion();
-        const char* ownPath = FPath();
+    if ((m_unzExec = resolve<ZE_UnzExecFunc>(FLibraryHandle, "ZE_UnzExec"))
+        && (m_zipExec = resolve<ZE_ZipExecFunc>(FLibraryHandle, "ZE_ZipExec"))
+        && (m_version = resolve<ZE_VersionFunc>(FLibraryHandle, "ZE_Version"))
+        && (m_privVersion = resolve<ZE_PrivVersionFunc>(FLibraryHandle, "ZE_PrivVersion"))
+        && (m_abort = resolve<ZE_AbortFunc>(FLibraryHandle, "ZE_Abort"))
+        && (m_path = resolve<ZE_PathFunc>(FLibraryHandle, "ZE_Path"))) {
+        FEnginePrivVersion = m_privVersion();
+        FEngineVersion = m_version();
+        const char* ownPath = m_path();
         FLibraryName = ownPath ? QFile::decodeName(ownPath) : QString();
     }
 
@@ -299,19 +299,19 @@ template <typename Record, typename Exec> int TZipEngineBind::RunCommand(Record*
 
 int TZipEngineBind::RunZip(ZipCommandRecord* record)
 {
-    return RunCommand(record, &TZipEngineBind::FZipExec);
+    return RunCommand(record, &TZipEngineBind::m_zipExec);
 }
 
 int TZipEngineBind::RunUnzip(UnzipCommandRecord* record)
 {
-    return RunCommand(record, &TZipEngineBind::FUnzExec);
+    return RunCommand(record, &TZipEngineBind::m_unzExec);
 }
 
 void TZipEngineBind::AbortEngine()
 {
     SetCancel(true);
-    if (IsLoaded() && FAbort)
-        FAbort(FOperationKey);
+    if (IsLoaded() && m_abort)
+        m_abort(FOperationKey);
 }
 
 void TZipEngineBind::SetDllLoaded(bool value)
@@ -372,12 +372,12 @@ void TZipEngineBind::FreeLibrary()
 void TZipEngineBind::ClearEntryPoints()
 {
     FLibraryHandle = nullptr;
-    FUnzExec = nullptr;
-    FZipExec = nullptr;
-    FVersion = nullptr;
-    FPrivVersion = nullptr;
-    FAbort = nullptr;
-    FPath = nullptr;
+    m_unzExec = nullptr;
+    m_zipExec = nullptr;
+    m_version = nullptr;
+    m_privVersion = nullptr;
+    m_abort = nullptr;
+    m_path = nullptr;
     FEngineVersion = 0;
     FEnginePrivVersion = 0;
 }

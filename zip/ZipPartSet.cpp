@@ -40,11 +40,11 @@ TZipPartSet::TZipPartSet(TZipCore& core)
 bool TZipPartSet::Open()
 {
     Close();
-    if (FPartPath.isEmpty() || !QFileInfo(FPartPath).isFile())
+    if (m_partPath.isEmpty() || !QFileInfo(m_partPath).isFile())
         return false;
-    FPart = std::make_unique<QFile>(FPartPath);
-    if (!FPart->open(QIODevice::ReadOnly)) {
-        FPart.reset();
+    m_part = std::make_unique<QFile>(m_partPath);
+    if (!m_part->open(QIODevice::ReadOnly)) {
+        m_part.reset();
         return false;
     }
     return true;
@@ -52,14 +52,14 @@ bool TZipPartSet::Open()
 
 void TZipPartSet::Close()
 {
-    if (FPart)
-        FPart->close();
-    FPart.reset();
+    if (m_part)
+        m_part->close();
+    m_part.reset();
 }
 
 bool TZipPartSet::ProbeDrive()
 {
-    return ProbeDrive(FPartPath);
+    return ProbeDrive(m_partPath);
 }
 
 bool TZipPartSet::ProbeDrive(const QString& path)
@@ -69,13 +69,13 @@ bool TZipPartSet::ProbeDrive(const QString& path)
     const Drives::DriveInfo info = Drives::driveInfo(QFileInfo(path).absoluteFilePath());
     if (!info.valid)
         throw EZipArchiver(ZipMsg::DriveNotDefined, path);
-    FDriveRoot = info.root;
-    FDriveFixed = Drives::isFixedKind(info.type);
-    FVolumeLabel = info.label;
-    FReadOnlyVolume = info.readOnly;
-    FFreeBytes = info.freeBytes;
-    FTotalBytes = info.totalBytes;
-    return FTotalBytes >= 0;
+    m_driveRoot = info.root;
+    m_driveFixed = Drives::isFixedKind(info.type);
+    m_volumeLabel = info.label;
+    m_readOnlyVolume = info.readOnly;
+    m_freeBytes = info.freeBytes;
+    m_totalBytes = info.totalBytes;
+    return m_totalBytes >= 0;
 }
 
 QString TZipPartSet::ThreeDigits(int number)
@@ -116,9 +116,9 @@ QString TZipPartSet::AppendedPartName(const QString& target, int number)
 
 int TZipPartSet::DiskFromName() const
 {
-    if (FVolumeLabel.startsWith(kLabelPrefix))
-        return FVolumeLabel.mid(kLabelPrefix.size(), 3).toInt();
-    return QFileInfo(stemOf(FPartPath)).fileName().right(3).toInt();
+    if (m_volumeLabel.startsWith(kLabelPrefix))
+        return m_volumeLabel.mid(kLabelPrefix.size(), 3).toInt();
+    return QFileInfo(stemOf(m_partPath)).fileName().right(3).toInt();
 }
 
 QString TZipPartSet::RemovableSearch(const QString& folder, const QString& base)
@@ -144,9 +144,9 @@ QString TZipPartSet::RemovableSearch(const QString& folder, const QString& base)
 
 bool TZipPartSet::IsExpectedDisk()
 {
-    const QString start = FPartPath;
-    if (!FDriveFixed && (FNameScheme == nsUndetermined || FNameScheme == nsVolumeLabels)) {
-        if (FVolumeLabel == LabelForDisk(FDiskNumber) && QFileInfo::exists(start)) {
+    const QString start = m_partPath;
+    if (!m_driveFixed && (FNameScheme == nsUndetermined || FNameScheme == nsVolumeLabels)) {
+        if (m_volumeLabel == LabelForDisk(FDiskNumber) && QFileInfo::exists(start)) {
             FNameScheme = nsVolumeLabels;
             return true;
         }
@@ -154,18 +154,18 @@ bool TZipPartSet::IsExpectedDisk()
     if (FNameScheme == nsUndetermined) {
         const QString byExtension = NumberedExtensionPath(start);
         if (QFileInfo::exists(byExtension)) {
-            FPartPath = byExtension;
+            m_partPath = byExtension;
             FNameScheme = nsNumberedExtensions;
             return true;
         }
         const QString byName = NumberedNamePath(start);
         if (QFileInfo::exists(byName)) {
-            FPartPath = byName;
+            m_partPath = byName;
             FNameScheme = nsNumberedNames;
             return true;
         }
-        if (FDriveFixed) {
-            FPartPath = byName;
+        if (m_driveFixed) {
+            m_partPath = byName;
             return true;
         }
         return false;
@@ -173,37 +173,37 @@ bool TZipPartSet::IsExpectedDisk()
     if (FNameScheme == nsVolumeLabels)
         return false;
     const QString next = FNameScheme == nsNumberedNames ? NumberedNamePath(start) : NumberedExtensionPath(start);
-    if (!FDriveFixed && !QFileInfo::exists(next))
+    if (!m_driveFixed && !QFileInfo::exists(next))
         return false;
-    FPartPath = next;
+    m_partPath = next;
     return true;
 }
 
 void TZipPartSet::DiskPrompt()
 {
-    if (FDriveFixed) {
+    if (m_driveFixed) {
         if (m_core.Cancel())
             throw EZipArchiver(ZipMsg::UserCancelled, true);
         return;
     }
     m_core.Report(TZipCore::zacTick, 0, QString(), 0);
-    while (FNewDiskWanted || !ProbeDrive()) {
+    while (m_newDiskWanted || !ProbeDrive()) {
         if (m_core.Unattended())
             throw EZipArchiver(ZipMsg::UnattendedSpanning, true);
         QString text
             = FDiskNumber < 0 ? LoadMessageText(ZipMsg::InsertLastDisk) : FormatMessageText(ZipMsg::InsertDiskOf, FDiskNumber + 1, FLastDiskNumber + 1);
-        text += FormatMessageText(ZipMsg::InDrive, FDriveRoot);
+        text += FormatMessageText(ZipMsg::InDrive, m_driveRoot);
         bool confirmed;
         if (m_core.OnGetNextDisk) {
             bool abort = false;
-            m_core.OnGetNextDisk(m_core.Master(), FDiskNumber + 1, FLastDiskNumber + 1, FDriveRoot, abort);
+            m_core.OnGetNextDisk(m_core.Master(), FDiskNumber + 1, FLastDiskNumber + 1, m_driveRoot, abort);
             confirmed = !abort;
         } else {
             confirmed = m_core.MessageDialog(QString(), text, ZipDlgConfirm, { mbOK, mbCancel }) == mrOk;
         }
         if (!confirmed)
             throw EZipArchiver(ZipMsg::UserCancelled, true);
-        FNewDiskWanted = false;
+        m_newDiskWanted = false;
     }
 }
 
@@ -212,35 +212,35 @@ void TZipPartSet::GetNewDisk(int disk)
     Close();
     FDiskNumber = disk;
     for (;;) {
-        FNewDiskWanted = true;
+        m_newDiskWanted = true;
         DiskPrompt();
         if (!IsExpectedDisk())
             continue;
         if (m_core.Verbose())
-            m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::TraceOpeningDisk, FPartPath), 0);
+            m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::TraceOpeningDisk, m_partPath), 0);
         if (Open())
             return;
-        if (FDriveFixed)
+        if (m_driveFixed)
             throw EZipArchiver(ZipMsg::InputMissing, true);
         m_core.ReportMessageId(ZipMsg::InputMissing);
     }
 }
 
 TZipDataList::TZipDataList(int count)
-    : FItems(size_t(std::max(count, 0)))
+    : m_items(size_t(std::max(count, 0)))
 { }
 
 TZipDataList::LocalHeaderItem& TZipDataList::Item(int index)
 {
     if (index < 0 || index >= Count())
         throw EZipArchiver(QStringLiteral("Index out of range"), true);
-    return FItems[size_t(index)];
+    return m_items[size_t(index)];
 }
 
 int TZipDataList::IndexOf(const QByteArray& name, int from) const
 {
-    for (size_t i = size_t(std::max(from, 0)); i < FItems.size(); ++i) {
-        if (FItems[i].Name.compare(name, Qt::CaseInsensitive) == 0)
+    for (size_t i = size_t(std::max(from, 0)); i < m_items.size(); ++i) {
+        if (m_items[i].Name.compare(name, Qt::CaseInsensitive) == 0)
             return int(i);
     }
     return -1;

@@ -34,12 +34,12 @@ public:
     TZipPartSet& operator=(const TZipPartSet&) = delete;
 
     // The current part; only an existing file is opened, for reading.
-    const QString& Path() const { return FPartPath; }
-    void SetPath(const QString& path) { FPartPath = path; }
+    const QString& Path() const { return m_partPath; }
+    void SetPath(const QString& path) { m_partPath = path; }
     bool Open();
     void Close();
     // Null when no part is open.
-    QFile* File() const { return FPart.get(); }
+    QFile* File() const { return m_part.get(); }
 
     // 0-based; -1 stands for the last disk.
     int DiskNumber() const { return FDiskNumber; }
@@ -49,18 +49,18 @@ public:
     NameScheme Scheme() const { return FNameScheme; }
     void SetScheme(NameScheme scheme) { FNameScheme = scheme; }
     // The next disk prompt asks even when the drive is ready.
-    void WantNewDisk() { FNewDiskWanted = true; }
+    void WantNewDisk() { m_newDiskWanted = true; }
 
     // Refreshes the drive facts for the current part; false when the drive's size is unknown.
     // A path that names no drive raises 11003 or 11004.
     bool ProbeDrive();
     bool ProbeDrive(const QString& path);
-    const QString& DriveRoot() const { return FDriveRoot; }
-    bool DriveFixed() const { return FDriveFixed; }
-    void SetDriveFixed(bool fixed) { FDriveFixed = fixed; }
-    bool ReadOnlyVolume() const { return FReadOnlyVolume; }
-    qint64 FreeBytes() const { return FFreeBytes; }
-    qint64 TotalBytes() const { return FTotalBytes; }
+    const QString& DriveRoot() const { return m_driveRoot; }
+    bool DriveFixed() const { return m_driveFixed; }
+    void SetDriveFixed(bool fixed) { m_driveFixed = fixed; }
+    bool ReadOnlyVolume() const { return m_readOnlyVolume; }
+    qint64 FreeBytes() const { return m_freeBytes; }
+    qint64 TotalBytes() const { return m_totalBytes; }
 
     // Part names for the current disk: ".z01" … ".z99" (".zip" for the last disk),
     // or the three characters before the extension replaced by the disk's number.
@@ -85,18 +85,18 @@ public:
 
 private:
     TZipCore& m_core;
-    QString FPartPath;
-    std::unique_ptr<QFile> FPart;
+    QString m_partPath;
+    std::unique_ptr<QFile> m_part;
     int FDiskNumber = 0;
     int FLastDiskNumber = 0;
-    bool FNewDiskWanted = false;
+    bool m_newDiskWanted = false;
     NameScheme FNameScheme = nsUndetermined;
-    QString FDriveRoot;
-    bool FDriveFixed = true;
-    QString FVolumeLabel;
-    bool FReadOnlyVolume = false;
-    qint64 FFreeBytes = -1;
-    qint64 FTotalBytes = -1;
+    QString m_driveRoot;
+    bool m_driveFixed = true;
+    QString m_volumeLabel;
+    bool m_readOnlyVolume = false;
+    qint64 m_freeBytes = -1;
+    qint64 m_totalBytes = -1;
 };
 
 // Where each local header landed while a multi-part set is joined or split.
@@ -113,12 +113,12 @@ public:
     };
 
     explicit TZipDataList(int count);
-    int Count() const { return int(FItems.size()); }
+    int Count() const { return int(m_items.size()); }
     // Raises "Index out of range" at or beyond the count.
     LocalHeaderItem& Item(int index);
     // The first item from `from` on with that name, without regard to case; -1 when there is none.
     int IndexOf(const QByteArray& name, int from = 0) const;
 
 private:
-    std::vector<LocalHeaderItem> FItems;
+    std::vector<LocalHeaderItem> m_items;
 };

@@ -459,7 +459,7 @@ int TZipWorker::WriteSpan(const QString& source, const QString& target)
         m_parts.SetPath(source);
         ZipEndOfCentral eoc;
         FindEndRecord(eoc, true);
-        const QByteArray comment = FZipComment;
+        const QByteArray comment = m_zipComment;
         m_parts.Close();
         writer.Run(source, eoc, comment);
         writer.Finish(true);

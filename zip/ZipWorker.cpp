@@ -66,17 +66,17 @@ void TZipWorker::TakeSettings(const TZipSettings& settings)
 
 void TZipWorker::Activate()
 {
-    if (FActive)
+    if (m_active)
         return;
-    FActive = true;
-    if (FListingDue)
+    m_active = true;
+    if (m_listingDue)
         List();
-    FListingDue = false;
+    m_listingDue = false;
 }
 
 void TZipWorker::Deactivate()
 {
-    FActive = false;
+    m_active = false;
 }
 
 void TZipWorker::SetZipFileName(const QString& name)
@@ -87,7 +87,7 @@ void TZipWorker::SetZipFileName(const QString& name)
 
 int TZipWorker::Count() const
 {
-    return FZipFileName.isEmpty() ? 0 : int(FEntries.size());
+    return FZipFileName.isEmpty() ? 0 : int(m_entries.size());
 }
 
 void TZipWorker::ResetState()
@@ -97,17 +97,17 @@ void TZipWorker::ResetState()
 
 void TZipWorker::ClearDirectory()
 {
-    FEntries.clear();
+    m_entries.clear();
     FDirOnlyCount = 0;
-    FZipComment.clear();
+    m_zipComment.clear();
     FArchiveComment.clear();
     FZipStartOffset = 0;
-    FCentralStart = 0;
-    FCentralOffset = 0;
-    FMultiPart = false;
-    FFirstPartOfSet = false;
-    FHostNum = 0;
-    FHostVer = 20;
+    m_centralStart = 0;
+    m_centralOffset = 0;
+    m_multiPart = false;
+    m_firstPartOfSet = false;
+    m_hostNum = 0;
+    m_hostVer = 20;
 }
 
 QString TZipWorker::OemToText(const QByteArray& raw)
@@ -174,11 +174,11 @@ int TZipWorker::List()
 {
     ClearDirectory();
     SetErrorCode(0);
-    if (!FActive) {
-        FListingDue = true;
+    if (!m_active) {
+        m_listingDue = true;
         return 0;
     }
-    FListingDue = false;
+    m_listingDue = false;
     m_parts.Close();
     ZipEndOfCentral eoc;
     if (!FZipFileName.isEmpty()) {
@@ -213,12 +213,12 @@ int TZipWorker::List()
     EndWait();
     m_parts.Close();
     if (ok) {
-        FZipStartOffset += FCentralStart - qint64(FCentralOffset);
-        FArchiveComment = ConvertEntryText(FZipComment, FHostNum, FHostVer);
+        FZipStartOffset += m_centralStart - qint64(m_centralOffset);
+        FArchiveComment = ConvertEntryText(m_zipComment, m_hostNum, m_hostVer);
     } else {
         FZipFileName.clear();
         FZipStartOffset = 0;
-        FEntries.clear();
+        m_entries.clear();
     }
     if (OnDirUpdate)
         OnDirUpdate(Master());
@@ -229,26 +229,26 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
 {
     m_parts.SetLastDiskNumber(eoc.ThisDiskNo);
     if (eoc.ThisDiskNo != 0)
-        FMultiPart = true;
+        m_multiPart = true;
     m_parts.SetDiskNumber(eoc.ThisDiskNo);
-    FCentralOffset = eoc.CentralOffset;
+    m_centralOffset = eoc.CentralOffset;
     if (eoc.CentralDiskNo == eoc.ThisDiskNo) {
         // Measured back from the end record, so a prefix before the archive is allowed for.
-        FCentralStart = FEOCOffset - qint64(eoc.CentralSize);
+        m_centralStart = m_eocOffset - qint64(eoc.CentralSize);
     } else {
         m_parts.GetNewDisk(eoc.CentralDiskNo);
-        FFileSize = m_parts.File()->size();
-        FCentralStart = eoc.CentralOffset;
+        m_fileSize = m_parts.File()->size();
+        m_centralStart = eoc.CentralOffset;
     }
-    FZipStartOffset = FFileSize == ZipEndOfCentral::Size ? 0 : FFileSize;
-    if (FCentralStart != qint64(FCentralOffset))
+    FZipStartOffset = m_fileSize == ZipEndOfCentral::Size ? 0 : m_fileSize;
+    if (m_centralStart != qint64(m_centralOffset))
         ReportMessageId(ZipMsg::StructureWarning);
-    if (FCentralStart < 0 || !m_parts.File()->seek(FCentralStart))
+    if (m_centralStart < 0 || !m_parts.File()->seek(m_centralStart))
         throw EZipArchiver(ZipMsg::SeekErrorReading, true);
 
     const QString itemText = LoadMessageText(ZipMsg::ItemLoadingDirectory);
     Report(zacXItem, kLoadingDirectoryItem, itemText, eoc.TotalEntries);
-    FEntries.reserve(eoc.TotalEntries);
+    m_entries.reserve(eoc.TotalEntries);
     int disk = m_parts.DiskNumber();
     for (int i = 0; i < eoc.TotalEntries; ++i) {
         ZipDirEntry entry = ReadCentralHeader(disk, eoc.ThisDiskNo).Fields;
@@ -256,8 +256,8 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
         if (name.size() != entry.NameLength)
             throw EZipArchiver(ZipMsg::CentralNameReadError, true);
         if (entry.HostSystem != 0) {
-            FHostNum = entry.HostSystem;
-            FHostVer = entry.VersionMadeBy;
+            m_hostNum = entry.HostSystem;
+            m_hostVer = entry.VersionMadeBy;
         }
         const bool utf8 = (entry.Flags & ZipRecords::GeneralFlagUtf8) != 0;
         entry.FileName = ConvertEntryText(name, entry.HostSystem, entry.VersionMadeBy, utf8);
@@ -273,9 +273,9 @@ void TZipWorker::ReadDirectory(const ZipEndOfCentral& eoc)
         FZipStartOffset = qint64(std::min(quint64(FZipStartOffset), quint64(entry.LocalHeaderOffset)));
         const bool hasFilePart = !entry.FileName.isEmpty() && !entry.FileName.endsWith(QLatin1Char('\\'));
         if (m_settings.UseDirOnlyEntries || hasFilePart) {
-            FEntries.push_back(std::move(entry));
+            m_entries.push_back(std::move(entry));
             if (OnNewName)
-                OnNewName(Master(), int(FEntries.size()), FEntries.back());
+                OnNewName(Master(), int(m_entries.size()), m_entries.back());
         } else {
             ++FDirOnlyCount;
         }

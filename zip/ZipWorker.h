@@ -58,7 +58,7 @@ public:
     ~TZipWorker() override;
 
     // Activation; becoming active runs a listing that was put off.
-    bool Active() const { return FActive; }
+    bool Active() const { return m_active; }
     void Activate();
     void Deactivate();
 
@@ -67,10 +67,10 @@ public:
     const QString& ZipFileName() const { return FZipFileName; }
     void SetZipFileName(const QString& name);
     int Count() const;
-    const ZipDirEntry& Entry(int index) const { return FEntries.at(size_t(index)); }
+    const ZipDirEntry& Entry(int index) const { return m_entries.at(size_t(index)); }
     int DirOnlyCount() const { return FDirOnlyCount; }
     const QString& ArchiveComment() const { return FArchiveComment; }
-    const QByteArray& RawComment() const { return FZipComment; }
+    const QByteArray& RawComment() const { return m_zipComment; }
     qint64 ZipStartOffset() const { return FZipStartOffset; }
     int LastDiskNumber() const { return m_parts.LastDiskNumber(); }
 
@@ -109,7 +109,7 @@ public:
     QStringList FSpecArgsExcl;
     const QString& Password() const { return FPassword; }
     void SetPassword(const QString& password) { FPassword = password; }
-    void SetOwnerHandle(void* handle) { FOwnerHandle = handle; }
+    void SetOwnerHandle(void* handle) { m_ownerHandle = handle; }
 
     void ResetState() override;
 
@@ -133,31 +133,31 @@ private:
     TZipSettings m_settings;
     TZipPartSet m_parts;
     QString FPassword;
-    void* FOwnerHandle = nullptr;
-    bool FActive = false;
-    bool FListingDue = false;
+    void* m_ownerHandle = nullptr;
+    bool m_active = false;
+    bool m_listingDue = false;
     QString FZipFileName;
-    std::vector<ZipDirEntry> FEntries;
+    std::vector<ZipDirEntry> m_entries;
     int FDirOnlyCount = 0;
-    QByteArray FZipComment;
+    QByteArray m_zipComment;
     QString FArchiveComment;
-    qint64 FEOCOffset = 0;
-    qint64 FFileSize = 0;
-    qint64 FCentralStart = 0;
-    quint32 FCentralOffset = 0;
+    qint64 m_eocOffset = 0;
+    qint64 m_fileSize = 0;
+    qint64 m_centralStart = 0;
+    quint32 m_centralOffset = 0;
     qint64 FZipStartOffset = 0;
-    bool FMultiPart = false;
-    bool FFirstPartOfSet = false;
-    quint8 FHostNum = 0;
-    quint8 FHostVer = 20;
+    bool m_multiPart = false;
+    bool m_firstPartOfSet = false;
+    quint8 m_hostNum = 0;
+    quint8 m_hostVer = 20;
     int FSuccessCount = 0;
     std::unique_ptr<TZipStream> FEntryStream;
 
     // The engine commands and the callback that serves them.
 public:
     static int32_t EngineCallback(void* caller, CallbackRecord* record);
-    bool AddBusy() const { return FAddBusy; }
-    bool ExtractBusy() const { return FExtractBusy; }
+    bool AddBusy() const { return m_addBusy; }
+    bool ExtractBusy() const { return m_extractBusy; }
 
 private:
     void ValidateAdd(bool spanning);
@@ -169,8 +169,8 @@ private:
     void HandleCallback(CallbackRecord& record);
     void PasswordCallback(CallbackRecord& record, const QString& name);
     QByteArray EngineText(const QString& text) const;
-    bool FAddBusy = false;
-    bool FExtractBusy = false;
-    bool FHandlerFailed = false;
-    QByteArray FExtraData;
+    bool m_addBusy = false;
+    bool m_extractBusy = false;
+    bool m_handlerFailed = false;
+    QByteArray m_extraData;
 };

@@ -114,7 +114,7 @@ int TZipWorker::AddStreamEntry(const QString& name, quint32 dosDate, quint32 att
 
 void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
 {
-    if (FAddBusy)
+    if (m_addBusy)
         return;
     FSuccessCount = 0;
     SetErrorCode(0);
@@ -122,8 +122,8 @@ void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
     {
         bool waiting = false;
         bool loaded = false;
-        FAddBusy = true;
-        AddCleanup cleanup(*this, FAddBusy, FExtraData, waiting, loaded);
+        m_addBusy = true;
+        AddCleanup cleanup(*this, m_addBusy, m_extraData, waiting, loaded);
 
         if (m_settings.AddOptions.contains(AddDiskSpanErase)) {
             m_settings.AddOptions.insert(AddDiskSpan);

@@ -77,17 +77,17 @@ int32_t TZipWorker::EngineCallback(void* caller, CallbackRecord* record)
                 worker->SetHandlerErrorText(QStringLiteral(" #%1 \"%2\"").arg(record->Action & 0x3F).arg(message));
             }
             worker->SetCancel(true);
-            worker->FHandlerFailed = true;
+            worker->m_handlerFailed = true;
         }
     }
-    if (worker->FHandlerFailed)
+    if (worker->m_handlerFailed)
         return ZipMsg::HandlerFailed;
     return worker->Cancel() ? 1 : 0;
 }
 
 void TZipWorker::HandleCallback(CallbackRecord& record)
 {
-    if (FHandlerFailed)
+    if (m_handlerFailed)
         return;
     const int action = record.Action & 0x3F;
     const bool isAdd = record.IsZipOperation != 0;
@@ -217,15 +217,15 @@ void TZipWorker::HandleCallback(CallbackRecord& record)
             // The incoming data sits in the record itself, from the address field onwards.
             const auto* start = reinterpret_cast<const char*>(&record.Data.Item.Text2);
             const auto available = qsizetype(reinterpret_cast<const char*>(&record) + sizeof record - start);
-            FExtraData = QByteArray(start, std::min(length, available));
+            m_extraData = QByteArray(start, std::min(length, available));
             bool changed = false;
-            OnFileExtra(Master(), name, FExtraData, changed);
+            OnFileExtra(Master(), name, m_extraData, changed);
             if (changed) {
-                if (FExtraData.size() <= kMaxReplyData)
-                    std::memcpy(record.Data.Reply, FExtraData.constData(), size_t(FExtraData.size()));
+                if (m_extraData.size() <= kMaxReplyData)
+                    std::memcpy(record.Data.Reply, m_extraData.constData(), size_t(m_extraData.size()));
                 else
-                    record.Data.Item.Text2 = FExtraData.constData();
-                record.Arg1 = qint32(FExtraData.size());
+                    record.Data.Item.Text2 = m_extraData.constData();
+                record.Arg1 = qint32(m_extraData.size());
                 record.Action = ZE_CB_ACCEPT;
             }
         }

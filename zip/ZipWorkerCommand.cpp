@@ -16,7 +16,7 @@ void TZipWorker::FillZipCommand(TZipCommandBlock& block, const QString& archive,
     TEngineTexts& texts = block.Texts;
     const bool encrypt = m_settings.AddOptions.contains(AddEncrypt);
     const bool recurse = m_settings.AddOptions.contains(AddRecurseDirs);
-    r.Handle = FOwnerHandle;
+    r.Handle = m_ownerHandle;
     r.Caller = this;
     r.Version = ZE_RECORD_VERSION;
     r.Callback = &TZipWorker::EngineCallback;
@@ -89,7 +89,7 @@ int TZipWorker::RunAddCommand(const QString& archive, quint32 dosDate, quint32 a
         TZipCommandBlock block;
         FillZipCommand(block, archive, dosDate, attributes);
         SetHandlerErrorText(QString());
-        FHandlerFailed = false;
+        m_handlerFailed = false;
         return RunZip(&block.Record);
     } catch (const EZipArchiver& e) {
         ReportCommandError(e);

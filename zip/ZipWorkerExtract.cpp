@@ -61,12 +61,12 @@ void TZipWorker::ExtExtract()
     FSuccessCount = 0;
     SetErrorCode(0);
     SetErrorMessage(QString());
-    if (FExtractBusy)
+    if (m_extractBusy)
         return;
     bool loaded = false;
     QString joined;
-    FExtractBusy = true;
-    ExtractCleanup cleanup(*this, FExtractBusy, loaded, joined);
+    m_extractBusy = true;
+    ExtractCleanup cleanup(*this, m_extractBusy, loaded, joined);
     SetCancel(false);
     try {
         if (ZipFileName().isEmpty())
@@ -83,10 +83,10 @@ void TZipWorker::ExtExtract()
         QString archive = ZipFileName();
         if (LastDiskNumber() > 0) {
             // Joining reads the parts' end records, which must not replace the open archive's comment.
-            const QByteArray rawComment = FZipComment;
+            const QByteArray rawComment = m_zipComment;
             const QString comment = FArchiveComment;
             const int joinedResult = ReadSpan(ZipFileName(), joined, true);
-            FZipComment = rawComment;
+            m_zipComment = rawComment;
             FArchiveComment = comment;
             if (joinedResult != srOk)
                 return;
@@ -97,7 +97,7 @@ void TZipWorker::ExtExtract()
         loaded = true;
         TUnzipCommandBlock block;
         UnzipCommandRecord& r = block.Record;
-        r.Handle = Unattended() ? nullptr : FOwnerHandle;
+        r.Handle = Unattended() ? nullptr : m_ownerHandle;
         r.Caller = this;
         r.Version = ZE_RECORD_VERSION;
         r.Callback = &TZipWorker::EngineCallback;
@@ -122,7 +122,7 @@ void TZipWorker::ExtExtract()
         }
 
         const QString& wanted = FSpecArgs.first();
-        for (const ZipDirEntry& entry : FEntries) {
+        for (const ZipDirEntry& entry : m_entries) {
             if (entry.FileName.compare(wanted, Qt::CaseInsensitive) != 0)
                 continue;
             EntryStream()->buffer().resize(qsizetype(entry.UncompressedSize));
@@ -141,7 +141,7 @@ void TZipWorker::ExtExtract()
 
         r.Check = ZE_RECORD_CHECK;
         SetHandlerErrorText(QString());
-        FHandlerFailed = false;
+        m_handlerFailed = false;
         if (Unattended() && FPassword.isEmpty() && !OnPasswordError) {
             r.PasswordRequests = 0;
             Report(zacMessage, 0, LoadMessageText(ZipMsg::UnattendedExtractWarning), 0);
@@ -149,12 +149,12 @@ void TZipWorker::ExtExtract()
         if (r.OutputToMemory)
             FSuccessCount = RunUnzip(&r);
     } catch (const EZipArchiver& e) {
-        FExtractBusy = false;
+        m_extractBusy = false;
         ReportCommandError(e);
         FSuccessCount = 0;
     } catch (const std::bad_alloc&) {
         // A directory that claims more than memory can hold.
-        FExtractBusy = false;
+        m_extractBusy = false;
         ReportException(EZipArchiver(ZipMsg::NoMemory, true));
         FSuccessCount = 0;
     }

@@ -80,8 +80,8 @@ int TZipWorker::ReadSpanBody(const QString& source, const QString& target)
     const int lastDisk = eoc.ThisDiskNo;
     m_parts.SetLastDiskNumber(lastDisk);
     m_parts.SetDiskNumber(lastDisk);
-    const QByteArray comment = FZipComment;
-    const qint64 endOffset = FEOCOffset;
+    const QByteArray comment = m_zipComment;
+    const qint64 endOffset = m_eocOffset;
 
     QFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))

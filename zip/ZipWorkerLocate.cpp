@@ -96,9 +96,9 @@ int TZipWorker::ProbeArchiveFile(const QString& path)
 
 bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
 {
-    FZipComment.clear();
+    m_zipComment.clear();
     FArchiveComment.clear();
-    FEOCOffset = 0;
+    m_eocOffset = 0;
     if (!m_parts.Open()) {
         ReportMessageId(ZipMsg::CannotOpenZip);
         if (raise)
@@ -107,8 +107,8 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
     }
     ZipByteReader head(m_parts.File()->read(8));
     if (head.u32() == ZipRecords::MultiPartMarker && head.u32() == ZipLocalHeader::Signature) {
-        FFirstPartOfSet = true;
-        FMultiPart = true;
+        m_firstPartOfSet = true;
+        m_multiPart = true;
     }
     const qint64 size = m_parts.File()->size();
     const bool seekFailed = size < ZipEndOfCentral::Size || !m_parts.File()->seek(size - ZipEndOfCentral::Size);
@@ -122,10 +122,10 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
             throw EZipArchiver(seekFailed ? ZipMsg::NotAZipArchive : ZipMsg::FileOver4GB, true);
         return false;
     }
-    FFileSize = size;
+    m_fileSize = size;
     const QByteArray raw = m_parts.File()->read(ZipEndOfCentral::Size);
     if (record.Parse(raw.constData(), raw.size())) {
-        FEOCOffset = size - ZipEndOfCentral::Size;
+        m_eocOffset = size - ZipEndOfCentral::Size;
         return true;
     }
     return SearchEndRecord(record, raise);
@@ -133,7 +133,7 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
 
 bool TZipWorker::SearchEndRecord(ZipEndOfCentral& record, bool raise)
 {
-    const qint64 size = FFileSize;
+    const qint64 size = m_fileSize;
     try {
         const qint64 window = std::min(size, ZipEndOfCentral::MaxSearchWindow);
         if (!m_parts.File()->seek(size - window))
@@ -144,12 +144,12 @@ bool TZipWorker::SearchEndRecord(ZipEndOfCentral& record, bool raise)
         // The last 22 bytes were read already and hold no record.
         const qsizetype i = ZipEndOfCentral::FindBackwards(bytes, window - ZipEndOfCentral::Size - 1);
         if (i >= 0 && record.Parse(bytes.constData() + i, window - i)) {
-            FEOCOffset = size - window + i;
+            m_eocOffset = size - window + i;
             const qint64 commentAt = i + ZipEndOfCentral::Size;
-            FZipComment = bytes.mid(commentAt, record.ZipCommentLen);
+            m_zipComment = bytes.mid(commentAt, record.ZipCommentLen);
             const qint64 trailing = window - commentAt - record.ZipCommentLen;
             if (trailing > 0) {
-                FFileSize -= trailing;
+                m_fileSize -= trailing;
                 const QByteArray tail = bytes.right(trailing);
                 const bool harmless = trailing < kGarbageLimit
                     && std::all_of(tail.begin(), tail.end(), [](char c) { return quint8(c) < kGarbageBelow; });
@@ -168,9 +168,9 @@ bool TZipWorker::SearchEndRecord(ZipEndOfCentral& record, bool raise)
     if (!raise)
         return false;
     const int disk = m_parts.DiskFromName();
-    if (!FFirstPartOfSet && disk >= 1)
+    if (!m_firstPartOfSet && disk >= 1)
         throw EZipArchiver(ZipMsg::NthDiskOfSet, QVariantList { disk });
-    if (FFirstPartOfSet)
+    if (m_firstPartOfSet)
         throw EZipArchiver(disk == 1 ? ZipMsg::FirstDiskOfSet : ZipMsg::FirstFileOfSet, true);
     throw EZipArchiver(ZipMsg::NotAZipArchive, true);
 }
@@ -237,7 +237,7 @@ int TZipWorker::LocateLastPart(const QString& path, ZipEndOfCentral& record, boo
         }
         for (;;) {
             if (FindEndRecord(record, false)) {
-                if (derived && !FMultiPart && record.ThisDiskNo == 0)
+                if (derived && !m_multiPart && record.ThisDiskNo == 0)
                     throw EZipArchiver(ZipMsg::CannotOpenZip, true);
                 if (derived && m_parts.DriveFixed() && record.ThisDiskNo != expected)
                     throw EZipArchiver(ZipMsg::NotAZipArchive, true);

@@ -43,10 +43,10 @@ public:
     const char* Add(const QByteArray& text);
     // Null for an empty text.
     const char* AddOrNull(const QByteArray& text) { return text.isEmpty() ? nullptr : Add(text); }
-    void Clear() { FTexts.clear(); }
+    void Clear() { m_texts.clear(); }
 
 private:
-    std::deque<QByteArray> FTexts;
+    std::deque<QByteArray> m_texts;
 };
 
 // A zip command record with everything it points at; all of it goes at once.

@@ -22,7 +22,7 @@ int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
         return 0;
     QString plainSource;
     if (found == lpFound) {
-        const bool multiPart = FMultiPart || eoc.ThisDiskNo != 0;
+        const bool multiPart = m_multiPart || eoc.ThisDiskNo != 0;
         const QString part = m_parts.Path();
         m_parts.Close();
         if (multiPart) {
@@ -44,7 +44,7 @@ int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
         // The single-file archive now lives on in the parts; left beside them it would be listed instead.
         ZipEndOfCentral check;
         m_parts.SetPath(plainSource);
-        const bool stillPlain = FindEndRecord(check, false) && check.ThisDiskNo == 0 && !FMultiPart;
+        const bool stillPlain = FindEndRecord(check, false) && check.ThisDiskNo == 0 && !m_multiPart;
         m_parts.Close();
         if (stillPlain)
             QFile::remove(plainSource);
