@@ -171,11 +171,11 @@ public:
 #define VELLUMIX_ZIP_EVENT(Type, Name)                                                                                 \
     Type Name() const                                                                                                  \
     {                                                                                                                  \
-        return m_worker->Name;                                                                                          \
+        return m_worker->Name;                                                                                         \
     }                                                                                                                  \
     void Set##Name(Type handler)                                                                                       \
     {                                                                                                                  \
-        m_worker->Name = std::move(handler);                                                                            \
+        m_worker->Name = std::move(handler);                                                                           \
     }
     VELLUMIX_ZIP_EVENT(TCheckTerminateEvent, OnCheckTerminate)
     VELLUMIX_ZIP_EVENT(TGetNextDiskEvent, OnGetNextDisk)

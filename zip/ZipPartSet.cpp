@@ -190,8 +190,8 @@ void TZipPartSet::DiskPrompt()
     while (m_newDiskWanted || !ProbeDrive()) {
         if (m_core.Unattended())
             throw EZipArchiver(ZipMsg::UnattendedSpanning, true);
-        QString text
-            = FDiskNumber < 0 ? LoadMessageText(ZipMsg::InsertLastDisk) : FormatMessageText(ZipMsg::InsertDiskOf, FDiskNumber + 1, FLastDiskNumber + 1);
+        QString text = FDiskNumber < 0 ? LoadMessageText(ZipMsg::InsertLastDisk)
+                                       : FormatMessageText(ZipMsg::InsertDiskOf, FDiskNumber + 1, FLastDiskNumber + 1);
         text += FormatMessageText(ZipMsg::InDrive, m_driveRoot);
         bool confirmed;
         if (m_core.OnGetNextDisk) {

@@ -30,8 +30,7 @@ struct OtherDisk
 };
 } // namespace
 
-TZipPartWriter::TZipPartWriter(
-    TZipPartSet& parts, TZipCore& core, const TZipSettings& settings, const QString& target)
+TZipPartWriter::TZipPartWriter(TZipPartSet& parts, TZipCore& core, const TZipSettings& settings, const QString& target)
     : m_parts(parts)
     , m_core(core)
     , m_settings(settings)
@@ -117,10 +116,11 @@ void TZipPartWriter::DecideStatus(const QString& name, bool& erase)
     }
     if (!overwrite || m_core.Unattended())
         return;
-    QString text = status.contains(zdsPreviousDisk) ? FormatMessageText(ZipMsg::PreviousDisk, previous + 1)
-                                                    : FormatMessageText(ZipMsg::FileExistsOverwrite, QDir::toNativeSeparators(name));
-    const int answer
-        = m_core.MessageDialog(LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo, mbCancel, mbYesToAll });
+    QString text = status.contains(zdsPreviousDisk)
+        ? FormatMessageText(ZipMsg::PreviousDisk, previous + 1)
+        : FormatMessageText(ZipMsg::FileExistsOverwrite, QDir::toNativeSeparators(name));
+    const int answer = m_core.MessageDialog(
+        LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo, mbCancel, mbYesToAll });
     if (answer == mrYesToAll)
         m_yesToAll = true;
     else if (answer == mrNo && !m_parts.DriveFixed())
@@ -139,7 +139,8 @@ void TZipPartWriter::EraseDisk()
     } else {
         if (m_settings.ConfirmErase) {
             QString text = FormatMessageText(ZipMsg::EraseDrive, QDir::toNativeSeparators(root));
-            if (m_core.MessageDialog(LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo }) != mrYes)
+            if (m_core.MessageDialog(LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo })
+                != mrYes)
                 return;
         }
         QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
@@ -147,11 +148,13 @@ void TZipPartWriter::EraseDisk()
             const QFileInfo entry(it.next());
             if (entry.isDir() && !entry.isSymLink()) {
                 if (m_core.Trace())
-                    m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::EraseRemoving, entry.filePath()), 0);
+                    m_core.Report(
+                        TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::EraseRemoving, entry.filePath()), 0);
                 QDir(entry.filePath()).removeRecursively();
             } else {
                 if (m_core.Trace())
-                    m_core.Report(TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::EraseDeleting, entry.filePath()), 0);
+                    m_core.Report(
+                        TZipCore::zacMessage, 0, FormatMessageText(ZipMsg::EraseDeleting, entry.filePath()), 0);
                 QFile::remove(entry.filePath());
             }
         }
@@ -202,7 +205,8 @@ void TZipPartWriter::OpenPart()
                     break;
                 m_part.reset();
                 QString text = FormatMessageText(ZipMsg::CreateOutputFailed, QDir::toNativeSeparators(name));
-                if (m_core.Unattended() || m_core.MessageDialog(QString(), text, ZipDlgError, { mbRetry, mbCancel }) != mrRetry)
+                if (m_core.Unattended()
+                    || m_core.MessageDialog(QString(), text, ZipDlgError, { mbRetry, mbCancel }) != mrRetry)
                     throw EZipArchiver(ZipMsg::UserCancelled, false);
             }
             m_created.append(name);
@@ -311,11 +315,13 @@ void TZipPartWriter::RenameLastPart()
         bool replace = true;
         if (m_core.OnStatusDisk) {
             TZipDiskAction action = TZipDiskAction::zdaOk;
-            m_core.OnStatusDisk(m_core.Master(), m_parts.DiskNumber(), zipName, TZipDiskStatus { zdsSameFileName }, action);
+            m_core.OnStatusDisk(
+                m_core.Master(), m_parts.DiskNumber(), zipName, TZipDiskStatus { zdsSameFileName }, action);
             replace = action != TZipDiskAction::zdaCancel && action != TZipDiskAction::zdaReject;
         } else if (!m_core.Unattended()) {
             QString text = FormatMessageText(ZipMsg::FileExistsOverwrite, QDir::toNativeSeparators(zipName));
-            replace = m_core.MessageDialog(LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo }) == mrYes;
+            replace = m_core.MessageDialog(LoadMessageText(ZipMsg::ConfirmTitle), text, ZipDlgConfirm, { mbYes, mbNo })
+                == mrYes;
         }
         if (!replace) {
             m_core.ReportMessageId(ZipMsg::LastPartLeftAs, QDir::toNativeSeparators(last));
@@ -401,14 +407,17 @@ void TZipPartWriter::Run(const QString& source, const ZipEndOfCentral& eoc, cons
             throw EZipArchiver(ZipMsg::LocalHeaderReadError, true);
         header += tail;
         m_core.Report(TZipCore::zacMessage, 0,
-            LoadMessageText(ZipMsg::Copying) + QString::fromUtf8(item.Name).replace(QLatin1Char('/'), QLatin1Char('\\')), 0);
+            LoadMessageText(ZipMsg::Copying)
+                + QString::fromUtf8(item.Name).replace(QLatin1Char('/'), QLatin1Char('\\')),
+            0);
         const Place place = Write(header.constData(), header.size(), true);
         item.DiskNumber = quint16(place.disk);
         item.HeaderOffset = place.offset;
         CopyData(in, qint64(item.CompressedSize) + (local.HasDataDescriptor() ? ZipRecords::DataDescriptorSize : 0));
     }
 
-    m_core.Report(TZipCore::zacMessage, 0, LoadMessageText(ZipMsg::Copying) + LoadMessageText(ZipMsg::CentralDirectory), 0);
+    m_core.Report(
+        TZipCore::zacMessage, 0, LoadMessageText(ZipMsg::Copying) + LoadMessageText(ZipMsg::CentralDirectory), 0);
     Place first { -1, 0 };
     std::vector<int> centralDisks;
     for (int i = 0; i < eoc.TotalEntries; ++i) {

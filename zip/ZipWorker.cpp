@@ -141,8 +141,8 @@ QString TZipWorker::ConvertEntryText(const QByteArray& raw, quint8 host, quint8 
     // A name flagged as UTF-8 says so itself, whatever made it.
     if (utf8Flag)
         return QString::fromUtf8(raw);
-    const bool convert = m_settings.CodePage == CodePageOpts::cpOEM || (m_settings.CodePage == CodePageOpts::cpAuto && host == 0) || host == 6
-        || (host == 11 && version == 50);
+    const bool convert = m_settings.CodePage == CodePageOpts::cpOEM
+        || (m_settings.CodePage == CodePageOpts::cpAuto && host == 0) || host == 6 || (host == 11 && version == 50);
     return convert ? OemToText(raw) : QString::fromUtf8(raw);
 }
 

@@ -22,7 +22,8 @@ void TZipWorker::FillZipCommand(TZipCommandBlock& block, const QString& archive,
     r.Callback = &TZipWorker::EngineCallback;
     r.Trace = EngineFlag(Trace());
     r.Password = texts.AddOrNull(EngineBytes(FPassword, MaxCommandPassword));
-    r.StoreSuffixes = texts.AddOrNull(StoreSuffixList(m_settings.AddStoreSuffixes, m_settings.ExtAddStoreSuffixes).toUtf8());
+    r.StoreSuffixes
+        = texts.AddOrNull(StoreSuffixList(m_settings.AddStoreSuffixes, m_settings.ExtAddStoreSuffixes).toUtf8());
     r.Encrypt = EngineFlag(encrypt);
     r.HiddenFiles = EngineFlag(m_settings.AddOptions.contains(AddHiddenFiles));
     r.Volume = EngineFlag(m_settings.AddOptions.contains(AddVolume));
@@ -54,7 +55,9 @@ void TZipWorker::FillZipCommand(TZipCommandBlock& block, const QString& archive,
     r.HowToDelete = m_settings.HowToDelete == TDeleteOpts::htdAllowUndo ? ZE_TRUE : ZE_FALSE;
     r.CodePage = m_settings.CodePage == CodePageOpts::cpOEM ? kOemCodePage : 0;
     r.Version2 = ZE_RECORD_VERSION;
-    r.RootDir = m_settings.RootDir.isEmpty() ? nullptr : texts.Add(QFile::encodeName(QFileInfo(m_settings.RootDir).absoluteFilePath()));
+    r.RootDir = m_settings.RootDir.isEmpty()
+        ? nullptr
+        : texts.Add(QFile::encodeName(QFileInfo(m_settings.RootDir).absoluteFilePath()));
 
     block.Specs.assign(size_t(FSpecArgs.size()), FileSpecRecord {});
     for (qsizetype i = 0; i < FSpecArgs.size(); ++i) {

@@ -107,7 +107,8 @@ void TZipWorker::ExtExtract()
         r.Reserved44 = ZE_TRUE;
         r.Verbose = EngineFlag(Verbose() || Trace());
         r.Update = EngineFlag(m_settings.ExtrOptions.contains(ExtrUpdate));
-        r.Freshen = EngineFlag(m_settings.ExtrOptions.contains(ExtrFreshen) && !m_settings.ExtrOptions.contains(ExtrUpdate));
+        r.Freshen
+            = EngineFlag(m_settings.ExtrOptions.contains(ExtrFreshen) && !m_settings.ExtrOptions.contains(ExtrUpdate));
         r.DirNames = EngineFlag(m_settings.ExtrOptions.contains(ExtrDirNames));
         r.OverWrite = EngineFlag(m_settings.ExtrOptions.contains(ExtrOverWrite));
         r.ArchiveName = block.Texts.Add(QFile::encodeName(archive));

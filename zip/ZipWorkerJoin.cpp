@@ -148,7 +148,8 @@ int TZipWorker::ReadSpanBody(const QString& source, const QString& target)
         if (out.write(raw) != raw.size() || out.write(name) != name.size())
             throw EZipArchiver(ZipMsg::LocalHeaderWriteError, true);
         CopyBlock(out, local.ExtraLength, ZipMsg::LocalExtraReadError, lastDisk);
-        CopyBlock(out, local.CompressedSize != 0 ? local.CompressedSize : item.CompressedSize, ZipMsg::ZippedDataReadError, lastDisk);
+        CopyBlock(out, local.CompressedSize != 0 ? local.CompressedSize : item.CompressedSize,
+            ZipMsg::ZippedDataReadError, lastDisk);
         if (local.HasDataDescriptor())
             CopyBlock(out, ZipRecords::DataDescriptorSize, ZipMsg::DataDescriptorError, lastDisk);
     }

@@ -15,7 +15,9 @@ int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
         Report(zacMessage, 0, FormatMessageText(ZipMsg::TemporaryZipFile, temp), 0);
 
     // An existing archive or set is joined first, so the add extends it.
-    const QString source = ProbeArchiveFile(archive) == pbCompanionExecutable ? ZipWithExtension(archive, QStringLiteral(".zip")) : archive;
+    const QString source = ProbeArchiveFile(archive) == pbCompanionExecutable
+        ? ZipWithExtension(archive, QStringLiteral(".zip"))
+        : archive;
     ZipEndOfCentral eoc;
     const int found = LocateLastPart(source, eoc, true);
     if (found == lpFailed)
