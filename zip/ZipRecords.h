@@ -14,6 +14,8 @@ class ZipByteReader
 public:
     ZipByteReader(const char* data, qsizetype size);
     explicit ZipByteReader(const QByteArray& bytes);
+    // The reader keeps no copy: the bytes must outlive it.
+    explicit ZipByteReader(QByteArray&&) = delete;
 
     bool ok() const { return m_ok; }
     qsizetype offset() const { return m_offset; }

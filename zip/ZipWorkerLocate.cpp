@@ -105,7 +105,8 @@ bool TZipWorker::FindEndRecord(ZipEndOfCentral& record, bool raise)
             throw EZipArchiver(ZipMsg::InputMissing, true);
         return false;
     }
-    ZipByteReader head(m_parts.File()->read(8));
+    const QByteArray start = m_parts.File()->read(8);
+    ZipByteReader head(start);
     if (head.u32() == ZipRecords::MultiPartMarker && head.u32() == ZipLocalHeader::Signature) {
         m_firstPartOfSet = true;
         m_multiPart = true;
