@@ -172,5 +172,8 @@ private:
     bool m_addBusy = false;
     bool m_extractBusy = false;
     bool m_handlerFailed = false;
+    // What the engine extracts into; the entry stream takes it when the extract succeeded,
+    // so a handler that clears or writes the stream meanwhile cannot pull it from under the engine.
+    QByteArray m_output;
     QByteArray m_extraData;
 };

@@ -200,9 +200,8 @@ void TZipWorker::HandleCallback(CallbackRecord& record)
     case ZA_OutputMemory: {
         const qint64 size = itemSize(record);
         try {
-            QByteArray& bytes = EntryStream()->buffer();
-            bytes.resize(qsizetype(size));
-            record.Data.Item.Text2 = bytes.data();
+            m_output.resize(qsizetype(size));
+            record.Data.Item.Text2 = m_output.data();
             record.Action = ZE_CB_ACCEPT;
         } catch (const std::bad_alloc&) {
             record.Data.Item.SizeLow = 0;

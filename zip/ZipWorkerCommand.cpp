@@ -48,8 +48,9 @@ void TZipWorker::FillZipCommand(TZipCommandBlock& block, const QString& archive,
     r.ArchiveOnly = m_settings.AddOptions.contains(AddArchiveOnly) ? 1 : 0;
     r.ResetArchive = m_settings.AddOptions.contains(AddResetArchive) ? 1 : 0;
     r.InputFromMemory = ZE_TRUE;
-    r.InputMemory = EntryStream()->data().constData();
-    r.InputSize = quint32(EntryStream()->Size());
+    block.Input = EntryStream()->data();
+    r.InputMemory = block.Input.constData();
+    r.InputSize = quint32(block.Input.size());
     r.Attributes = attributes;
     r.DosDateTime = dosDate;
     r.HowToDelete = m_settings.HowToDelete == TDeleteOpts::htdAllowUndo ? ZE_TRUE : ZE_FALSE;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace
 {
@@ -14,9 +15,10 @@ namespace
 class ExtractCleanup
 {
 public:
-    ExtractCleanup(TZipWorker& worker, bool& busy, bool& loaded, QString& joined)
+    ExtractCleanup(TZipWorker& worker, bool& busy, QByteArray& output, bool& loaded, QString& joined)
         : m_worker(worker)
         , m_busy(busy)
+        , m_output(output)
         , m_loaded(loaded)
         , m_joined(joined)
     { }
@@ -25,6 +27,7 @@ public:
         if (m_loaded)
             m_worker.ReleaseForOperation();
         m_busy = false;
+        m_output.clear();
         m_worker.FSpecArgs.clear();
         if (m_worker.SuccessCount() != 1)
             m_worker.EntryStream()->Clear();
@@ -37,6 +40,7 @@ public:
 private:
     TZipWorker& m_worker;
     bool& m_busy;
+    QByteArray& m_output;
     bool& m_loaded;
     QString& m_joined;
 };
@@ -66,7 +70,7 @@ void TZipWorker::ExtExtract()
     bool loaded = false;
     QString joined;
     m_extractBusy = true;
-    ExtractCleanup cleanup(*this, m_extractBusy, loaded, joined);
+    ExtractCleanup cleanup(*this, m_extractBusy, m_output, loaded, joined);
     SetCancel(false);
     try {
         if (ZipFileName().isEmpty())
@@ -126,10 +130,9 @@ void TZipWorker::ExtExtract()
         for (const ZipDirEntry& entry : m_entries) {
             if (entry.FileName.compare(wanted, Qt::CaseInsensitive) != 0)
                 continue;
-            EntryStream()->buffer().resize(qsizetype(entry.UncompressedSize));
-            EntryStream()->seek(0);
+            m_output = QByteArray(qsizetype(entry.UncompressedSize), Qt::Uninitialized);
             r.OutputToMemory = ZE_TRUE;
-            r.OutputMemory = EntryStream()->buffer().data();
+            r.OutputMemory = m_output.data();
             r.OutputSize = entry.UncompressedSize;
             r.SpecCount = 1;
             if (r.ExtractSpecs == nullptr) {
@@ -149,6 +152,10 @@ void TZipWorker::ExtExtract()
         }
         if (r.OutputToMemory)
             FSuccessCount = RunUnzip(&r);
+        if (FSuccessCount == 1) {
+            EntryStream()->buffer() = std::exchange(m_output, {});
+            EntryStream()->seek(0);
+        }
     } catch (const EZipArchiver& e) {
         m_extractBusy = false;
         ReportCommandError(e);

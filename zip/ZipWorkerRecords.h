@@ -53,6 +53,9 @@ private:
 struct TZipCommandBlock
 {
     ZipCommandRecord Record {};
+    // The entry's bytes, held for the engine: a handler that writes into or clears the
+    // entry stream meanwhile makes the stream let go of them, not the engine.
+    QByteArray Input;
     std::vector<FileSpecRecord> Specs;
     std::vector<const char*> Excludes;
     TEngineTexts Texts;

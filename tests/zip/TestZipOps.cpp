@@ -481,6 +481,48 @@ private slots:
         QCOMPARE(zip->Count(), 2);
     }
 
+    // A handler that writes into or clears the entry stream while the engine works on it.
+    void testEntryStreamChangedMeanwhile_data()
+    {
+        QTest::addColumn<bool>("adding");
+        QTest::addColumn<int>("when");
+        QTest::addColumn<bool>("clear");
+        QTest::newRow("add, written over") << true << int(ProgressType::NewFile) << false;
+        QTest::newRow("add, cleared") << true << int(ProgressType::NewFile) << true;
+        QTest::newRow("extract, cleared") << false << int(ProgressType::NewFile) << true;
+        QTest::newRow("extract, written over") << false << int(ProgressType::EndOfBatch) << false;
+    }
+
+    void testEntryStreamChangedMeanwhile()
+    {
+        QFETCH(bool, adding);
+        QFETCH(int, when);
+        QFETCH(bool, clear);
+        const QString archive = m_dir.filePath(QStringLiteral("meanwhile%1.zip").arg(++m_copies));
+        auto zip = component(archive);
+        QByteArray data;
+        for (int i = 0; i < 20000; ++i)
+            data += QByteArray::number(i) + '\n';
+        if (!adding)
+            QCOMPARE(add(*zip, QStringLiteral("a.txt"), data), 0);
+        zip->SetOnProgress([&](QObject*, ProgressType type, const QString&, qint64) {
+            if (int(type) != when)
+                return;
+            if (clear) {
+                zip->EntryStream()->Clear();
+            } else {
+                zip->EntryStream()->seek(0);
+                zip->EntryStream()->write(QByteArray(data.size(), 'X'));
+            }
+        });
+        if (adding) {
+            QCOMPARE(add(*zip, QStringLiteral("a.txt"), data), 0);
+            QCOMPARE(tool(QStringLiteral("unzip"), { "-P", kPassword, "-p", archive, "a.txt" }).out, data);
+        } else {
+            QCOMPARE(extract(*zip, QStringLiteral("a.txt")), data);
+        }
+    }
+
     void testStoreSuffixes()
     {
         QCOMPARE(NormaliseStoreSuffixes(QStringLiteral("abc,.DEF")), QStringLiteral(".abc:.def:"));
