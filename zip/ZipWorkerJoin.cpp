@@ -179,6 +179,8 @@ int TZipWorker::ReadSpanBody(const QString& source, const QString& target)
     ZipEndOfCentral joined = eoc;
     joined.ThisDiskNo = 0;
     joined.CentralDiskNo = 0;
+    // The last part counted only its own share of the entries; one file holds them all.
+    joined.CentralEntries = joined.TotalEntries;
     joined.CentralOffset = quint32(centralOut);
     joined.ZipCommentLen = quint16(comment.size());
     if (out.write(joined.Raw()) != ZipEndOfCentral::Size)

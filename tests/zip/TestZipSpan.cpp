@@ -256,6 +256,60 @@ private slots:
         QVERIFY(snapshot(other).isEmpty());
     }
 
+    // Sets whose central directory spans parts: one written by Info-ZIP, one by the component.
+    void testSetWithDirectoryOverParts_data()
+    {
+        QTest::addColumn<bool>("byInfoZip");
+        QTest::newRow("zip -s") << true;
+        QTest::newRow("component") << false;
+    }
+
+    void testSetWithDirectoryOverParts()
+    {
+        QFETCH(bool, byInfoZip);
+        const QString folder = newFolder();
+        const QString work = newFolder();
+        QDir().mkpath(work + QStringLiteral("/many"));
+        const int files = 700;
+        for (int i = 1; i <= files; ++i) {
+            QFile file(work + QStringLiteral("/many/file_with_a_rather_long_name_for_the_directory_%1.txt").arg(i));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray::number(i));
+        }
+        const QString archive = folder + QStringLiteral("/set.zip");
+        auto zip = component(archive, {});
+        if (byInfoZip) {
+            QCOMPARE(run(QStringLiteral("zip"), { "-q", "-X", "-r", "-s", "64k", archive, "many" }, work), 0);
+            QVERIFY(QFileInfo::exists(folder + QStringLiteral("/set.z02")));
+            zip->SetZipFileName(archive);
+        } else {
+            QCOMPARE(run(QStringLiteral("zip"), { "-q", "-X", "-r", archive, "many" }, work), 0);
+            zip->SetZipFileName(archive);
+            QCOMPARE(add(*zip, QStringLiteral("first.bin"), noise(3000, 11)), 0);
+            QVERIFY(QFileInfo::exists(folder + QStringLiteral("/set003.zip")));
+        }
+        const int entries = byInfoZip ? files : files + 1;
+        const QString sample = QStringLiteral("many\\file_with_a_rather_long_name_for_the_directory_7.txt");
+
+        // Listed, joined into one archive every tool reads, extracted from and extended.
+        QCOMPARE(zip->Count(), entries);
+        QString joined = newFolder() + QStringLiteral("/joined.zip");
+        QCOMPARE(zip->Worker()->ReadSpan(zip->ZipFileName(), joined, true), 0);
+        QFile joinedFile(joined);
+        QVERIFY(joinedFile.open(QIODevice::ReadOnly));
+        const QByteArray tail = joinedFile.readAll().right(ZipEndOfCentral::Size);
+        ZipEndOfCentral end;
+        QVERIFY(end.Parse(tail.constData(), tail.size()));
+        QCOMPARE(end.CentralEntries, end.TotalEntries);
+        QCOMPARE(run(QStringLiteral("unzip"), { "-tq", joined }), 0);
+        QCOMPARE(extract(*zip, sample), QByteArray("7"));
+        const QByteArray added = noise(5000, 12);
+        QCOMPARE(add(*zip, QStringLiteral("added.bin"), added), 0);
+        QCOMPARE(zip->Count(), entries + 1);
+        QCOMPARE(extract(*zip, QStringLiteral("added.bin")), added);
+        QCOMPARE(extract(*zip, sample), QByteArray("7"));
+    }
+
     void testRemovableDrive()
     {
         const QString folder = newFolder();
