@@ -20,8 +20,12 @@ int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
         : archive;
     ZipEndOfCentral eoc;
     const int found = LocateLastPart(source, eoc, true);
-    if (found == lpFailed)
+    if (found == lpFailed) {
+        // A quiet search reports only some of its failures; the add must not end as if it had succeeded.
+        if (ErrorCode() == 0)
+            ReportException(EZipArchiver(ZipMsg::CannotOpenZip, true));
         return 0;
+    }
     QString plainSource;
     if (found == lpFound) {
         const bool multiPart = m_multiPart || eoc.ThisDiskNo != 0;

@@ -256,6 +256,33 @@ private slots:
         QVERIFY(snapshot(other).isEmpty());
     }
 
+    // The archive name is missing, and what its numbered names lead to is not a set.
+    void testAddToSetNotFound_data()
+    {
+        QTest::addColumn<QStringList>("present");
+        QTest::newRow("journal001.zip is a plain archive") << QStringList { "journal001.zip" };
+        QTest::newRow("journal001.z01 beside it") << QStringList { "journal001.zip", "journal001.z01" };
+    }
+
+    void testAddToSetNotFound()
+    {
+        QFETCH(QStringList, present);
+        const QString folder = newFolder();
+        const QString plain = folder + QStringLiteral("/plain.zip");
+        auto writer = component(plain, {});
+        writer->SetAddOptions({});
+        QCOMPARE(add(*writer, QStringLiteral("a.bin"), noise(100, 13)), 0);
+        for (const QString& name : present)
+            QVERIFY(QFile::copy(plain, folder + QLatin1Char('/') + name));
+        QFile::remove(plain);
+        const auto before = snapshot(folder);
+
+        auto zip = component(folder + QStringLiteral("/journal.zip"), {});
+        QCOMPARE(add(*zip, QStringLiteral("b.bin"), noise(100, 14)), 11002);
+        QCOMPARE(zip->ErrorCode(), 11002);
+        QCOMPARE(snapshot(folder), before);
+    }
+
     // Sets whose central directory spans parts: one written by Info-ZIP, one by the component.
     void testSetWithDirectoryOverParts_data()
     {
