@@ -33,6 +33,7 @@ public:
     bool sendKey();
     bool totals(int32_t files, uint64_t bytes);
     bool newItem(const std::string& name, uint64_t size);
+    // The bytes done since the last report, and the bytes of the new archive written so far.
     bool progress(uint64_t bytes, uint64_t written);
     bool endOfBatch(uint64_t written);
     bool message(int32_t code, const std::string& text);

@@ -523,6 +523,39 @@ private slots:
         }
     }
 
+    // Every percentage an add or extract reports stays within 0 to 100; 101 ends a batch.
+    void testProgressStaysInRange_data()
+    {
+        QTest::addColumn<bool>("adding");
+        QTest::newRow("add") << true;
+        QTest::newRow("extract") << false;
+    }
+
+    void testProgressStaysInRange()
+    {
+        QFETCH(bool, adding);
+        const QString archive = m_dir.filePath(QStringLiteral("progress%1.zip").arg(++m_copies));
+        auto zip = component(archive);
+        QByteArray data;
+        for (int i = 0; data.size() < 3 * 1024 * 1024; ++i)
+            data += QByteArray::number(quint32(i) * 2654435761u, 36);
+        if (!adding)
+            QCOMPARE(add(*zip, QStringLiteral("big.txt"), data), 0);
+        QList<int> item;
+        QList<int> total;
+        zip->SetOnItemProgress([&](QObject*, const QString&, quint32, int perCent) { item << perCent; });
+        zip->SetOnTotalProgress([&](QObject*, qint64, int perCent) { total << perCent; });
+        if (adding)
+            QCOMPARE(add(*zip, QStringLiteral("big.txt"), data), 0);
+        else
+            QCOMPARE(extract(*zip, QStringLiteral("big.txt")), data);
+        for (const QList<int>* percents : { &item, &total }) {
+            QVERIFY(percents->contains(100));
+            for (int perCent : *percents)
+                QVERIFY2((perCent >= 0 && perCent <= 100) || perCent == 101, qPrintable(QString::number(perCent)));
+        }
+    }
+
     void testStoreSuffixes()
     {
         QCOMPARE(NormaliseStoreSuffixes(QStringLiteral("abc,.DEF")), QStringLiteral(".abc:.def:"));
