@@ -212,6 +212,8 @@ int TZipWorker::List()
     Report(zacEndOfBatch, 0, QString(), 0);
     EndWait();
     m_parts.Close();
+    // A cancel ends with the listing it stopped, as it does with an add or an extract.
+    SetCancel(false);
     if (ok) {
         FZipStartOffset += m_centralStart - qint64(m_centralOffset);
         FArchiveComment = ConvertEntryText(m_zipComment, m_hostNum, m_hostVer);

@@ -28,6 +28,7 @@ public:
             m_worker.ReleaseForOperation();
         m_busy = false;
         m_output.clear();
+        m_worker.SetCancel(false);
         m_worker.FSpecArgs.clear();
         if (m_worker.SuccessCount() != 1)
             m_worker.EntryStream()->Clear();

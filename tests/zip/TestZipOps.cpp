@@ -556,6 +556,39 @@ private slots:
         }
     }
 
+    // A cancel asked for during an extract or a listing ends with it.
+    void testCancelEndsWithTheOperation_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("extract cancelled") << "extract";
+        QTest::newRow("extract failed in a handler") << "handler";
+        QTest::newRow("listing cancelled") << "listing";
+    }
+
+    void testCancelEndsWithTheOperation()
+    {
+        QFETCH(QString, how);
+        auto zip = component(fixture(QStringLiteral("infozip-enc.zip")));
+        QCOMPARE(zip->Count(), 2);
+        if (how == QLatin1String("handler"))
+            zip->SetOnItemProgress([](QObject*, const QString&, quint32, int) { throw Exception(QStringLiteral("no")); });
+        else
+            zip->SetOnCheckTerminate([](QObject*, bool& abort) { abort = true; });
+        if (how == QLatin1String("listing")) {
+            zip->SetZipFileName(fixture(QStringLiteral("python.zip")));
+            QCOMPARE(zip->ErrorCode(), 11007);
+        } else {
+            QCOMPARE(extract(*zip, QStringLiteral("a.txt")), QByteArray("<none>"));
+        }
+        zip->SetOnCheckTerminate(nullptr);
+        zip->SetOnItemProgress(nullptr);
+
+        zip->SetZipFileName(fixture(QStringLiteral("python.zip")));
+        QCOMPARE(zip->ZipFileName(), fixture(QStringLiteral("python.zip")));
+        QCOMPARE(zip->Count(), 2);
+        QCOMPARE(extract(*zip, QStringLiteral("b.txt")), QByteArray("bravo bravo\n"));
+    }
+
     void testStoreSuffixes()
     {
         QCOMPARE(NormaliseStoreSuffixes(QStringLiteral("abc,.DEF")), QStringLiteral(".abc:.def:"));
