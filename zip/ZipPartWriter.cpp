@@ -324,6 +324,7 @@ void TZipPartWriter::RenameLastPart()
                 == mrYes;
         }
         if (!replace) {
+            m_zipNameKept = true;
             m_core.ReportMessageId(ZipMsg::LastPartLeftAs, QDir::toNativeSeparators(last));
             return;
         }
@@ -463,6 +464,7 @@ void TZipPartWriter::Run(const QString& source, const ZipEndOfCentral& eoc, cons
 int TZipWorker::WriteSpan(const QString& source, const QString& target)
 {
     TZipPartWriter writer(m_parts, *this, m_settings, target);
+    m_zipNameKept = false;
     const int result = RunSpanStep([&] {
         writer.CheckTarget(source);
         m_parts.SetPath(source);
@@ -472,6 +474,7 @@ int TZipWorker::WriteSpan(const QString& source, const QString& target)
         m_parts.Close();
         writer.Run(source, eoc, comment);
         writer.Finish(true);
+        m_zipNameKept = writer.ZipNameKept();
         return int(srOk);
     });
     if (result != srOk) {

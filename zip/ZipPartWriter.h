@@ -27,6 +27,8 @@ public:
     void Run(const QString& source, const ZipEndOfCentral& eoc, const QByteArray& comment);
     // Keeps the new set and drops what was kept aside, or puts the old set back.
     void Finish(bool success);
+    // An existing file of the target's ".zip" name was kept; the last part has a name of its own.
+    bool ZipNameKept() const { return m_zipNameKept; }
 
 private:
     struct Place
@@ -57,6 +59,7 @@ private:
     std::unique_ptr<QFile> m_part;
     qint64 m_room = 0;
     bool m_yesToAll = false;
+    bool m_zipNameKept = false;
     QStringList m_created;
     QList<QPair<QString, QString>> m_aside;
 };

@@ -175,5 +175,7 @@ private:
     // What the engine extracts into; the entry stream takes it when the extract succeeded,
     // so a handler that clears or writes the stream meanwhile cannot pull it from under the engine.
     QByteArray m_output;
+    // The last WriteSpan left an existing file of the archive's name as it was.
+    bool m_zipNameKept = false;
     QByteArray m_extraData;
 };

@@ -46,8 +46,9 @@ int TZipWorker::SpanAdd(quint32 dosDate, quint32 attributes)
     if (success > 0 && WriteSpan(temp, archive) != srOk)
         success = 0;
     QFile::remove(temp);
-    if (success > 0 && !plainSource.isEmpty()) {
+    if (success > 0 && !plainSource.isEmpty() && !m_zipNameKept) {
         // The single-file archive now lives on in the parts; left beside them it would be listed instead.
+        // One the user chose to keep when the last part would have taken its name stays.
         ZipEndOfCentral check;
         m_parts.SetPath(plainSource);
         const bool stillPlain = FindEndRecord(check, false) && check.ThisDiskNo == 0 && !m_multiPart;

@@ -256,6 +256,32 @@ private slots:
         QVERIFY(snapshot(other).isEmpty());
     }
 
+    // Writing numbered extensions over a plain archive, the user keeps the plain one.
+    void testDeclinedReplaceKeepsPlainArchive()
+    {
+        const QString folder = newFolder();
+        const QString archive = folder + QStringLiteral("/journal.zip");
+        auto zip = component(archive, { spCompatName });
+        zip->SetAddOptions({});
+        QCOMPARE(add(*zip, QStringLiteral("a.bin"), noise(3000, 15)), 0);
+        QFile plain(archive);
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        const QByteArray before = plain.readAll();
+        plain.close();
+
+        zip->SetAddOptions({ AddDiskSpan });
+        QStringList asked;
+        zip->SetOnStatusDisk([&](QObject*, int, const QString& file, TZipDiskStatus status, TZipDiskAction& action) {
+            asked << QFileInfo(file).fileName();
+            action = status.contains(zdsSameFileName) ? TZipDiskAction::zdaReject : TZipDiskAction::zdaOk;
+        });
+        QCOMPARE(add(*zip, QStringLiteral("b.bin"), noise(20000, 16)), 0);
+        QCOMPARE(asked.last(), QStringLiteral("journal.zip"));
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/journal.z01")));
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        QCOMPARE(plain.readAll(), before);
+    }
+
     // The archive name is missing, and what its numbered names lead to is not a set.
     void testAddToSetNotFound_data()
     {
