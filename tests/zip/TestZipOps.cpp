@@ -589,6 +589,20 @@ private slots:
         QCOMPARE(extract(*zip, QStringLiteral("b.txt")), QByteArray("bravo bravo\n"));
     }
 
+    // The engine finds and replaces entries by the worker's rule: case folded beyond ASCII.
+    void testNamesDifferingInNonAsciiCase()
+    {
+        const QString archive = m_dir.filePath(QStringLiteral("umlaut.zip"));
+        auto zip = component(archive);
+        QCOMPARE(add(*zip, QStringLiteral("Ärger.txt"), "first"), 0);
+        QCOMPARE(extract(*zip, QStringLiteral("ärger.txt")), QByteArray("first"));
+        QCOMPARE(zip->ErrorCode(), 0);
+        QCOMPARE(add(*zip, QStringLiteral("ärger.txt"), "second"), 0);
+        QCOMPARE(zip->Count(), 1);
+        QCOMPARE(zip->DirEntry(0).FileName, QStringLiteral("ärger.txt"));
+        QCOMPARE(extract(*zip, QStringLiteral("ÄRGER.TXT")), QByteArray("second"));
+    }
+
     void testStoreSuffixes()
     {
         QCOMPARE(NormaliseStoreSuffixes(QStringLiteral("abc,.DEF")), QStringLiteral(".abc:.def:"));
