@@ -3,6 +3,7 @@
 #include "platform/Drives.h"
 #include "zip/ZipDlg.h"
 #include "zip/ZipMsgStr.h"
+#include "zip/ZipWorkerRecords.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -146,9 +147,11 @@ QString TZipWorker::ConvertEntryText(const QByteArray& raw, quint8 host, quint8 
     return convert ? OemToText(raw) : QString::fromUtf8(raw);
 }
 
-QByteArray TZipWorker::EngineText(const QString& text) const
+QByteArray TZipWorker::EngineText(const QString& text, int maxChars) const
 {
-    return m_settings.CodePage == CodePageOpts::cpOEM ? TextToOem(text) : text.toUtf8();
+    if (m_settings.CodePage == CodePageOpts::cpOEM)
+        return TextToOem(maxChars < 0 ? text : text.left(maxChars));
+    return maxChars < 0 ? text.toUtf8() : EngineBytes(text, maxChars);
 }
 
 bool TZipWorker::ProbeDrive()

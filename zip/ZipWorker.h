@@ -168,7 +168,9 @@ private:
     void ReportCommandError(const EZipArchiver& e);
     void HandleCallback(CallbackRecord& record);
     void PasswordCallback(CallbackRecord& record, const QString& name);
-    QByteArray EngineText(const QString& text) const;
+    // A text in the engine's encoding: UTF-8, or code page 437 with cpOEM; with a limit, at most
+    // that many characters and bytes, never cut inside a character.
+    QByteArray EngineText(const QString& text, int maxChars = -1) const;
     bool m_addBusy = false;
     bool m_extractBusy = false;
     bool m_handlerFailed = false;

@@ -190,7 +190,7 @@ void TZipWorker::HandleCallback(CallbackRecord& record)
             bool changed = false;
             OnFileComment(Master(), name, comment, changed);
             if (changed) {
-                const QByteArray bytes = EngineText(comment).left(kMaxReplyData);
+                const QByteArray bytes = EngineText(comment, int(kMaxReplyData));
                 replyBytes(record, bytes, kMaxReplyData);
                 record.Arg1 = qint32(bytes.size());
                 record.Action = ZE_CB_ACCEPT;
