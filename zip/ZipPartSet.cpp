@@ -245,3 +245,129 @@ int TZipDataList::IndexOf(const QByteArray& name, int from) const
     }
     return -1;
 }
+
+namespace
+{
+const QString kJournalSuffix = QStringLiteral(".parts~");
+const QByteArray kAsideTag = "aside";
+const QByteArray kCreatedTag = "created";
+const QByteArray kDoneTag = "done";
+
+// Parts and the files set aside lie in the archive's folder; the journal names them without it.
+QString inFolderOf(const QString& archive, const QByteArray& field)
+{
+    const QString name = QString::fromUtf8(QByteArray::fromPercentEncoding(field));
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String("..") || name == QLatin1String("."))
+        return {};
+    return QFileInfo(archive).absoluteDir().filePath(name);
+}
+} // namespace
+
+QString TZipPartJournal::PathFor(const QString& archive)
+{
+    return QFileInfo(archive).absoluteFilePath() + kJournalSuffix;
+}
+
+bool TZipPartJournal::Open(const QString& archive)
+{
+    m_file = std::make_unique<QFile>(PathFor(archive));
+    if (m_file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return true;
+    m_file.reset();
+    return false;
+}
+
+void TZipPartJournal::Write(const QString& line)
+{
+    if (!m_file)
+        return;
+    // Each step is on disk before it is taken, so whatever a kill cuts short can be undone.
+    m_file->write(line.toUtf8() + '\n');
+    m_file->flush();
+}
+
+void TZipPartJournal::SetAside(const QString& name, const QString& aside)
+{
+    Write(QString::fromLatin1(kAsideTag + ' ' + QFileInfo(name).fileName().toUtf8().toPercentEncoding() + ' '
+        + QFileInfo(aside).fileName().toUtf8().toPercentEncoding()));
+    m_aside.append({ name, aside });
+}
+
+void TZipPartJournal::Created(const QString& name)
+{
+    Write(QString::fromLatin1(kCreatedTag + ' ' + QFileInfo(name).fileName().toUtf8().toPercentEncoding()));
+    m_created.append(name);
+}
+
+void TZipPartJournal::DropLastCreated()
+{
+    if (!m_created.isEmpty())
+        m_created.removeLast();
+}
+
+void TZipPartJournal::Commit()
+{
+    Write(QString::fromLatin1(kDoneTag));
+    Drop(m_aside);
+    Close();
+}
+
+void TZipPartJournal::Rollback()
+{
+    Undo(m_created, m_aside);
+    Close();
+}
+
+void TZipPartJournal::Close()
+{
+    if (m_file) {
+        m_file->close();
+        m_file->remove();
+        m_file.reset();
+    }
+    m_created.clear();
+    m_aside.clear();
+}
+
+void TZipPartJournal::Undo(const QStringList& created, const QList<QPair<QString, QString>>& aside)
+{
+    for (const QString& name : created)
+        QFile::remove(name);
+    for (auto it = aside.crbegin(); it != aside.crend(); ++it)
+        QFile::rename(it->second, it->first);
+}
+
+void TZipPartJournal::Drop(const QList<QPair<QString, QString>>& aside)
+{
+    for (const auto& kept : aside)
+        QFile::remove(kept.second);
+}
+
+void TZipPartJournal::Recover(const QString& archive)
+{
+    QFile file(PathFor(archive));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    QStringList created;
+    QList<QPair<QString, QString>> aside;
+    bool done = false;
+    while (!file.atEnd()) {
+        const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
+        const QString first = inFolderOf(archive, fields.value(1));
+        if (fields.first() == kAsideTag && fields.size() == 3) {
+            const QString second = inFolderOf(archive, fields.value(2));
+            if (!first.isEmpty() && !second.isEmpty())
+                aside.append({ first, second });
+        } else if (fields.first() == kCreatedTag && fields.size() == 2 && !first.isEmpty()) {
+            created.append(first);
+        } else if (fields.first() == kDoneTag) {
+            done = true;
+        }
+    }
+    file.close();
+    if (done)
+        Drop(aside);
+    else
+        Undo(created, aside);
+    file.remove();
+}

@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -97,6 +100,40 @@ private:
     bool m_readOnlyVolume = false;
     qint64 m_freeBytes = -1;
     qint64 m_totalBytes = -1;
+};
+
+// What a write of parts has changed: the parts it made and the files it set aside under
+// another name. On a fixed drive it is also kept beside the set, in "<archive>.parts~", so
+// that a write cut short by a kill is undone by the next operation on the set, or, when the
+// new set was complete, only the files set aside are removed.
+class TZipPartJournal
+{
+public:
+    // Keeps the record on disk as well; false when its file cannot be made.
+    bool Open(const QString& archive);
+    void SetAside(const QString& name, const QString& aside);
+    // Recorded before the file is made.
+    void Created(const QString& name);
+    // The last part recorded was given up again and removed.
+    void DropLastCreated();
+    // The new set is complete: drops what was set aside.
+    void Commit();
+    // Removes the parts made and puts back what was set aside.
+    void Rollback();
+
+    // Finishes or undoes the write an earlier run left behind for this archive.
+    static void Recover(const QString& archive);
+
+private:
+    static QString PathFor(const QString& archive);
+    static void Undo(const QStringList& created, const QList<QPair<QString, QString>>& aside);
+    static void Drop(const QList<QPair<QString, QString>>& aside);
+    void Write(const QString& line);
+    void Close();
+
+    std::unique_ptr<QFile> m_file;
+    QStringList m_created;
+    QList<QPair<QString, QString>> m_aside;
 };
 
 // Where each local header landed while a multi-part set is joined or split.

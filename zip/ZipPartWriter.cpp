@@ -54,23 +54,18 @@ void TZipPartWriter::KeepAside(const QString& name)
     QString aside = name + QStringLiteral(".old~");
     for (int n = 1; QFileInfo::exists(aside); ++n)
         aside = name + QStringLiteral(".old%1~").arg(n);
+    m_journal.SetAside(name, aside);
     if (!QFile::rename(name, aside))
         throw EZipArchiver(ZipMsg::CreateOutputFailed, true);
-    m_aside.append({ name, aside });
 }
 
 void TZipPartWriter::Finish(bool success)
 {
     ClosePart();
-    if (success) {
-        for (const auto& kept : std::as_const(m_aside))
-            QFile::remove(kept.second);
-        return;
-    }
-    for (const QString& name : std::as_const(m_created))
-        QFile::remove(name);
-    for (const auto& kept : std::as_const(m_aside))
-        QFile::rename(kept.second, kept.first);
+    if (success)
+        m_journal.Commit();
+    else
+        m_journal.Rollback();
 }
 
 void TZipPartWriter::DecideStatus(const QString& name, bool& erase)
@@ -199,6 +194,7 @@ void TZipPartWriter::OpenPart()
             if (!m_parts.DriveFixed() && m_settings.SpanOptions.contains(spWipeFiles) && erase)
                 EraseDisk();
             KeepAside(name);
+            m_journal.Created(name);
             for (;;) {
                 m_part = std::make_unique<QFile>(name);
                 if (m_part->open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -209,14 +205,13 @@ void TZipPartWriter::OpenPart()
                     || m_core.MessageDialog(QString(), text, ZipDlgError, { mbRetry, mbCancel }) != mrRetry)
                     throw EZipArchiver(ZipMsg::UserCancelled, false);
             }
-            m_created.append(name);
             m_parts.SetPath(name);
             qint64 usable = 0;
             if (!UsableSpace(usable)) {
                 m_part->close();
                 m_part.reset();
                 QFile::remove(name);
-                m_created.removeLast();
+                m_journal.DropLastCreated();
                 // A fixed drive has no other disk to offer.
                 if (m_parts.DriveFixed())
                     throw EZipArchiver(ZipMsg::NotEnoughSpace, true);
@@ -330,10 +325,9 @@ void TZipPartWriter::RenameLastPart()
         }
         KeepAside(zipName);
     }
+    m_journal.Created(zipName);
     if (!QFile::rename(last, zipName))
         throw EZipArchiver(ZipMsg::WriteError, true);
-    m_created.removeAll(last);
-    m_created.append(zipName);
 }
 
 void TZipPartWriter::CheckTarget(const QString& source)
@@ -354,6 +348,9 @@ void TZipPartWriter::Run(const QString& source, const ZipEndOfCentral& eoc, cons
     m_sourceSize = QFileInfo(source).size();
     m_parts.SetPath(m_target);
     m_parts.ProbeDrive();
+    // Only a fixed drive keeps parts aside, so only there is a write undone after a kill.
+    if (m_parts.DriveFixed() && !m_journal.Open(m_target))
+        throw EZipArchiver(ZipMsg::CreateOutputFailed, true);
     m_scheme = m_parts.Scheme() == TZipPartSet::nsVolumeLabels ? TZipPartSet::nsUndetermined : m_parts.Scheme();
     if (m_scheme == TZipPartSet::nsUndetermined
         && (m_parts.DriveFixed() || m_settings.SpanOptions.contains(spNoVolumeName)))

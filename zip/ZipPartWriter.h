@@ -4,9 +4,6 @@
 #include "zip/ZipRecords.h"
 
 #include <QDateTime>
-#include <QList>
-#include <QPair>
-#include <QStringList>
 
 #include <memory>
 
@@ -15,7 +12,7 @@ struct TZipSettings;
 
 // Writes a single-file archive onto the parts of a multi-part set. On a fixed
 // drive every part it replaces is kept aside until the whole set is written,
-// so a failure puts the old set back as it was.
+// so a failure, or a kill, puts the old set back as it was.
 class TZipPartWriter
 {
 public:
@@ -60,6 +57,5 @@ private:
     qint64 m_room = 0;
     bool m_yesToAll = false;
     bool m_zipNameKept = false;
-    QStringList m_created;
-    QList<QPair<QString, QString>> m_aside;
+    TZipPartJournal m_journal;
 };

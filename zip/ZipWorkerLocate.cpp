@@ -199,6 +199,8 @@ int TZipWorker::LocateLastPart(const QString& path, ZipEndOfCentral& record, boo
 {
     try {
         const QString full = QFileInfo(path).absoluteFilePath();
+        // A write of the set's parts that an earlier run did not finish is undone first.
+        TZipPartJournal::Recover(full);
         const QString folder = QFileInfo(full).path();
         const QString extension = QStringLiteral(".") + QFileInfo(full).suffix().toUpper();
         m_parts.SetPath(full);

@@ -217,19 +217,18 @@ void TestZipCallback::testQueries()
     call.record.Data.Item.Arg3 = action == ZA_CrcError ? 0x12345678 : 7;
     call.record.Data.Item.Arg4 = 2;
     QString seen;
-    m_worker->OnCRC32Error
-        = [&](QObject*, const QString& file, quint32 found, quint32 expected, bool& extract) {
-              seen = QStringLiteral("%1 %2 %3 %4").arg(file).arg(found, 0, 16).arg(expected, 0, 16).arg(extract);
-              extract = answer;
-          };
+    m_worker->OnCRC32Error = [&](QObject*, const QString& file, quint32 found, quint32 expected, bool& extract) {
+        seen = QStringLiteral("%1 %2 %3 %4").arg(file).arg(found, 0, 16).arg(expected, 0, 16).arg(extract);
+        extract = answer;
+    };
     m_worker->OnExtractOverwrite = [&](QObject*, const QString& file, bool older, bool& overwrite, int index) {
         seen = QStringLiteral("%1 %2 %3 %4").arg(file).arg(older).arg(overwrite).arg(index);
         overwrite = answer;
     };
     QCOMPARE(call.send(*m_worker), 0);
     QCOMPARE(call.record.Action, int32_t(result));
-    QCOMPARE(seen, action == ZA_CrcError ? QStringLiteral("entry.txt deadbeef 12345678 1")
-                                         : QStringLiteral("entry.txt 0 1 7"));
+    QCOMPARE(seen,
+        action == ZA_CrcError ? QStringLiteral("entry.txt deadbeef 12345678 1") : QStringLiteral("entry.txt 0 1 7"));
 }
 
 // Actions 15 and 16: a secondary item named by its kind, and its progress.

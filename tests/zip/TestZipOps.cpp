@@ -571,7 +571,8 @@ private slots:
         auto zip = component(fixture(QStringLiteral("infozip-enc.zip")));
         QCOMPARE(zip->Count(), 2);
         if (how == QLatin1String("handler"))
-            zip->SetOnItemProgress([](QObject*, const QString&, quint32, int) { throw Exception(QStringLiteral("no")); });
+            zip->SetOnItemProgress(
+                [](QObject*, const QString&, quint32, int) { throw Exception(QStringLiteral("no")); });
         else
             zip->SetOnCheckTerminate([](QObject*, bool& abort) { abort = true; });
         if (how == QLatin1String("listing")) {
