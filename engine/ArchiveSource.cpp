@@ -48,43 +48,43 @@ bool syncFolder(const std::string& folder)
 } // namespace
 
 ArchiveSource::ArchiveSource(std::string path, std::string tempDir)
-    : FPath(std::move(path))
-    , FFolder(folderOf(FPath))
-    , FTempDir(std::move(tempDir))
+    : m_path(std::move(path))
+    , m_folder(folderOf(m_path))
+    , m_tempDir(std::move(tempDir))
 {
-    while (FTempDir.size() > 1 && FTempDir.back() == '/')
-        FTempDir.pop_back();
-    zip_error_init(&FError);
+    while (m_tempDir.size() > 1 && m_tempDir.back() == '/')
+        m_tempDir.pop_back();
+    zip_error_init(&m_error);
 }
 
 ArchiveSource::~ArchiveSource()
 {
     rollback();
-    if (FReadFd >= 0)
-        ::close(FReadFd);
-    zip_error_fini(&FError);
+    if (m_readFd >= 0)
+        ::close(m_readFd);
+    zip_error_fini(&m_error);
 }
 
 bool ArchiveSource::open()
 {
-    FReadFd = ::open(FPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (FReadFd < 0) {
+    m_readFd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_readFd < 0) {
         if (errno == ENOENT)
             return true;
-        FErrorText = systemText("Cannot open", FPath, errno);
+        m_errorText = systemText("Cannot open", m_path, errno);
         return false;
     }
     struct stat info;
-    if (::fstat(FReadFd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        FErrorText = "Not a regular file: " + FPath;
-        ::close(FReadFd);
-        FReadFd = -1;
+    if (::fstat(m_readFd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        m_errorText = "Not a regular file: " + m_path;
+        ::close(m_readFd);
+        m_readFd = -1;
         return false;
     }
-    FReadSize = static_cast<uint64_t>(info.st_size);
-    FReadTime = info.st_mtime;
-    FMode = info.st_mode & 07777;
-    FHasMode = true;
+    m_readSize = static_cast<uint64_t>(info.st_size);
+    m_readTime = info.st_mtime;
+    m_mode = info.st_mode & 07777;
+    m_hasMode = true;
     return true;
 }
 
@@ -106,9 +106,9 @@ zip_int64_t ArchiveSource::dispatch(void* self, void* data, zip_uint64_t length,
 
 zip_int64_t ArchiveSource::fail(int zipError, int sysError, std::string text)
 {
-    zip_error_set(&FError, zipError, sysError);
-    if (FErrorText.empty())
-        FErrorText = std::move(text);
+    zip_error_set(&m_error, zipError, sysError);
+    if (m_errorText.empty())
+        m_errorText = std::move(text);
     return -1;
 }
 
@@ -122,39 +122,39 @@ zip_int64_t ArchiveSource::handle(void* data, zip_uint64_t length, zip_source_cm
 {
     switch (command) {
     case ZIP_SOURCE_OPEN:
-        FReadPos = 0;
+        m_readPos = 0;
         return 0;
     case ZIP_SOURCE_READ: {
-        if (FReadFd < 0 || FReadPos >= FReadSize)
+        if (m_readFd < 0 || m_readPos >= m_readSize)
             return 0;
-        size_t want = static_cast<size_t>(std::min<uint64_t>(length, FReadSize - FReadPos));
+        size_t want = static_cast<size_t>(std::min<uint64_t>(length, m_readSize - m_readPos));
         ssize_t got;
         do {
-            got = ::pread(FReadFd, data, want, static_cast<off_t>(FReadPos));
+            got = ::pread(m_readFd, data, want, static_cast<off_t>(m_readPos));
         } while (got < 0 && errno == EINTR);
         if (got < 0)
-            return fail(ZIP_ER_READ, errno, systemText("Cannot read", FPath, errno));
-        FReadPos += static_cast<uint64_t>(got);
+            return fail(ZIP_ER_READ, errno, systemText("Cannot read", m_path, errno));
+        m_readPos += static_cast<uint64_t>(got);
         return got;
     }
     case ZIP_SOURCE_CLOSE:
         return 0;
     case ZIP_SOURCE_SEEK: {
-        zip_int64_t pos = zip_source_seek_compute_offset(FReadPos, FReadSize, data, length, &FError);
+        zip_int64_t pos = zip_source_seek_compute_offset(m_readPos, m_readSize, data, length, &m_error);
         if (pos < 0)
             return -1;
-        FReadPos = static_cast<uint64_t>(pos);
+        m_readPos = static_cast<uint64_t>(pos);
         return 0;
     }
     case ZIP_SOURCE_TELL:
-        return static_cast<zip_int64_t>(FReadPos);
+        return static_cast<zip_int64_t>(m_readPos);
     case ZIP_SOURCE_STAT: {
         auto* st = static_cast<zip_stat_t*>(data);
         if (length < sizeof *st)
             return fail(ZIP_ER_INVAL, 0, "Invalid stat request");
         zip_stat_init(st);
-        st->size = FReadSize;
-        st->mtime = FReadTime;
+        st->size = m_readSize;
+        st->mtime = m_readTime;
         st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
         return sizeof *st;
     }
@@ -163,25 +163,25 @@ zip_int64_t ArchiveSource::handle(void* data, zip_uint64_t length, zip_source_cm
     case ZIP_SOURCE_BEGIN_WRITE:
         return beginWrite() ? 0 : -1;
     case ZIP_SOURCE_WRITE:
-        if (FWriteFd < 0)
+        if (m_writeFd < 0)
             return fail(ZIP_ER_INTERNAL, 0, "Write without a temporary file");
-        if (!writeAll(FWriteFd, data, length))
+        if (!writeAll(m_writeFd, data, length))
             return -1;
-        if (off_t pos = ::lseek(FWriteFd, 0, SEEK_CUR); pos > 0 && static_cast<uint64_t>(pos) > FWritten)
-            FWritten = static_cast<uint64_t>(pos);
+        if (off_t pos = ::lseek(m_writeFd, 0, SEEK_CUR); pos > 0 && static_cast<uint64_t>(pos) > m_written)
+            m_written = static_cast<uint64_t>(pos);
         return static_cast<zip_int64_t>(length);
     case ZIP_SOURCE_SEEK_WRITE: {
-        auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, &FError);
+        auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, &m_error);
         if (args == nullptr)
             return -1;
-        if (::lseek(FWriteFd, args->offset, args->whence) < 0)
-            return fail(ZIP_ER_SEEK, errno, systemText("Cannot seek in", FTempPath, errno));
+        if (::lseek(m_writeFd, args->offset, args->whence) < 0)
+            return fail(ZIP_ER_SEEK, errno, systemText("Cannot seek in", m_tempPath, errno));
         return 0;
     }
     case ZIP_SOURCE_TELL_WRITE: {
-        off_t pos = ::lseek(FWriteFd, 0, SEEK_CUR);
+        off_t pos = ::lseek(m_writeFd, 0, SEEK_CUR);
         if (pos < 0)
-            return fail(ZIP_ER_TELL, errno, systemText("Cannot tell in", FTempPath, errno));
+            return fail(ZIP_ER_TELL, errno, systemText("Cannot tell in", m_tempPath, errno));
         return pos;
     }
     case ZIP_SOURCE_COMMIT_WRITE:
@@ -190,12 +190,12 @@ zip_int64_t ArchiveSource::handle(void* data, zip_uint64_t length, zip_source_cm
         rollback();
         return 0;
     case ZIP_SOURCE_REMOVE:
-        if (::unlink(FPath.c_str()) != 0 && errno != ENOENT)
-            return fail(ZIP_ER_REMOVE, errno, systemText("Cannot remove", FPath, errno));
-        syncFolder(FFolder);
+        if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
+            return fail(ZIP_ER_REMOVE, errno, systemText("Cannot remove", m_path, errno));
+        syncFolder(m_folder);
         return 0;
     case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&FError, data, length);
+        return zip_error_to_data(&m_error, data, length);
     case ZIP_SOURCE_FREE:
         return 0;
     case ZIP_SOURCE_SUPPORTS:
@@ -214,7 +214,7 @@ int ArchiveSource::createTemp(const std::string& folder, std::string& path)
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     std::minstd_rand pick(static_cast<unsigned>(now.tv_nsec) ^ static_cast<unsigned>(getpid()));
-    std::string stem = (folder == "/" ? "" : folder) + "/" + baseOf(FPath) + ".";
+    std::string stem = (folder == "/" ? "" : folder) + "/" + baseOf(m_path) + ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
         path = stem;
         for (int i = 0; i < 6; ++i)
@@ -222,8 +222,8 @@ int ArchiveSource::createTemp(const std::string& folder, std::string& path)
         // 0666 lets the umask decide for a new archive, as for any file the user creates.
         int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            if (FHasMode)
-                (void)::fchmod(fd, FMode);
+            if (m_hasMode)
+                (void)::fchmod(fd, m_mode);
             return fd;
         }
         if (errno != EEXIST)
@@ -237,9 +237,9 @@ int ArchiveSource::createTemp(const std::string& folder, std::string& path)
 bool ArchiveSource::beginWrite()
 {
     rollback();
-    FWritten = 0;
-    FWriteFd = createTemp(FTempDir.empty() ? FFolder : FTempDir, FTempPath);
-    return FWriteFd >= 0;
+    m_written = 0;
+    m_writeFd = createTemp(m_tempDir.empty() ? m_folder : m_tempDir, m_tempPath);
+    return m_writeFd >= 0;
 }
 
 bool ArchiveSource::writeAll(int fd, const void* data, size_t length)
@@ -250,7 +250,7 @@ bool ArchiveSource::writeAll(int fd, const void* data, size_t length)
         if (done < 0) {
             if (errno == EINTR)
                 continue;
-            return refuse(ZIP_ER_WRITE, errno, systemText("Cannot write", FTempPath, errno));
+            return refuse(ZIP_ER_WRITE, errno, systemText("Cannot write", m_tempPath, errno));
         }
         bytes += done;
         length -= static_cast<size_t>(done);
@@ -260,37 +260,37 @@ bool ArchiveSource::writeAll(int fd, const void* data, size_t length)
 
 bool ArchiveSource::commit()
 {
-    if (FWriteFd < 0)
+    if (m_writeFd < 0)
         return refuse(ZIP_ER_INTERNAL, 0, "Commit without a temporary file");
-    if (::fsync(FWriteFd) != 0)
-        return refuse(ZIP_ER_WRITE, errno, systemText("Cannot sync", FTempPath, errno));
-    ::close(FWriteFd);
-    FWriteFd = -1;
-    if (!moveIntoPlace(FTempPath))
+    if (::fsync(m_writeFd) != 0)
+        return refuse(ZIP_ER_WRITE, errno, systemText("Cannot sync", m_tempPath, errno));
+    ::close(m_writeFd);
+    m_writeFd = -1;
+    if (!moveIntoPlace(m_tempPath))
         return false;
-    FTempPath.clear();
-    if (!syncFolder(FFolder))
-        return refuse(ZIP_ER_WRITE, errno, systemText("Cannot sync the folder", FFolder, errno));
-    if (FReadFd >= 0)
-        ::close(FReadFd);
-    FReadFd = -1;
-    FReadSize = 0;
+    m_tempPath.clear();
+    if (!syncFolder(m_folder))
+        return refuse(ZIP_ER_WRITE, errno, systemText("Cannot sync the folder", m_folder, errno));
+    if (m_readFd >= 0)
+        ::close(m_readFd);
+    m_readFd = -1;
+    m_readSize = 0;
     return open();
 }
 
 bool ArchiveSource::moveIntoPlace(const std::string& from)
 {
-    if (::rename(from.c_str(), FPath.c_str()) == 0)
+    if (::rename(from.c_str(), m_path.c_str()) == 0)
         return true;
     if (errno != EXDEV)
-        return refuse(ZIP_ER_RENAME, errno, systemText("Cannot replace", FPath, errno));
+        return refuse(ZIP_ER_RENAME, errno, systemText("Cannot replace", m_path, errno));
     // The temporary folder is on another file system: copy into the archive's folder first so
     // that the final step is still a rename.
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return refuse(ZIP_ER_READ, errno, systemText("Cannot reopen", from, errno));
     std::string local;
-    int out = createTemp(FFolder, local);
+    int out = createTemp(m_folder, local);
     bool ok = out >= 0;
     std::vector<char> buffer(1 << 16);
     while (ok) {
@@ -310,8 +310,8 @@ bool ArchiveSource::moveIntoPlace(const std::string& from)
         ok = refuse(ZIP_ER_WRITE, errno, systemText("Cannot sync", local, errno));
     if (out >= 0)
         ::close(out);
-    if (ok && ::rename(local.c_str(), FPath.c_str()) != 0)
-        ok = refuse(ZIP_ER_RENAME, errno, systemText("Cannot replace", FPath, errno));
+    if (ok && ::rename(local.c_str(), m_path.c_str()) != 0)
+        ok = refuse(ZIP_ER_RENAME, errno, systemText("Cannot replace", m_path, errno));
     if (!ok && !local.empty())
         ::unlink(local.c_str());
     if (ok)
@@ -321,12 +321,12 @@ bool ArchiveSource::moveIntoPlace(const std::string& from)
 
 void ArchiveSource::rollback()
 {
-    if (FWriteFd >= 0)
-        ::close(FWriteFd);
-    FWriteFd = -1;
-    if (!FTempPath.empty())
-        ::unlink(FTempPath.c_str());
-    FTempPath.clear();
+    if (m_writeFd >= 0)
+        ::close(m_writeFd);
+    m_writeFd = -1;
+    if (!m_tempPath.empty())
+        ::unlink(m_tempPath.c_str());
+    m_tempPath.clear();
 }
 
 } // namespace ZipEngine

@@ -26,9 +26,9 @@ public:
     // A libzip source over this object; the object must outlive it.
     zip_source_t* source(zip_error_t* error);
 
-    bool existed() const { return FReadFd >= 0 && FReadSize > 0; }
-    uint64_t written() const { return FWritten; }
-    const std::string& errorText() const { return FErrorText; }
+    bool existed() const { return m_readFd >= 0 && m_readSize > 0; }
+    uint64_t written() const { return m_written; }
+    const std::string& errorText() const { return m_errorText; }
 
 private:
     static zip_int64_t dispatch(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command);
@@ -43,20 +43,20 @@ private:
     void rollback();
     int createTemp(const std::string& folder, std::string& path);
 
-    std::string FPath;
-    std::string FFolder;
-    std::string FTempDir;
-    int FReadFd = -1;
-    uint64_t FReadSize = 0;
-    uint64_t FReadPos = 0;
-    time_t FReadTime = 0;
-    mode_t FMode = 0;
-    bool FHasMode = false;
-    int FWriteFd = -1;
-    std::string FTempPath;
-    uint64_t FWritten = 0;
-    zip_error_t FError;
-    std::string FErrorText;
+    std::string m_path;
+    std::string m_folder;
+    std::string m_tempDir;
+    int m_readFd = -1;
+    uint64_t m_readSize = 0;
+    uint64_t m_readPos = 0;
+    time_t m_readTime = 0;
+    mode_t m_mode = 0;
+    bool m_hasMode = false;
+    int m_writeFd = -1;
+    std::string m_tempPath;
+    uint64_t m_written = 0;
+    zip_error_t m_error;
+    std::string m_errorText;
 };
 
 } // namespace ZipEngine

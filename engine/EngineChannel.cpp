@@ -48,26 +48,26 @@ void setWritten(CallbackRecord& record, uint64_t written)
 }
 
 EngineChannel::EngineChannel(ZE_Callback callback, void* caller, void* handle, bool isZip)
-    : FCallback(callback)
-    , FCaller(caller)
-    , FHandle(handle)
-    , FIsZip(isZip)
-    , FAborted(std::make_shared<std::atomic<bool>>(false))
+    : m_callback(callback)
+    , m_caller(caller)
+    , m_handle(handle)
+    , m_isZip(isZip)
+    , m_aborted(std::make_shared<std::atomic<bool>>(false))
 {
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
     do {
         reg.lastKey = reg.lastKey == INT32_MAX ? 1 : reg.lastKey + 1;
     } while (reg.running.count(reg.lastKey) != 0);
-    FKey = reg.lastKey;
-    reg.running.emplace(FKey, FAborted);
+    m_key = reg.lastKey;
+    reg.running.emplace(m_key, m_aborted);
 }
 
 EngineChannel::~EngineChannel()
 {
     Registry& reg = registry();
     std::lock_guard guard(reg.lock);
-    reg.running.erase(FKey);
+    reg.running.erase(m_key);
 }
 
 void EngineChannel::abort(int32_t key)
@@ -81,25 +81,25 @@ void EngineChannel::abort(int32_t key)
 
 bool EngineChannel::stopped() const
 {
-    return FAborted->load() || FCallbackResult != 0 || FCallerException;
+    return m_aborted->load() || m_callbackResult != 0 || m_callerException;
 }
 
 int32_t EngineChannel::stopStatus() const
 {
-    if (FCallerException || FCallbackResult == HandlerFailedResult)
+    if (m_callerException || m_callbackResult == HandlerFailedResult)
         return ZS_HandlerException;
-    if (FAborted->load() || FCallbackResult == UserCancelResult)
+    if (m_aborted->load() || m_callbackResult == UserCancelResult)
         return ZS_Cancelled;
-    return FCallbackResult != 0 ? ZS_Aborted : 0;
+    return m_callbackResult != 0 ? ZS_Aborted : 0;
 }
 
 CallbackRecord EngineChannel::fresh(int32_t action) const
 {
     CallbackRecord record;
     std::memset(&record, 0, sizeof record);
-    record.Handle = FHandle;
-    record.Caller = FCaller;
-    record.IsZipOperation = FIsZip ? 1 : 0;
+    record.Handle = m_handle;
+    record.Caller = m_caller;
+    record.IsZipOperation = m_isZip ? 1 : 0;
     record.Action = action;
     return record;
 }
@@ -108,13 +108,13 @@ bool EngineChannel::send(CallbackRecord& record)
 {
     if (stopped())
         return false;
-    if (FCallback) {
+    if (m_callback) {
         try {
-            int32_t result = FCallback(FCaller, &record);
+            int32_t result = m_callback(m_caller, &record);
             if (result != 0)
-                FCallbackResult = result;
+                m_callbackResult = result;
         } catch (...) {
-            FCallerException = std::current_exception();
+            m_callerException = std::current_exception();
         }
     }
     return !stopped();
@@ -123,7 +123,7 @@ bool EngineChannel::send(CallbackRecord& record)
 bool EngineChannel::sendKey()
 {
     CallbackRecord record = fresh(ZA_OperationKey);
-    record.Arg1 = FKey;
+    record.Arg1 = m_key;
     return send(record);
 }
 
@@ -140,9 +140,9 @@ bool EngineChannel::totals(int32_t files, uint64_t bytes)
 
 bool EngineChannel::newItem(const std::string& name, uint64_t size)
 {
-    FText = name;
+    m_text = name;
     CallbackRecord record = fresh(ZA_NewItem);
-    record.Text = FText.c_str();
+    record.Text = m_text.c_str();
     setSize(record, size);
     return send(record);
 }
@@ -164,29 +164,29 @@ bool EngineChannel::endOfBatch(uint64_t written)
 
 bool EngineChannel::message(int32_t code, const std::string& text)
 {
-    FText = text;
+    m_text = text;
     CallbackRecord record = fresh(ZA_Message);
     record.Arg1 = code;
-    record.Text = FText.c_str();
+    record.Text = m_text.c_str();
     return send(record);
 }
 
 bool EngineChannel::skipped(const std::string& name, int32_t code, int32_t kind)
 {
-    FText = name;
+    m_text = name;
     CallbackRecord record = fresh(ZA_Skipped);
     record.Arg1 = code;
-    record.Text = FText.c_str();
+    record.Text = m_text.c_str();
     record.Data.Item.Arg3 = kind + 1;
     return send(record);
 }
 
 EngineChannel::PasswordReply EngineChannel::askPassword(const std::string& name, int32_t& count, std::string& password)
 {
-    FText = name;
+    m_text = name;
     CallbackRecord record = fresh(ZA_Password);
     record.Arg1 = count;
-    record.Text = FText.c_str();
+    record.Text = m_text.c_str();
     if (!send(record))
         return PasswordReply::Stop;
     count = record.Arg1;
@@ -204,19 +204,19 @@ EngineChannel::PasswordReply EngineChannel::askPassword(const std::string& name,
 
 bool EngineChannel::acceptCrcError(const std::string& name, uint32_t found, uint32_t expected)
 {
-    FText = name;
+    m_text = name;
     CallbackRecord record = fresh(ZA_CrcError);
     record.Arg1 = static_cast<int32_t>(found);
-    record.Text = FText.c_str();
+    record.Text = m_text.c_str();
     record.Data.Item.Arg3 = static_cast<int32_t>(expected);
     return send(record) && record.Action == ZE_CB_ACCEPT;
 }
 
 void* EngineChannel::askOutputMemory(const std::string& name, uint32_t size)
 {
-    FText = name;
+    m_text = name;
     CallbackRecord record = fresh(ZA_OutputMemory);
-    record.Text = FText.c_str();
+    record.Text = m_text.c_str();
     setSize(record, size);
     if (!send(record) || record.Action != ZE_CB_ACCEPT)
         return nullptr;

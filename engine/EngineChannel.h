@@ -23,16 +23,17 @@ public:
 
     static void abort(int32_t key);
 
-    int32_t key() const { return FKey; }
+    int32_t key() const { return m_key; }
     bool stopped() const;
     // The negative status a stopped command returns.
     int32_t stopStatus() const;
     // An exception thrown by the caller's callback, to be rethrown once the command has cleaned up.
-    std::exception_ptr callerException() const { return FCallerException; }
+    std::exception_ptr callerException() const { return m_callerException; }
 
     bool sendKey();
     bool totals(int32_t files, uint64_t bytes);
     bool newItem(const std::string& name, uint64_t size);
+    // The bytes done since the last report, and the bytes of the new archive written so far.
     bool progress(uint64_t bytes, uint64_t written);
     bool endOfBatch(uint64_t written);
     bool message(int32_t code, const std::string& text);
@@ -50,15 +51,15 @@ private:
     bool send(CallbackRecord& record);
     CallbackRecord fresh(int32_t action) const;
 
-    ZE_Callback FCallback;
-    void* FCaller;
-    void* FHandle;
-    bool FIsZip;
-    int32_t FKey = 0;
-    std::shared_ptr<std::atomic<bool>> FAborted;
-    int32_t FCallbackResult = 0;
-    std::exception_ptr FCallerException;
-    std::string FText;
+    ZE_Callback m_callback;
+    void* m_caller;
+    void* m_handle;
+    bool m_isZip;
+    int32_t m_key = 0;
+    std::shared_ptr<std::atomic<bool>> m_aborted;
+    int32_t m_callbackResult = 0;
+    std::exception_ptr m_callerException;
+    std::string m_text;
 };
 
 void setSize(CallbackRecord& record, uint64_t size);

@@ -1,5 +1,8 @@
 #include "engine/EngineNames.h"
 
+#include <QString>
+#include <QUtf8StringView>
+
 namespace ZipEngine
 {
 
@@ -53,7 +56,12 @@ std::string storedEntryName(std::string_view spec)
 
 bool sameEntryName(std::string_view a, std::string_view b)
 {
-    return sameFolded(a, b);
+    const QUtf8StringView first(a.data(), qsizetype(a.size()));
+    const QUtf8StringView second(b.data(), qsizetype(b.size()));
+    if (!first.isValidUtf8() || !second.isValidUtf8())
+        return sameFolded(a, b);
+    auto text = [](QUtf8StringView name) { return name.toString().replace(QLatin1Char('\\'), QLatin1Char('/')); };
+    return text(first).compare(text(second), Qt::CaseInsensitive) == 0;
 }
 
 bool hasStoreSuffix(std::string_view name, std::string_view suffixList)

@@ -111,13 +111,18 @@ struct AddProgress
     EngineChannel& channel;
     const ArchiveSource& file;
     uint64_t size;
+    uint64_t reported = 0;
 };
 
-void reportProgress(zip_t*, double done, void* state)
+// libzip tells the fraction done; the caller wants the bytes since the last report.
+void reportProgress(zip_t*, double fraction, void* state)
 {
     auto* progress = static_cast<AddProgress*>(state);
-    progress->channel.progress(
-        static_cast<uint64_t>(done * static_cast<double>(progress->size)), progress->file.written());
+    const auto done = std::min(progress->size, static_cast<uint64_t>(fraction * static_cast<double>(progress->size)));
+    if (done <= progress->reported)
+        return;
+    progress->channel.progress(done - progress->reported, progress->file.written());
+    progress->reported = done;
 }
 
 int checkCancel(zip_t*, void* state)

@@ -39,35 +39,35 @@ bool validUnzipRecord(const UnzipCommandRecord* record)
     return record->OutputToMemory != 0 || record->Test != 0;
 }
 
-// Runs one command. Failures of the engine itself become statuses; an exception thrown by the
-// caller's own callback is rethrown once everything is cleaned up, for the caller to handle.
-template <typename Record, typename Run> int32_t execute(Record* record, bool isZip, Run run)
+// Runs one command. No exception leaves it: failures of the engine itself become statuses, and
+// an exception thrown by the caller's own callback, once everything is cleaned up, ZS_Exception.
+template <typename Record, typename Run> int32_t execute(Record* record, bool isZip, Run run) noexcept
 {
-    std::exception_ptr callerException;
-    int32_t status;
     try {
         EngineChannel channel(record->Callback, record->Caller, record->Handle, isZip);
-        status = run(*record, channel);
-        callerException = channel.callerException();
+        const int32_t status = run(*record, channel);
+        return channel.callerException() ? int32_t(ZS_Exception) : status;
     } catch (const std::bad_alloc&) {
-        status = ZS_NoMemory;
+        return ZS_NoMemory;
     } catch (...) {
-        status = ZS_Aborted;
+        return ZS_Aborted;
     }
-    if (callerException)
-        std::rethrow_exception(callerException);
-    return status;
 }
 
-std::string ownPath()
+// Empty when it cannot be told.
+std::string ownPath() noexcept
 {
-    Dl_info info;
-    if (dladdr(reinterpret_cast<void*>(&ownPath), &info) == 0 || !info.dli_fname)
-        return "libZipEngine179.so";
-    char resolved[PATH_MAX];
-    if (realpath(info.dli_fname, resolved))
-        return resolved;
-    return info.dli_fname;
+    try {
+        Dl_info info;
+        if (dladdr(reinterpret_cast<void*>(&ownPath), &info) == 0 || !info.dli_fname)
+            return {};
+        char resolved[PATH_MAX];
+        if (realpath(info.dli_fname, resolved))
+            return resolved;
+        return info.dli_fname;
+    } catch (...) {
+        return {};
+    }
 }
 
 } // namespace
@@ -100,12 +100,17 @@ ZE_EXPORT int32_t ZE_PrivVersion(void)
 
 ZE_EXPORT int32_t ZE_Abort(int32_t operationKey)
 {
-    ZipEngine::EngineChannel::abort(operationKey);
+    try {
+        ZipEngine::EngineChannel::abort(operationKey);
+    } catch (...) {
+        // A key that cannot be marked leaves its command running; the command itself still ends.
+        return ZS_Exception;
+    }
     return 0;
 }
 
 ZE_EXPORT const char* ZE_Path(void)
 {
     static const std::string path = ZipEngine::ownPath();
-    return path.c_str();
+    return path.empty() ? "libZipEngine179.so" : path.c_str();
 }

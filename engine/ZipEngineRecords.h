@@ -71,7 +71,9 @@ enum ZE_Status {
     ZS_Aborted = -2,
     ZS_HandlerException = -3,
     ZS_NoMemory = -4,
-    ZS_InvalidRecord = -5
+    ZS_InvalidRecord = -5,
+    /* An exception reached the entry point, the caller's callback's included. */
+    ZS_Exception = -7
 };
 
 /* Skip kinds reported through action 11 (offset Item.Arg3 holds kind + 1). */

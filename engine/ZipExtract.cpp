@@ -85,7 +85,7 @@ struct EntryReader
             }
             crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(target), static_cast<uInt>(got)));
             done += static_cast<uint64_t>(got);
-            if (!channel.progress(done, 0))
+            if (!channel.progress(static_cast<uint64_t>(got), 0))
                 return ReadResult::Stopped;
         }
         foundCrc = crc;

@@ -12,26 +12,26 @@ constexpr quint8 kSfxFlagsSecond = 36;
 
 TCustomZipArchiver::TCustomZipArchiver(QObject* owner, quint8 componentState)
     : QObject(owner)
-    , FComponentState(componentState)
-    , FWorker(std::make_unique<TZipWorker>(this))
-    , FSFX(std::make_unique<TZipSFX>())
+    , m_componentState(componentState)
+    , m_worker(std::make_unique<TZipWorker>(this))
+    , m_sfx(std::make_unique<TZipSFX>())
 {
     if (auto* widget = qobject_cast<QWidget*>(owner))
-        FOwnerHandle = widget->window();
-    FWorker->SFX = FSFX.get();
-    if (FComponentState & csDesigning) {
-        FActiveState = 3;
-    } else if (FComponentState & csLoading) {
-        FActiveState = 2;
+        m_ownerHandle = widget->window();
+    m_worker->SetOwnerHandle(m_ownerHandle);
+    if (m_componentState & csDesigning) {
+        FActiveState = asDesigning;
+    } else if (m_componentState & csLoading) {
+        FActiveState = asLoading;
     } else {
-        FActiveState = 1;
-        FWorker->Activate();
+        FActiveState = asActive;
+        m_worker->Activate();
     }
 }
 
 TCustomZipArchiver::~TCustomZipArchiver()
 {
-    FWorker->Deactivate();
+    m_worker->Deactivate();
 }
 
 int TCustomZipArchiver::StartOperation()
@@ -42,40 +42,16 @@ int TCustomZipArchiver::StartOperation()
         return StatusNotActive;
     if (FBusy) {
         FReentry = true;
-        FWorker->MarkReentry();
+        m_worker->MarkReentry();
         return StatusNotActive;
     }
     try {
-        TZipWorker& w = *FWorker;
+        TZipWorker& w = *m_worker;
         w.SetErrorCode(0);
-        w.SFX = FSFX.get();
-        w.KeepFreeOnAllDisks = FKeepFreeOnAllDisks;
-        w.KeepFreeOnDisk1 = FKeepFreeOnDisk1;
-        w.MaxVolumeSize = FMaxVolumeSize;
-        w.MinFreeVolumeSize = FMinFreeVolumeSize;
-        w.SpanOptions = FSpanOptions;
-        w.ConfirmErase = FConfirmErase;
-        w.AddCompLevel = FAddCompLevel;
-        w.AddFrom = FAddFrom;
-        w.AddOptions = FAddOptions;
-        w.AddStoreSuffixes = FAddStoreSuffixes;
-        w.ExtAddStoreSuffixes = FExtAddStoreSuffixes;
-        w.CodePage = FCodePage;
-        w.ExtrBaseDir = FExtrBaseDir;
-        w.ExtrOptions = FExtrOptions;
-        w.SetUnattended(FUnattended);
-        w.SetVerbose(FVerbose);
-        w.SetTrace(FTrace);
         w.SetNotMainThread(FNotMainThread);
         w.FSpecArgs = FFSpecArgs;
         w.FSpecArgsExcl = FFSpecArgsExcl;
-        w.OwnerHandle = FOwnerHandle;
-        w.HowToDelete = FHowToDelete;
-        w.PasswordReqCount = std::min(FPasswordReqCount, MaxPasswordReqCount);
-        w.UseDirOnlyEntries = FUseDirOnlyEntries;
-        w.RootDir = FRootDir;
-        w.SetDllDirectory(FDLLDirectory);
-        w.SetTempDir(FTempDir);
+        w.TakeSettings(m_settings);
         w.Activate();
         w.StartRun();
         FReentry = false;
@@ -90,7 +66,7 @@ int TCustomZipArchiver::StartOperation()
         }
         return 0;
     } catch (const EZipArchiver& e) {
-        FWorker->ReportException(e);
+        m_worker->ReportException(e);
         return e.MessageId() != 0 ? e.MessageId() : StatusOtherError;
     } catch (const std::exception&) {
         return StatusOtherError;
@@ -99,15 +75,15 @@ int TCustomZipArchiver::StartOperation()
 
 void TCustomZipArchiver::EndOperation()
 {
-    FWorker->EndRun();
+    m_worker->EndRun();
     FBusy = false;
-    if (FWorker->Reentry())
+    if (m_worker->Reentry())
         FReentry = true;
-    FFSpecArgs = FWorker->FSpecArgs;
-    FFSpecArgsExcl = FWorker->FSpecArgsExcl;
-    if (FActiveState < 0) {
-        FActiveState = 0;
-        FWorker->Deactivate();
+    FFSpecArgs = m_worker->FSpecArgs;
+    FFSpecArgsExcl = m_worker->FSpecArgsExcl;
+    if (FActiveState == asDeactivating) {
+        FActiveState = asInactive;
+        m_worker->Deactivate();
     }
 }
 
@@ -117,7 +93,7 @@ int TCustomZipArchiver::AddStreamEntry(const QString& name, quint32 dosDate, qui
     if (status != 0)
         return status;
     try {
-        status = FWorker->AddStreamEntry(name, dosDate, attributes);
+        status = m_worker->AddStreamEntry(name, dosDate, attributes);
     } catch (...) {
         EndOperation();
         throw;
@@ -132,7 +108,7 @@ TZipStream* TCustomZipArchiver::ExtractEntryToStream(const QString& name)
         return nullptr;
     TZipStream* result = nullptr;
     try {
-        result = FWorker->ExtractEntryToStream(name);
+        result = m_worker->ExtractEntryToStream(name);
     } catch (...) {
         EndOperation();
         throw;
@@ -144,16 +120,16 @@ TZipStream* TCustomZipArchiver::ExtractEntryToStream(const QString& name)
 void TCustomZipArchiver::SetZipFileName(const QString& value)
 {
     if (DesigningOrLoading())
-        FWorker->Deactivate();
+        m_worker->Deactivate();
     // A name stored in the form is kept while loading; the listing waits for activation.
     if (DesigningOrLoading() || !Active()) {
-        FWorker->SetZipFileName(value);
+        m_worker->SetZipFileName(value);
         return;
     }
     if (StartOperation() != 0)
         return;
     try {
-        FWorker->SetZipFileName(value);
+        m_worker->SetZipFileName(value);
     } catch (...) {
         EndOperation();
         throw;
@@ -164,43 +140,43 @@ void TCustomZipArchiver::SetZipFileName(const QString& value)
 void TCustomZipArchiver::SetActive(bool value)
 {
     const int old = FActiveState;
-    FActiveState = 0;
-    if (FComponentState & csDesigning) {
-        FActiveState = value ? 3 : 0;
-    } else if (FComponentState & csLoading) {
-        FActiveState = value ? 2 : 0;
+    FActiveState = asInactive;
+    if (m_componentState & csDesigning) {
+        FActiveState = value ? asDesigning : asInactive;
+    } else if (m_componentState & csLoading) {
+        FActiveState = value ? asLoading : asInactive;
     } else if (FBusy) {
-        FActiveState = value ? 1 : -1;
+        FActiveState = value ? asActive : asDeactivating;
     } else if (value) {
-        FActiveState = 1;
-        if (old == 0 && StartOperation() == 0) {
-            FWorker->Activate();
+        FActiveState = asActive;
+        if (old == asInactive && StartOperation() == 0) {
+            m_worker->Activate();
             EndOperation();
         } else {
-            FWorker->Deactivate();
+            m_worker->Deactivate();
         }
     } else {
-        FWorker->Deactivate();
+        m_worker->Deactivate();
     }
 }
 
 void TCustomZipArchiver::Loaded()
 {
-    FComponentState &= quint8(~csLoading);
-    if (FComponentState & csDesigning)
+    m_componentState &= quint8(~csLoading);
+    if (m_componentState & csDesigning)
         return;
     SetMessageLanguage(FStoredLanguage);
     if (Active() && StartOperation() == 0) {
-        FWorker->Activate();
+        m_worker->Activate();
         EndOperation();
     } else {
-        FWorker->Deactivate();
+        m_worker->Deactivate();
     }
 }
 
 bool TCustomZipArchiver::Dll_Load() const
 {
-    return DesigningOrLoading() ? FDllLoadWanted : FWorker->IsLoaded();
+    return DesigningOrLoading() ? FDllLoadWanted : m_worker->IsLoaded();
 }
 
 void TCustomZipArchiver::SetDll_Load(bool value)
@@ -212,17 +188,17 @@ void TCustomZipArchiver::SetDll_Load(bool value)
         return;
     if (Active() && FBusy) {
         try {
-            FWorker->SetDllLoaded(value);
+            m_worker->SetDllLoaded(value);
         } catch (const EZipArchiver& e) {
-            FWorker->ReportException(e);
+            m_worker->ReportException(e);
         }
-        FDllLoadWanted = FWorker->IsLoaded();
+        FDllLoadWanted = m_worker->IsLoaded();
         return;
     }
     const int status = StartOperation();
     // A library that failed to load is not wanted again by every later operation.
-    if (status == 0 || FWorker->ErrorCode() == status)
-        FDllLoadWanted = FWorker->IsLoaded();
+    if (status == 0 || m_worker->ErrorCode() == status)
+        FDllLoadWanted = m_worker->IsLoaded();
     if (status == 0)
         EndOperation();
 }
@@ -253,6 +229,6 @@ void TCustomZipArchiver::SetSFXMessage(const QString& value)
         flags = kSfxFlagsSecond;
         text.remove(0, 1);
     }
-    FSFX->Message = text;
-    FSFX->MessageFlags = flags;
+    m_sfx->Message = text;
+    m_sfx->MessageFlags = flags;
 }

@@ -13,9 +13,6 @@
 namespace
 {
 constexpr int kItemPercentSwitch = 214748;
-constexpr int kFirstExtraItemName = 11400;
-constexpr int kHandlerExceptionId = 10113;
-constexpr int kCannotWriteId = 11051;
 } // namespace
 
 int TProgressDetails::ItemPerCent() const
@@ -171,7 +168,7 @@ void TZipCore::Report(quint8 action, int code, const QString& text, qint64 size)
             FErrorMessage = text;
             FErrorCode = qint8(code & 0xFF);
             if (FErrorCode == 9 && !FHandlerErrorText.isEmpty()) {
-                FErrorMessage = FormatMessageText(kHandlerExceptionId, FHandlerErrorText);
+                FErrorMessage = FormatMessageText(ZipMsg::ExceptionInEvent, FHandlerErrorText);
                 eventText = FErrorMessage;
             }
         }
@@ -191,7 +188,7 @@ void TZipCore::Report(quint8 action, int code, const QString& text, qint64 size)
         break;
     case zacXItem:
         progress(ProgressType::NewExtra, text, size);
-        details.NewExtra(LoadMessageText(kFirstExtraItemName + code), size32);
+        details.NewExtra(LoadMessageText(ZipMsg::ItemBase + code), size32);
         detailsChanged();
         itemProgress(details.ItemName(), size32, 0);
         break;
@@ -295,7 +292,7 @@ void TZipCore::BeginWait()
         return;
     if (FWaitCount == 0 && qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        FCursorSaved = true;
+        m_cursorSaved = true;
     }
     ++FWaitCount;
 }
@@ -310,9 +307,9 @@ void TZipCore::EndWait()
 
 void TZipCore::RestoreCursor()
 {
-    if (FCursorSaved) {
+    if (m_cursorSaved) {
         QGuiApplication::restoreOverrideCursor();
-        FCursorSaved = false;
+        m_cursorSaved = false;
     }
 }
 
@@ -345,7 +342,7 @@ void TZipCore::SetTempDir(const QString& folder)
     if (!folder.isEmpty()) {
         const Drives::DriveType type = Drives::driveType(folder);
         if (type != Drives::DriveType::Fixed && type != Drives::DriveType::RamDisk)
-            throw EZipArchiver(kCannotWriteId, folder);
+            throw EZipArchiver(ZipMsg::CannotWriteTo, folder);
     }
     FTempDir = folder;
 }
@@ -375,7 +372,6 @@ void TZipCore::SetCancel(bool value)
 void TZipCore::StartRun()
 {
     FReentry = false;
-    FRunFlags = 0;
     const QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() != app->thread())
         FNotMainThread = true;

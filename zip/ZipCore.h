@@ -188,9 +188,7 @@ protected:
 
     QObject* FMaster;
     int FWaitCount = 0;
-    bool FCursorSaved = false;
-    // Per-run flags of the worker, cleared at every start.
-    quint32 FRunFlags = 0;
+    bool m_cursorSaved = false;
     bool FCancel = false;
     int FErrorCode = -1;
     QString FErrorMessage;

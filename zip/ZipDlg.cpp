@@ -20,7 +20,6 @@ namespace
 constexpr int kIconSize = 32;
 constexpr int kPasswordKind = 4;
 constexpr int kMaxPassword = 80;
-constexpr int kFirstCaption = 10220;
 
 constexpr std::array<int, 10> kResults { mrYes, mrNo, mrOk, mrCancel, mrAbort, mrRetry, mrIgnore, mrAll, mrNoToAll,
     mrYesToAll };
@@ -92,7 +91,7 @@ void TZipDialogBox::setup(const QString& title, const QString& message, TMsgDlgB
         const auto kind = TMsgDlgBtn(i);
         if (!buttons.contains(kind))
             continue;
-        const QString caption = LoadMessageText(kFirstCaption + i);
+        const QString caption = LoadMessageText(ZipMsg::ButtonYes + i);
         auto* button = new QPushButton(caption, this);
         button->setObjectName(QStringLiteral("zipdlg%1").arg(created.size() + 1));
         const int result = kResults[size_t(i)];

@@ -15,6 +15,7 @@ class QPushButton;
 constexpr int ZipDlgError = 0x112711;
 constexpr int ZipDlgInformation = 0x122710;
 constexpr int ZipDlgPassword = 0x140000;
+constexpr int ZipDlgConfirm = 0x132712;
 
 // The title used when a caller passes none.
 QString ZipApplicationTitle();

@@ -16,11 +16,6 @@
 
 namespace
 {
-constexpr int kFailedToLoad = 10650;
-constexpr int kOldOrCorrupt = 10651;
-constexpr int kLoaded = 10652;
-constexpr int kUnloaded = 10653;
-constexpr int kCriticalError = 10124;
 constexpr qint64 kMinResourceSize = 50000;
 
 const QString kResourceDirectory = QStringLiteral("><");
@@ -124,7 +119,7 @@ int TZipEngineBind::Load(quint8 reason)
             LoadLibraryFile(path, true);
     }
     if (Verbose())
-        Report(zacMessage, 0, FormatMessageText(kLoaded, FLibraryName), 0);
+        Report(zacMessage, 0, FormatMessageText(ZipMsg::LibraryLoaded, FLibraryName), 0);
     return FEngineVersion;
 }
 
@@ -144,7 +139,7 @@ int TZipEngineBind::LoadForOperation()
         return result;
     const QString name = FLibraryName.isEmpty() ? EngineFileName() : FLibraryName;
     Release(LoadReasonMask);
-    throw EZipArchiver(kOldOrCorrupt, name);
+    throw EZipArchiver(ZipMsg::OldOrCorrupt, name);
 }
 
 void TZipEngineBind::ReleaseForOperation()
@@ -173,19 +168,19 @@ int TZipEngineBind::LoadLibraryFile(const QString& path, bool mustRaise)
         if (!mustRaise)
             return 0;
         FLoadReasons = 0;
-        throw EZipArchiver(kFailedToLoad, path);
+        throw EZipArchiver(ZipMsg::FailedToLoad, path);
     }
 
     // Each entry point is looked up only while all before it were found.
-    if ((FUnzExec = resolve<ZE_UnzExecFunc>(FLibraryHandle, "ZE_UnzExec"))
-        && (FZipExec = resolve<ZE_ZipExecFunc>(FLibraryHandle, "ZE_ZipExec"))
-        && (FVersion = resolve<ZE_VersionFunc>(FLibraryHandle, "ZE_Version"))
-        && (FPrivVersion = resolve<ZE_PrivVersionFunc>(FLibraryHandle, "ZE_PrivVersion"))
-        && (FAbort = resolve<ZE_AbortFunc>(FLibraryHandle, "ZE_Abort"))
-        && (FPath = resolve<ZE_PathFunc>(FLibraryHandle, "ZE_Path"))) {
-        FEnginePrivVersion = FPrivVersion();
-        FEngineVersion = FVersion();
-        const char* ownPath = FPath();
+    if ((m_unzExec = resolve<ZE_UnzExecFunc>(FLibraryHandle, "ZE_UnzExec"))
+        && (m_zipExec = resolve<ZE_ZipExecFunc>(FLibraryHandle, "ZE_ZipExec"))
+        && (m_version = resolve<ZE_VersionFunc>(FLibraryHandle, "ZE_Version"))
+        && (m_privVersion = resolve<ZE_PrivVersionFunc>(FLibraryHandle, "ZE_PrivVersion"))
+        && (m_abort = resolve<ZE_AbortFunc>(FLibraryHandle, "ZE_Abort"))
+        && (m_path = resolve<ZE_PathFunc>(FLibraryHandle, "ZE_Path"))) {
+        FEnginePrivVersion = m_privVersion();
+        FEngineVersion = m_version();
+        const char* ownPath = m_path();
         FLibraryName = ownPath ? QFile::decodeName(ownPath) : QString();
     }
 
@@ -196,7 +191,7 @@ int TZipEngineBind::LoadLibraryFile(const QString& path, bool mustRaise)
         ClearEntryPoints();
         if (mustRaise) {
             FLoadReasons = 0;
-            throw EZipArchiver(kOldOrCorrupt, name);
+            throw EZipArchiver(ZipMsg::OldOrCorrupt, name);
         }
     }
     return FEnginePrivVersion;
@@ -252,7 +247,7 @@ void TZipEngineBind::Unload()
 {
     if (IsLoaded()) {
         if (Verbose())
-            Report(zacMessage, 0, FormatMessageText(kUnloaded, FLibraryName), 0);
+            Report(zacMessage, 0, FormatMessageText(ZipMsg::LibraryUnloaded, FLibraryName), 0);
         FreeLibrary();
     }
     ClearEntryPoints();
@@ -266,18 +261,18 @@ void TZipEngineBind::CheckEngineResult(int status)
 {
     switch (status) {
     case ZS_Cancelled:
-        throw EZipArchiver(10120, true);
+        throw EZipArchiver(ZipMsg::DllCancelled, true);
     case ZS_Aborted:
-        throw EZipArchiver(10118, true);
+        throw EZipArchiver(ZipMsg::DllAborting, true);
     case ZS_HandlerException:
-        throw EZipArchiver(10123, true);
+        throw EZipArchiver(ZipMsg::DllHandlerException, true);
     case ZS_NoMemory:
-        throw EZipArchiver(10121, true);
+        throw EZipArchiver(ZipMsg::DllNoMemory, true);
     case ZS_InvalidRecord:
-        throw EZipArchiver(10122, true);
+        throw EZipArchiver(ZipMsg::DllInvalidStructure, true);
     default:
         if (status < 0)
-            throw EZipArchiver(kCriticalError, QVariantList { status });
+            throw EZipArchiver(ZipMsg::DllCriticalError, QVariantList { status });
     }
 }
 
@@ -287,7 +282,7 @@ template <typename Record, typename Exec> int TZipEngineBind::RunCommand(Record*
     const Exec exec = this->*entry;
     if (!exec) {
         Release(lrCall);
-        throw EZipArchiver(kFailedToLoad, EngineFileName());
+        throw EZipArchiver(ZipMsg::FailedToLoad, EngineFileName());
     }
     int status;
     try {
@@ -304,19 +299,19 @@ template <typename Record, typename Exec> int TZipEngineBind::RunCommand(Record*
 
 int TZipEngineBind::RunZip(ZipCommandRecord* record)
 {
-    return RunCommand(record, &TZipEngineBind::FZipExec);
+    return RunCommand(record, &TZipEngineBind::m_zipExec);
 }
 
 int TZipEngineBind::RunUnzip(UnzipCommandRecord* record)
 {
-    return RunCommand(record, &TZipEngineBind::FUnzExec);
+    return RunCommand(record, &TZipEngineBind::m_unzExec);
 }
 
 void TZipEngineBind::AbortEngine()
 {
     SetCancel(true);
-    if (IsLoaded() && FAbort)
-        FAbort(FOperationKey);
+    if (IsLoaded() && m_abort)
+        m_abort(FOperationKey);
 }
 
 void TZipEngineBind::SetDllLoaded(bool value)
@@ -377,12 +372,12 @@ void TZipEngineBind::FreeLibrary()
 void TZipEngineBind::ClearEntryPoints()
 {
     FLibraryHandle = nullptr;
-    FUnzExec = nullptr;
-    FZipExec = nullptr;
-    FVersion = nullptr;
-    FPrivVersion = nullptr;
-    FAbort = nullptr;
-    FPath = nullptr;
+    m_unzExec = nullptr;
+    m_zipExec = nullptr;
+    m_version = nullptr;
+    m_privVersion = nullptr;
+    m_abort = nullptr;
+    m_path = nullptr;
     FEngineVersion = 0;
     FEnginePrivVersion = 0;
 }

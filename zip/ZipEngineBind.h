@@ -69,12 +69,12 @@ private:
     QString FLibraryName;
     int FEngineVersion = 0;
     int FEnginePrivVersion = 0;
-    ZE_UnzExecFunc FUnzExec = nullptr;
-    ZE_ZipExecFunc FZipExec = nullptr;
-    ZE_VersionFunc FVersion = nullptr;
-    ZE_PrivVersionFunc FPrivVersion = nullptr;
-    ZE_AbortFunc FAbort = nullptr;
-    ZE_PathFunc FPath = nullptr;
+    ZE_UnzExecFunc m_unzExec = nullptr;
+    ZE_ZipExecFunc m_zipExec = nullptr;
+    ZE_VersionFunc m_version = nullptr;
+    ZE_PrivVersionFunc m_privVersion = nullptr;
+    ZE_AbortFunc m_abort = nullptr;
+    ZE_PathFunc m_path = nullptr;
     quint8 FLoadReasons = 0;
     QString FDLLDirectory;
     QString FExtractedPath;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Exception.h"
+#include "zip/ZipDefMsgs.h"
 
 #include <QByteArray>
 #include <QString>

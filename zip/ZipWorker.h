@@ -1,6 +1,9 @@
 #pragma once
 
 #include "zip/ZipEngineBind.h"
+#include "zip/ZipPartSet.h"
+#include "zip/ZipRecords.h"
+#include "zip/ZipSettings.h"
 #include "zip/ZipTypes.h"
 
 #include <QBuffer>
@@ -9,85 +12,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
-class TZipSFX;
 struct TZipCommandBlock;
-
-// One entry of the archive's central directory. The first sixteen fields are
-// the 42 bytes that follow a central header's signature, in file order.
-struct ZipDirEntry
-{
-    static constexpr int RawSize = 42;
-
-    quint8 VersionMadeBy = 0;
-    quint8 HostSystem = 0;
-    quint16 VersionNeeded = 0;
-    quint16 Flags = 0;
-    quint16 Method = 0;
-    quint32 DosDateTime = 0;
-    quint32 Crc32 = 0;
-    quint32 CompressedSize = 0;
-    quint32 UncompressedSize = 0;
-    quint16 NameLength = 0;
-    quint16 ExtraLength = 0;
-    quint16 CommentLength = 0;
-    quint16 DiskStart = 0;
-    quint16 InternalAttributes = 0;
-    quint32 ExternalAttributes = 0;
-    quint32 LocalHeaderOffset = 0;
-    QString FileName;
-    QString FileComment;
-    bool Encrypted = false;
-    QByteArray ExtraData;
-
-    // Fills the sixteen raw fields from RawSize little-endian bytes.
-    void SetRaw(const char* raw);
-};
-
-// The end-of-central-directory record as read.
-struct ZipEndOfCentral
-{
-    static constexpr quint32 Signature = 0x06054B50;
-    static constexpr int Size = 22;
-
-    quint32 HeaderSig = 0;
-    quint16 ThisDiskNo = 0;
-    quint16 CentralDiskNo = 0;
-    quint16 CentralEntries = 0;
-    quint16 TotalEntries = 0;
-    quint32 CentralSize = 0;
-    quint32 CentralOffset = 0;
-    quint16 ZipCommentLen = 0;
-
-    void SetRaw(const char* raw);
-    QByteArray Raw() const;
-};
-
-// Where each local header landed while a multi-part set is joined or split.
-class TZipDataList
-{
-public:
-    struct LocalHeaderItem
-    {
-        quint16 DiskNumber = 0;
-        qint64 HeaderOffset = 0;
-        quint16 NameLength = 0;
-        QByteArray Name;
-        quint32 CompressedSize = 0;
-    };
-
-    explicit TZipDataList(int count);
-    int Count() const { return int(FItems.size()); }
-    // Raises "Index out of range" at or beyond the count.
-    LocalHeaderItem& Item(int index);
-    // Case-insensitive, first match; -1 when no item has that name.
-    int IndexOf(const QByteArray& name) const;
-
-private:
-    std::vector<LocalHeaderItem> FItems;
-};
 
 // The component's memory stream: entries are added from it and extracted into it.
 class TZipStream : public QBuffer
@@ -103,16 +32,33 @@ public:
 class TZipWorker : public TZipEngineBind
 {
 public:
-    static constexpr quint32 LocalHeaderSig = 0x04034B50;
-    static constexpr quint32 CentralHeaderSig = 0x02014B50;
-    static constexpr quint32 ExtLocalSig = 0x08074B50;
-    static constexpr qint64 MaxCommentWindow = 65535 + ZipEndOfCentral::Size;
+    // What ProbeArchiveFile finds in a file, as bits, or why it could not look.
+    enum ProbeResult : int {
+        pbExecutable = 0x01, // starts with "MZ"
+        pbLocalHeader = 0x02, // starts with a local header
+        pbMultiPartMarker = 0x04, // starts with the marker of a set's first part
+        pbCentralHeader = 0x08, // starts with a central header
+        pbEndsWithRecord = 0x10, // the end record and its comment end the file
+        pbLocalAtOffset = 0x20, // a local header where the first central header says
+        pbCentralAtOffset = 0x40, // a central header where the end record says
+        pbEndRecord = 0x80,
+        // The bits that do not depend on the directory's place.
+        pbWithoutDirectory = 0x1F,
+        // An executable whose directory is read from the file of the same name with ".zip".
+        pbCompanionExecutable = pbExecutable | pbEndsWithRecord | pbCentralAtOffset | pbEndRecord,
+        pbCannotOpen = -7,
+        pbFailed = -9,
+    };
+    // Results of LocateLastPart.
+    enum LocateResult : int { lpFound = 0, lpNotFound = 1, lpFailed = -1 };
+    // Results of joining and splitting a set.
+    enum SpanResult : int { srOk = 0, srComponentError = -7, srNoMemory = -8, srOtherError = -9 };
 
     explicit TZipWorker(QObject* master);
     ~TZipWorker() override;
 
     // Activation; becoming active runs a listing that was put off.
-    bool Active() const { return FActive; }
+    bool Active() const { return m_active; }
     void Activate();
     void Deactivate();
 
@@ -121,47 +67,30 @@ public:
     const QString& ZipFileName() const { return FZipFileName; }
     void SetZipFileName(const QString& name);
     int Count() const;
-    const ZipDirEntry& Entry(int index) const { return FEntries.at(size_t(index)); }
+    const ZipDirEntry& Entry(int index) const { return m_entries.at(size_t(index)); }
     int DirOnlyCount() const { return FDirOnlyCount; }
     const QString& ArchiveComment() const { return FArchiveComment; }
-    const QByteArray& RawComment() const { return FZipComment; }
+    const QByteArray& RawComment() const { return m_zipComment; }
     qint64 ZipStartOffset() const { return FZipStartOffset; }
-    qint64 FileSize() const { return FFileSize; }
-    qint64 RealFileSize() const { return FRealFileSize; }
-    qint64 EOCOffset() const { return FEOCOffset; }
-    qint64 CentralStart() const { return FCentralStart; }
-    bool StructureWarning() const { return FStructureWarning; }
-    int LastDiskNumber() const { return FLastDiskNumber; }
-    bool MultiPart() const { return FMultiPart; }
-    bool FirstPartOfSet() const { return FFirstPartOfSet; }
-    int NameScheme() const { return FNameScheme; }
-    const QString& PartPath() const { return FPartPath; }
-    void SetPartPath(const QString& path) { FPartPath = path; }
-    int DiskNumber() const { return FDiskNumber; }
+    int LastDiskNumber() const { return m_parts.LastDiskNumber(); }
+
+    // The set the current part belongs to: part files, numbering, drive facts.
+    TZipPartSet& Parts() { return m_parts; }
+    const TZipPartSet& Parts() const { return m_parts; }
 
     int ProbeArchiveFile(const QString& path);
+    // Opens the current part and reads its end record.
     bool FindEndRecord(ZipEndOfCentral& record, bool raise);
     int LocateLastPart(const QString& path, ZipEndOfCentral& record, bool quiet);
-    void GetNewDisk(int disk);
-    bool IsExpectedDisk();
+    // Probes the drive of the current part, or of the archive when there is none.
     bool ProbeDrive();
     int ReadSpan(const QString& source, QString& target, bool joining);
     // Copies a single-file archive onto the parts of a multi-part set.
     int WriteSpan(const QString& source, const QString& target);
-    void ClosePart();
 
-    // Drive facts of the last probe.
-    const QString& DriveRoot() const { return FDriveRoot; }
-    bool DriveFixed() const { return FDriveFixed; }
-    const QString& VolumeLabel() const { return FVolumeLabel; }
-    bool ReadOnlyVolume() const { return FReadOnlyVolume; }
-    qint64 FreeBytes() const { return FFreeBytes; }
-    qint64 TotalBytes() const { return FTotalBytes; }
-
-    // Names and comments: OEM (code page 437) to UTF-8 text and back, when the
-    // host, its version and the code page setting ask for it.
+    // Names and comments: OEM (code page 437) to text when the host, its version
+    // and the code page setting ask for it; text to OEM and back.
     QString ConvertEntryText(const QByteArray& raw, quint8 host, quint8 version, bool utf8Flag = false) const;
-    QByteArray ConvertToEntryText(const QString& text, quint8 host, quint8 version) const;
     static QString OemToText(const QByteArray& raw);
     static QByteArray TextToOem(const QString& text);
 
@@ -171,106 +100,84 @@ public:
     TZipStream* EntryStream() const { return FEntryStream.get(); }
     int SuccessCount() const { return FSuccessCount; }
 
-    // Settings handed over by the façade before every operation.
-    TZipSFX* SFX = nullptr;
-    quint32 KeepFreeOnAllDisks = 0;
-    quint32 KeepFreeOnDisk1 = 0;
-    int MaxVolumeSize = 0;
-    int MinFreeVolumeSize = 65536;
-    SpanOpts SpanOptions;
-    bool ConfirmErase = true;
-    int AddCompLevel = 9;
-    double AddFrom = 0;
-    AddOpts AddOptions;
-    AddStoreExts AddStoreSuffixes = AddStoreExts::fromBits(0x7FBFFFF);
-    QString ExtAddStoreSuffixes;
-    CodePageOpts CodePage = CodePageOpts::cpAuto;
-    QString ExtrBaseDir;
-    ExtrOpts ExtrOptions;
+    // The settings of the running operation, a snapshot the façade hands over
+    // before every operation; a temporary folder that cannot be used raises.
+    const TZipSettings& Settings() const { return m_settings; }
+    void TakeSettings(const TZipSettings& settings);
+    // The file specs of the running operation; empty when it has ended.
     QStringList FSpecArgs;
     QStringList FSpecArgsExcl;
-    void* OwnerHandle = nullptr;
-    TDeleteOpts HowToDelete = TDeleteOpts::htdAllowUndo;
-    QString Password;
-    quint32 PasswordReqCount = 1;
-    bool UseDirOnlyEntries = false;
-    QString RootDir;
+    const QString& Password() const { return FPassword; }
+    void SetPassword(const QString& password) { FPassword = password; }
+    void SetOwnerHandle(void* handle) { m_ownerHandle = handle; }
 
     void ResetState() override;
 
-protected:
-    // The bodies of the engine commands.
-    virtual void ExtAdd(quint32 dosDate, quint32 attributes);
-    virtual void ExtExtract();
-
 private:
-    friend class TZipPartWriter;
+    // The bodies of the engine commands.
+    void ExtAdd(quint32 dosDate, quint32 attributes);
+    void ExtExtract();
+    // The add of a multi-part set: joined, added to and written out as parts again.
     int SpanAdd(quint32 dosDate, quint32 attributes);
     void ClearDirectory();
     void ReadDirectory(const ZipEndOfCentral& eoc);
-    bool OpenPart();
-    bool ReadFully(char* buffer, qint64 size);
     bool SearchEndRecord(ZipEndOfCentral& record, bool raise);
     int NumberedNamesSearch(const QString& base, ZipEndOfCentral& record, QString& found);
-    QString RemovableSearch(const QString& folder, const QString& base) const;
-    void AskForLastDisk(bool& aborted);
-    void DiskPrompt();
-    void ReadCentralHeader(char* raw, int& disk, int lastDisk);
-    int DiskFromName() const;
-    QString NumberedExtensionPath(const QString& path) const;
-    QString NumberedNamePath(const QString& path) const;
+    ZipCentralHeader ReadCentralHeader(int& disk, int lastDisk);
     void CopyBlock(QFile& target, qint64 size, int errorId, int lastDisk);
-    void ReadSpanBody(const QString& source, const QString& target);
+    int ReadSpanBody(const QString& source, const QString& target);
+    // Runs a step of joining or splitting a set: failures are reported and mapped
+    // to a SpanResult; else the step's own result.
+    int RunSpanStep(const std::function<int()>& step);
 
-    bool FActive = false;
-    bool FListingDue = false;
+    TZipSettings m_settings;
+    TZipPartSet m_parts;
+    QString FPassword;
+    void* m_ownerHandle = nullptr;
+    bool m_active = false;
+    bool m_listingDue = false;
     QString FZipFileName;
-    std::vector<ZipDirEntry> FEntries;
+    std::vector<ZipDirEntry> m_entries;
     int FDirOnlyCount = 0;
-    QByteArray FZipComment;
+    QByteArray m_zipComment;
     QString FArchiveComment;
-    qint64 FEOCOffset = 0;
-    qint64 FFileSize = 0;
-    qint64 FRealFileSize = 0;
-    qint64 FCentralStart = 0;
-    quint32 FCentralOffset = 0;
+    qint64 m_eocOffset = 0;
+    qint64 m_fileSize = 0;
+    qint64 m_centralStart = 0;
+    quint32 m_centralOffset = 0;
     qint64 FZipStartOffset = 0;
-    bool FStructureWarning = false;
-    int FLastDiskNumber = 0;
-    bool FMultiPart = false;
-    bool FFirstPartOfSet = false;
-    QString FPartPath;
-    std::unique_ptr<QFile> FPart;
-    int FDiskNumber = 0;
-    bool FNewDiskWanted = false;
-    int FNameScheme = 0;
-    QString FDriveRoot;
-    bool FDriveFixed = true;
-    QString FVolumeLabel;
-    bool FReadOnlyVolume = false;
-    qint64 FFreeBytes = -1;
-    qint64 FTotalBytes = -1;
-    quint8 FHostNum = 0;
-    quint8 FHostVer = 20;
-    bool FWritingParts = false;
+    bool m_multiPart = false;
+    bool m_firstPartOfSet = false;
+    quint8 m_hostNum = 0;
+    quint8 m_hostVer = 20;
     int FSuccessCount = 0;
     std::unique_ptr<TZipStream> FEntryStream;
 
     // The engine commands and the callback that serves them.
 public:
     static int32_t EngineCallback(void* caller, CallbackRecord* record);
-    bool AddBusy() const { return FAddBusy; }
-    bool ExtractBusy() const { return FExtractBusy; }
+    bool AddBusy() const { return m_addBusy; }
+    bool ExtractBusy() const { return m_extractBusy; }
 
 private:
     void ValidateAdd(bool spanning);
-    void FillZipCommand(TZipCommandBlock& block, quint32 dosDate, quint32 attributes);
+    void FillZipCommand(TZipCommandBlock& block, const QString& archive, quint32 dosDate, quint32 attributes);
+    // Fills the zip command for the entry stream, runs the engine on the archive and
+    // reports what failed; the engine's count of entries added.
+    int RunAddCommand(const QString& archive, quint32 dosDate, quint32 attributes);
     void ReportCommandError(const EZipArchiver& e);
     void HandleCallback(CallbackRecord& record);
     void PasswordCallback(CallbackRecord& record, const QString& name);
-    QByteArray EngineText(const QString& text) const;
-    bool FAddBusy = false;
-    bool FExtractBusy = false;
-    bool FHandlerFailed = false;
-    QByteArray FExtraData;
+    // A text in the engine's encoding: UTF-8, or code page 437 with cpOEM; with a limit, at most
+    // that many characters and bytes, never cut inside a character.
+    QByteArray EngineText(const QString& text, int maxChars = -1) const;
+    bool m_addBusy = false;
+    bool m_extractBusy = false;
+    bool m_handlerFailed = false;
+    // What the engine extracts into; the entry stream takes it when the extract succeeded,
+    // so a handler that clears or writes the stream meanwhile cannot pull it from under the engine.
+    QByteArray m_output;
+    // The last WriteSpan left an existing file of the archive's name as it was.
+    bool m_zipNameKept = false;
+    QByteArray m_extraData;
 };

@@ -1,5 +1,4 @@
 #include "platform/Drives.h"
-#include "zip/ZipDlg.h"
 #include "zip/ZipMsgStr.h"
 #include "zip/ZipWorker.h"
 #include "zip/ZipWorkerRecords.h"
@@ -9,17 +8,7 @@
 
 namespace
 {
-constexpr int kFatalDll = 10101;
-constexpr int kNoFiles = 10301;
-constexpr int kWildcards = 10307;
-constexpr int kNoZipFile = 10102;
-constexpr int kNoPasswordUnattended = 10302;
-constexpr int kSfxFailed = 10304;
-constexpr int kNoDestination = 10308;
-constexpr int kUnattendedSpan = 11025;
-constexpr int kCannotWrite = 11051;
 constexpr int kSfxUnsupported = -1;
-constexpr int kOemCodePage = 2;
 
 bool ownerWritable(const QFileInfo& info)
 {
@@ -81,112 +70,26 @@ private:
 };
 } // namespace
 
-QByteArray TZipWorker::EngineText(const QString& text) const
-{
-    return CodePage == CodePageOpts::cpOEM ? TextToOem(text) : text.toUtf8();
-}
-
-void TZipWorker::ReportCommandError(const EZipArchiver& e)
-{
-    SetErrorCode(e.MessageId());
-    SetErrorMessage(e.message() + HandlerErrorText());
-    if (e.DisplayFlag() && !Unattended())
-        ShowMessageBox(ErrorMessage(), ZipDlgError);
-    if (OnMessage)
-        OnMessage(Master(), ErrorCode(), ErrorMessage());
-}
-
 void TZipWorker::ValidateAdd(bool spanning)
 {
-    if (Unattended() && AddOptions.contains(AddEncrypt) && Password.isEmpty())
-        throw EZipArchiver(kNoPasswordUnattended, true);
+    if (Unattended() && m_settings.AddOptions.contains(AddEncrypt) && FPassword.isEmpty())
+        throw EZipArchiver(ZipMsg::NoPasswordUnattended, true);
     if (ZipFileName().isEmpty())
-        throw EZipArchiver(kNoZipFile, true);
+        throw EZipArchiver(ZipMsg::NoZipFile, true);
     const QString archive = QFileInfo(ZipFileName()).absoluteFilePath();
-    const QString savedPart = PartPath();
-    SetPartPath(archive);
-    try {
-        ProbeDrive();
-    } catch (...) {
-        SetPartPath(savedPart);
-        throw;
-    }
-    SetPartPath(savedPart);
-    const bool removable = !DriveFixed();
+    m_parts.ProbeDrive(archive);
+    const bool removable = !m_parts.DriveFixed();
     if (spanning && removable && Unattended())
-        throw EZipArchiver(kUnattendedSpan, true);
+        throw EZipArchiver(ZipMsg::UnattendedSpanning, true);
     if (!(spanning && removable)) {
         const QString folder = QFileInfo(archive).absolutePath();
-        if (AddOptions.contains(AddForceDest))
+        if (m_settings.AddOptions.contains(AddForceDest))
             QDir().mkpath(folder);
         if (!QFileInfo(folder).isDir())
-            throw EZipArchiver(kNoDestination, QDir::toNativeSeparators(folder));
+            throw EZipArchiver(ZipMsg::NoDestinationDirectory, QDir::toNativeSeparators(folder));
     }
-    if (ReadOnlyVolume() || !canWriteArchive(archive))
-        throw EZipArchiver(kCannotWrite, ZipFileName());
-}
-
-void TZipWorker::FillZipCommand(TZipCommandBlock& block, quint32 dosDate, quint32 attributes)
-{
-    ZipCommandRecord& r = block.Record;
-    TEngineTexts& texts = block.Texts;
-    const bool encrypt = AddOptions.contains(AddEncrypt);
-    const bool recurse = AddOptions.contains(AddRecurseDirs);
-    r.Handle = OwnerHandle;
-    r.Caller = this;
-    r.Version = ZE_RECORD_VERSION;
-    r.Callback = &TZipWorker::EngineCallback;
-    r.Trace = EngineFlag(Trace());
-    r.Password = texts.AddOrNull(EngineBytes(Password, MaxCommandPassword));
-    r.StoreSuffixes = texts.AddOrNull(StoreSuffixList(AddStoreSuffixes, ExtAddStoreSuffixes).toUtf8());
-    r.Encrypt = EngineFlag(encrypt);
-    r.HiddenFiles = EngineFlag(AddOptions.contains(AddHiddenFiles));
-    r.Volume = EngineFlag(AddOptions.contains(AddVolume));
-    r.NoSeparateDirs = EngineFlag(!AddOptions.contains(AddSeparateDirs));
-    r.FromDate = EngineFlag(AddOptions.contains(AddFromDate));
-    r.Verbose = EngineFlag(Verbose() || Trace());
-    r.Reserved56 = ZE_TRUE;
-    r.Level = AddCompLevel;
-    r.NoDirNames = EngineFlag(!AddOptions.contains(AddDirNames));
-    r.RecurseDirs = EngineFlag(recurse);
-    r.NotSafe = EngineFlag(!AddOptions.contains(AddSafe));
-    r.ForceDos = EngineFlag(AddOptions.contains(AddForceDOS));
-    r.Move = EngineFlag(AddOptions.contains(AddMove));
-    r.Update = EngineFlag(AddOptions.contains(AddUpdate));
-    r.Freshen = EngineFlag(AddOptions.contains(AddFreshen) && !AddOptions.contains(AddUpdate));
-    r.ZipTime = EngineFlag(AddOptions.contains(AddZipTime));
-    r.FromDateValue = DateTimeToDos(AddFrom);
-    r.FileSpecCount = qint32(FSpecArgs.size());
-    r.ArchiveName = texts.Add(QFile::encodeName(ZipFileName()));
-    r.TempDir = texts.AddOrNull(QFile::encodeName(TempDir()));
-    r.Comment = texts.AddOrNull(RawComment());
-    r.ArchiveOnly = AddOptions.contains(AddArchiveOnly) ? 1 : 0;
-    r.ResetArchive = AddOptions.contains(AddResetArchive) ? 1 : 0;
-    r.InputFromMemory = ZE_TRUE;
-    r.InputMemory = EntryStream()->data().constData();
-    r.InputSize = quint32(EntryStream()->Size());
-    r.Attributes = attributes;
-    r.DosDateTime = dosDate;
-    r.HowToDelete = HowToDelete == TDeleteOpts::htdAllowUndo ? ZE_TRUE : ZE_FALSE;
-    r.CodePage = CodePage == CodePageOpts::cpOEM ? kOemCodePage : 0;
-    r.Version2 = ZE_RECORD_VERSION;
-    r.RootDir = RootDir.isEmpty() ? nullptr : texts.Add(QFile::encodeName(QFileInfo(RootDir).absoluteFilePath()));
-
-    block.Specs.assign(size_t(FSpecArgs.size()), FileSpecRecord {});
-    for (qsizetype i = 0; i < FSpecArgs.size(); ++i) {
-        const ZipFileSpec spec = ParseFileSpec(FSpecArgs.at(i), recurse, encrypt, Password);
-        FileSpecRecord& out = block.Specs[size_t(i)];
-        out.Spec = texts.AddOrNull(EngineText(spec.Name));
-        out.Password = texts.AddOrNull(EngineBytes(spec.Password, MaxCommandPassword));
-        out.Encrypt = spec.Encrypt;
-        out.Recurse = spec.Recurse;
-    }
-    r.FileSpecs = block.Specs.empty() ? nullptr : block.Specs.data();
-    r.ExcludeCount = qint32(FSpecArgsExcl.size());
-    for (const QString& exclude : FSpecArgsExcl)
-        block.Excludes.push_back(texts.Add(EngineText(exclude)));
-    r.ExcludeSpecs = block.Excludes.empty() ? nullptr : block.Excludes.data();
-    r.Check = ZE_RECORD_CHECK;
+    if (m_parts.ReadOnlyVolume() || !canWriteArchive(archive))
+        throw EZipArchiver(ZipMsg::CannotWriteTo, ZipFileName());
 }
 
 int TZipWorker::AddStreamEntry(const QString& name, quint32 dosDate, quint32 attributes)
@@ -198,9 +101,9 @@ int TZipWorker::AddStreamEntry(const QString& name, quint32 dosDate, quint32 att
     FSuccessCount = 0;
     // Reported as exceptions so the error code is set even when nobody listens.
     if (FSpecArgs.isEmpty()) {
-        ReportException(EZipArchiver(kNoFiles, true));
+        ReportException(EZipArchiver(ZipMsg::NoFilesToZip, true));
     } else if (FSpecArgs.first().contains(QLatin1Char('*')) || FSpecArgs.first().contains(QLatin1Char('?'))) {
-        ReportException(EZipArchiver(kWildcards, true));
+        ReportException(EZipArchiver(ZipMsg::NoWildcards, true));
         FSpecArgs.clear();
         FSpecArgsExcl.clear();
     } else {
@@ -211,7 +114,7 @@ int TZipWorker::AddStreamEntry(const QString& name, quint32 dosDate, quint32 att
 
 void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
 {
-    if (FAddBusy)
+    if (m_addBusy)
         return;
     FSuccessCount = 0;
     SetErrorCode(0);
@@ -219,21 +122,21 @@ void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
     {
         bool waiting = false;
         bool loaded = false;
-        FAddBusy = true;
-        AddCleanup cleanup(*this, FAddBusy, FExtraData, waiting, loaded);
+        m_addBusy = true;
+        AddCleanup cleanup(*this, m_addBusy, m_extraData, waiting, loaded);
 
-        if (AddOptions.contains(AddDiskSpanErase)) {
-            AddOptions.insert(AddDiskSpan);
-            SpanOptions.insert(spWipeFiles);
+        if (m_settings.AddOptions.contains(AddDiskSpanErase)) {
+            m_settings.AddOptions.insert(AddDiskSpan);
+            m_settings.SpanOptions.insert(spWipeFiles);
         }
-        const bool spanning = AddOptions.contains(AddDiskSpan);
+        const bool spanning = m_settings.AddOptions.contains(AddDiskSpan);
         try {
             ValidateAdd(spanning);
             LoadForOperation();
             loaded = true;
             const QString& name = ZipFileName();
             if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive) && !QFileInfo::exists(name))
-                throw EZipArchiver(kSfxFailed, kSfxUnsupported);
+                throw EZipArchiver(ZipMsg::SfxCreationError, kSfxUnsupported);
         } catch (const EZipArchiver& e) {
             ReportException(e);
             return;
@@ -242,21 +145,7 @@ void TZipWorker::ExtAdd(quint32 dosDate, quint32 attributes)
         SetCancel(false);
         BeginWait();
         waiting = true;
-        if (spanning) {
-            FSuccessCount = SpanAdd(dosDate, attributes);
-        } else {
-            try {
-                TZipCommandBlock block;
-                FillZipCommand(block, dosDate, attributes);
-                SetHandlerErrorText(QString());
-                FHandlerFailed = false;
-                FSuccessCount = RunZip(&block.Record);
-            } catch (const EZipArchiver& e) {
-                ReportCommandError(e);
-            } catch (const std::exception&) {
-                ReportException(EZipArchiver(kFatalDll, true));
-            }
-        }
+        FSuccessCount = spanning ? SpanAdd(dosDate, attributes) : RunAddCommand(ZipFileName(), dosDate, attributes);
     }
     if (FSuccessCount > 0 && ProbeArchiveFile(ZipFileName()) != 209)
         List();

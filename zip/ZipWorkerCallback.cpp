@@ -9,16 +9,6 @@
 
 namespace
 {
-constexpr int32_t kHandlerFailed = 10106;
-constexpr int kNoAddPassword = 10150;
-constexpr int kNoExtractPassword = 10151;
-constexpr int kPasswordsDiffer = 10104;
-constexpr int kPasswordTitle = 10154;
-constexpr int kEnterPassword = 10155;
-constexpr int kConfirmPassword = 10156;
-constexpr int kSkippedCode = 10125;
-constexpr int kSkippedText = 10126;
-constexpr int kFirstSecondaryItem = 11400;
 constexpr qsizetype kMaxReplyName = 512;
 constexpr qsizetype kMaxReplyData = 511;
 constexpr quint32 kMaxRepeat = 15;
@@ -87,17 +77,17 @@ int32_t TZipWorker::EngineCallback(void* caller, CallbackRecord* record)
                 worker->SetHandlerErrorText(QStringLiteral(" #%1 \"%2\"").arg(record->Action & 0x3F).arg(message));
             }
             worker->SetCancel(true);
-            worker->FHandlerFailed = true;
+            worker->m_handlerFailed = true;
         }
     }
-    if (worker->FHandlerFailed)
-        return kHandlerFailed;
+    if (worker->m_handlerFailed)
+        return ZipMsg::HandlerFailed;
     return worker->Cancel() ? 1 : 0;
 }
 
 void TZipWorker::HandleCallback(CallbackRecord& record)
 {
-    if (FHandlerFailed)
+    if (m_handlerFailed)
         return;
     const int action = record.Action & 0x3F;
     const bool isAdd = record.IsZipOperation != 0;
@@ -127,7 +117,7 @@ void TZipWorker::HandleCallback(CallbackRecord& record)
         Report(zacSize, 0, QString(), itemSize(record));
         return;
     case ZA_NewSecondaryItem:
-        Report(zacXItem, record.Arg1, LoadMessageText(kFirstSecondaryItem + record.Arg1), itemSize(record));
+        Report(zacXItem, record.Arg1, LoadMessageText(ZipMsg::ItemBase + record.Arg1), itemSize(record));
         return;
     case ZA_SecondaryProgress:
         Report(zacXProgress, 0, QString(), itemSize(record));
@@ -190,7 +180,7 @@ void TZipWorker::HandleCallback(CallbackRecord& record)
         if (OnExtractSkipped)
             OnExtractSkipped(Master(), name, UnZipSkipTypes(std::max(kind, 0)), code);
         else if (OnMessage)
-            OnMessage(Master(), kSkippedCode, FormatMessageText(kSkippedText, name, kind));
+            OnMessage(Master(), ZipMsg::SkippedCode, FormatMessageText(ZipMsg::SkippedText, name, kind));
         break;
     }
     case ZA_Comment:
@@ -200,7 +190,7 @@ void TZipWorker::HandleCallback(CallbackRecord& record)
             bool changed = false;
             OnFileComment(Master(), name, comment, changed);
             if (changed) {
-                const QByteArray bytes = EngineText(comment).left(kMaxReplyData);
+                const QByteArray bytes = EngineText(comment, int(kMaxReplyData));
                 replyBytes(record, bytes, kMaxReplyData);
                 record.Arg1 = qint32(bytes.size());
                 record.Action = ZE_CB_ACCEPT;
@@ -210,9 +200,8 @@ void TZipWorker::HandleCallback(CallbackRecord& record)
     case ZA_OutputMemory: {
         const qint64 size = itemSize(record);
         try {
-            QByteArray& bytes = EntryStream()->buffer();
-            bytes.resize(qsizetype(size));
-            record.Data.Item.Text2 = bytes.data();
+            m_output.resize(qsizetype(size));
+            record.Data.Item.Text2 = m_output.data();
             record.Action = ZE_CB_ACCEPT;
         } catch (const std::bad_alloc&) {
             record.Data.Item.SizeLow = 0;
@@ -227,15 +216,15 @@ void TZipWorker::HandleCallback(CallbackRecord& record)
             // The incoming data sits in the record itself, from the address field onwards.
             const auto* start = reinterpret_cast<const char*>(&record.Data.Item.Text2);
             const auto available = qsizetype(reinterpret_cast<const char*>(&record) + sizeof record - start);
-            FExtraData = QByteArray(start, std::min(length, available));
+            m_extraData = QByteArray(start, std::min(length, available));
             bool changed = false;
-            OnFileExtra(Master(), name, FExtraData, changed);
+            OnFileExtra(Master(), name, m_extraData, changed);
             if (changed) {
-                if (FExtraData.size() <= kMaxReplyData)
-                    std::memcpy(record.Data.Reply, FExtraData.constData(), size_t(FExtraData.size()));
+                if (m_extraData.size() <= kMaxReplyData)
+                    std::memcpy(record.Data.Reply, m_extraData.constData(), size_t(m_extraData.size()));
                 else
-                    record.Data.Item.Text2 = FExtraData.constData();
-                record.Arg1 = qint32(FExtraData.size());
+                    record.Data.Item.Text2 = m_extraData.constData();
+                record.Arg1 = qint32(m_extraData.size());
                 record.Action = ZE_CB_ACCEPT;
             }
         }
@@ -263,32 +252,32 @@ void TZipWorker::PasswordCallback(CallbackRecord& record, const QString& name)
     QString password;
     auto repeat = quint32(std::max(record.Arg1, 0));
     TMsgDlgBtn answer = mbOK;
-    const QString title = LoadMessageText(kPasswordTitle);
+    const QString title = LoadMessageText(ZipMsg::PasswordTitle);
     if (OnPasswordError) {
         OnPasswordError(Master(), isAdd, password, name, repeat, answer);
         if (answer != mbOK)
             password.clear();
     } else if (isAdd) {
         if (Unattended()) {
-            ReportException(EZipArchiver(kNoAddPassword, true));
+            ReportException(EZipArchiver(ZipMsg::NoAddPassword, true));
         } else {
-            QString first = LoadMessageText(kEnterPassword);
+            QString first = LoadMessageText(ZipMsg::EnterPassword);
             const int firstResult = MessageDialog(title, first, ZipDlgPassword, { mbOK, mbCancel });
             answer = answerFor(firstResult);
             if (firstResult == mrOk && !first.isEmpty()) {
-                QString second = LoadMessageText(kConfirmPassword);
+                QString second = LoadMessageText(ZipMsg::ConfirmPassword);
                 const int secondResult = MessageDialog(title, second, ZipDlgPassword, { mbOK, mbCancel });
                 answer = answerFor(secondResult);
                 if (secondResult == mrOk && first != second)
-                    ReportException(EZipArchiver(kPasswordsDiffer, true));
+                    ReportException(EZipArchiver(ZipMsg::PasswordsDiffer, true));
                 else if (secondResult == mrOk)
                     password = first;
             }
         }
     } else if (Unattended()) {
-        ReportException(EZipArchiver(kNoExtractPassword, true));
+        ReportException(EZipArchiver(ZipMsg::NoExtractPassword, true));
     } else {
-        password = LoadMessageText(kEnterPassword);
+        password = LoadMessageText(ZipMsg::EnterPassword);
         const int result = MessageDialog(title, password, ZipDlgPassword, { mbOK, mbCancel, mbAll });
         answer = answerFor(result);
         if (result != mrOk)

@@ -6,22 +6,19 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace
 {
-constexpr int kNoZipFile = 10102;
-constexpr int kNoFiles = 10301;
-constexpr int kUnattendedExtract = 10502;
-constexpr int kCannotOpen = 11002;
-constexpr int kNoMemory = 10103;
 
 // Clears the extract's state on every way out of it.
 class ExtractCleanup
 {
 public:
-    ExtractCleanup(TZipWorker& worker, bool& busy, bool& loaded, QString& joined)
+    ExtractCleanup(TZipWorker& worker, bool& busy, QByteArray& output, bool& loaded, QString& joined)
         : m_worker(worker)
         , m_busy(busy)
+        , m_output(output)
         , m_loaded(loaded)
         , m_joined(joined)
     { }
@@ -30,6 +27,8 @@ public:
         if (m_loaded)
             m_worker.ReleaseForOperation();
         m_busy = false;
+        m_output.clear();
+        m_worker.SetCancel(false);
         m_worker.FSpecArgs.clear();
         if (m_worker.SuccessCount() != 1)
             m_worker.EntryStream()->Clear();
@@ -42,6 +41,7 @@ public:
 private:
     TZipWorker& m_worker;
     bool& m_busy;
+    QByteArray& m_output;
     bool& m_loaded;
     QString& m_joined;
 };
@@ -53,7 +53,7 @@ TZipStream* TZipWorker::ExtractEntryToStream(const QString& name)
     if (!name.isEmpty())
         FSpecArgs = QStringList { name };
     if (FSpecArgs.isEmpty()) {
-        ReportException(EZipArchiver(kNoFiles, true));
+        ReportException(EZipArchiver(ZipMsg::NoFilesToZip, true));
         return nullptr;
     }
     FEntryStream->Clear();
@@ -66,21 +66,21 @@ void TZipWorker::ExtExtract()
     FSuccessCount = 0;
     SetErrorCode(0);
     SetErrorMessage(QString());
-    if (FExtractBusy)
+    if (m_extractBusy)
         return;
     bool loaded = false;
     QString joined;
-    FExtractBusy = true;
-    ExtractCleanup cleanup(*this, FExtractBusy, loaded, joined);
+    m_extractBusy = true;
+    ExtractCleanup cleanup(*this, m_extractBusy, m_output, loaded, joined);
     SetCancel(false);
     try {
         if (ZipFileName().isEmpty())
-            throw EZipArchiver(kNoZipFile, true);
+            throw EZipArchiver(ZipMsg::NoZipFile, true);
         if (Count() == 0) {
             List();
             if (Count() == 0) {
                 if (ErrorCode() == 0)
-                    throw EZipArchiver(kCannotOpen, true);
+                    throw EZipArchiver(ZipMsg::CannotOpenZip, true);
                 return;
             }
         }
@@ -88,12 +88,12 @@ void TZipWorker::ExtExtract()
         QString archive = ZipFileName();
         if (LastDiskNumber() > 0) {
             // Joining reads the parts' end records, which must not replace the open archive's comment.
-            const QByteArray rawComment = FZipComment;
+            const QByteArray rawComment = m_zipComment;
             const QString comment = FArchiveComment;
             const int joinedResult = ReadSpan(ZipFileName(), joined, true);
-            FZipComment = rawComment;
+            m_zipComment = rawComment;
             FArchiveComment = comment;
-            if (joinedResult != 0)
+            if (joinedResult != srOk)
                 return;
             archive = joined;
         }
@@ -102,21 +102,22 @@ void TZipWorker::ExtExtract()
         loaded = true;
         TUnzipCommandBlock block;
         UnzipCommandRecord& r = block.Record;
-        r.Handle = Unattended() ? nullptr : OwnerHandle;
+        r.Handle = Unattended() ? nullptr : m_ownerHandle;
         r.Caller = this;
         r.Version = ZE_RECORD_VERSION;
         r.Callback = &TZipWorker::EngineCallback;
         r.Trace = EngineFlag(Trace());
-        r.Password = block.Texts.Add(Password.toUtf8());
-        r.Test = EngineFlag(ExtrOptions.contains(ExtrTest));
+        r.Password = block.Texts.Add(FPassword.toUtf8());
+        r.Test = EngineFlag(m_settings.ExtrOptions.contains(ExtrTest));
         r.Reserved44 = ZE_TRUE;
         r.Verbose = EngineFlag(Verbose() || Trace());
-        r.Update = EngineFlag(ExtrOptions.contains(ExtrUpdate));
-        r.Freshen = EngineFlag(ExtrOptions.contains(ExtrFreshen) && !ExtrOptions.contains(ExtrUpdate));
-        r.DirNames = EngineFlag(ExtrOptions.contains(ExtrDirNames));
-        r.OverWrite = EngineFlag(ExtrOptions.contains(ExtrOverWrite));
+        r.Update = EngineFlag(m_settings.ExtrOptions.contains(ExtrUpdate));
+        r.Freshen
+            = EngineFlag(m_settings.ExtrOptions.contains(ExtrFreshen) && !m_settings.ExtrOptions.contains(ExtrUpdate));
+        r.DirNames = EngineFlag(m_settings.ExtrOptions.contains(ExtrDirNames));
+        r.OverWrite = EngineFlag(m_settings.ExtrOptions.contains(ExtrOverWrite));
         r.ArchiveName = block.Texts.Add(QFile::encodeName(archive));
-        r.PasswordRequests = qint32(std::min<quint32>(PasswordReqCount, 15));
+        r.PasswordRequests = qint32(std::min<quint32>(m_settings.PasswordReqCount, 15));
         r.ExtractDir = nullptr;
         if (FSpecArgs.first() != QLatin1String("*.*")) {
             block.Specs.assign(size_t(FSpecArgs.size()), ExtractSpecRecord {});
@@ -127,13 +128,12 @@ void TZipWorker::ExtExtract()
         }
 
         const QString& wanted = FSpecArgs.first();
-        for (const ZipDirEntry& entry : FEntries) {
+        for (const ZipDirEntry& entry : m_entries) {
             if (entry.FileName.compare(wanted, Qt::CaseInsensitive) != 0)
                 continue;
-            EntryStream()->buffer().resize(qsizetype(entry.UncompressedSize));
-            EntryStream()->seek(0);
+            m_output = QByteArray(qsizetype(entry.UncompressedSize), Qt::Uninitialized);
             r.OutputToMemory = ZE_TRUE;
-            r.OutputMemory = EntryStream()->buffer().data();
+            r.OutputMemory = m_output.data();
             r.OutputSize = entry.UncompressedSize;
             r.SpecCount = 1;
             if (r.ExtractSpecs == nullptr) {
@@ -146,21 +146,25 @@ void TZipWorker::ExtExtract()
 
         r.Check = ZE_RECORD_CHECK;
         SetHandlerErrorText(QString());
-        FHandlerFailed = false;
-        if (Unattended() && Password.isEmpty() && !OnPasswordError) {
+        m_handlerFailed = false;
+        if (Unattended() && FPassword.isEmpty() && !OnPasswordError) {
             r.PasswordRequests = 0;
-            Report(zacMessage, 0, LoadMessageText(kUnattendedExtract), 0);
+            Report(zacMessage, 0, LoadMessageText(ZipMsg::UnattendedExtractWarning), 0);
         }
         if (r.OutputToMemory)
             FSuccessCount = RunUnzip(&r);
+        if (FSuccessCount == 1) {
+            EntryStream()->buffer() = std::exchange(m_output, {});
+            EntryStream()->seek(0);
+        }
     } catch (const EZipArchiver& e) {
-        FExtractBusy = false;
+        m_extractBusy = false;
         ReportCommandError(e);
         FSuccessCount = 0;
     } catch (const std::bad_alloc&) {
         // A directory that claims more than memory can hold.
-        FExtractBusy = false;
-        ReportException(EZipArchiver(kNoMemory, true));
+        m_extractBusy = false;
+        ReportException(EZipArchiver(ZipMsg::NoMemory, true));
         FSuccessCount = 0;
     }
 }

@@ -104,10 +104,10 @@ ZipFileSpec ParseFileSpec(const QString& item, bool recurse, bool encrypt, const
 
 const char* TEngineTexts::Add(const QByteArray& text)
 {
-    FTexts.push_back(text);
+    m_texts.push_back(text);
     // A detached copy: the record keeps its address while other texts are added.
-    FTexts.back().detach();
-    return FTexts.back().constData();
+    m_texts.back().detach();
+    return m_texts.back().constData();
 }
 
 QByteArray EngineBytes(const QString& password, int maxChars)

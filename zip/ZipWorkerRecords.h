@@ -43,16 +43,19 @@ public:
     const char* Add(const QByteArray& text);
     // Null for an empty text.
     const char* AddOrNull(const QByteArray& text) { return text.isEmpty() ? nullptr : Add(text); }
-    void Clear() { FTexts.clear(); }
+    void Clear() { m_texts.clear(); }
 
 private:
-    std::deque<QByteArray> FTexts;
+    std::deque<QByteArray> m_texts;
 };
 
 // A zip command record with everything it points at; all of it goes at once.
 struct TZipCommandBlock
 {
     ZipCommandRecord Record {};
+    // The entry's bytes, held for the engine: a handler that writes into or clears the
+    // entry stream meanwhile makes the stream let go of them, not the engine.
+    QByteArray Input;
     std::vector<FileSpecRecord> Specs;
     std::vector<const char*> Excludes;
     TEngineTexts Texts;

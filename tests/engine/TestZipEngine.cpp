@@ -57,6 +57,7 @@ private slots:
 
     void testEntryPoints();
     void testAddReplaceRoundTrip();
+    void testProgressIncrements();
     void testAddKeepsOtherEntriesAndComment();
     void testEmptyEntry();
     void testCompressionChoice_data();
@@ -123,6 +124,32 @@ void TestZipEngine::testEntryPoints()
     QCOMPARE(QString::fromLocal8Bit(FEngine.path()), QFileInfo(EngineLib::file()).canonicalFilePath());
     FEngine.abort(0);
     FEngine.abort(123456);
+}
+
+// Action 2 carries the bytes done since the last report, so the reports add up to the item's size.
+void TestZipEngine::testProgressIncrements()
+{
+    QByteArray data;
+    for (int i = 0; data.size() < 3 * 1024 * 1024; ++i)
+        data += QByteArray::number(quint32(i) * 2654435761u, 36);
+    auto sum = [](const Recorder& recorder) {
+        quint64 total = 0;
+        for (const CallbackEvent& event : recorder.ofAction(ZA_Progress))
+            total += event.size;
+        return total;
+    };
+
+    Recorder adder;
+    QCOMPARE(runAdd(FEngine, adder, addRequest("big.txt", data)), 1);
+    QVERIFY(adder.count(ZA_Progress) > 1);
+    QCOMPARE(sum(adder), quint64(data.size()));
+
+    ExtractRequest request { path("session.vma"), "big.txt", Password };
+    QByteArray output;
+    Recorder extractor;
+    QCOMPARE(runExtract(FEngine, extractor, request, output, quint32(data.size())), 1);
+    QVERIFY(extractor.count(ZA_Progress) > 1);
+    QCOMPARE(sum(extractor), quint64(data.size()));
 }
 
 void TestZipEngine::testAddReplaceRoundTrip()
@@ -469,11 +496,11 @@ void TestZipEngine::testStopAdd()
     QCOMPARE(folderEntries(FDir->path()), files);
     QCOMPARE(recorder.count(ZA_EndOfBatch), 0);
 
-    // An exception from the caller's callback comes back to the caller after the clean-up.
+    // An exception from the caller's callback ends the command with a status after the clean-up.
     Recorder throwing;
     throwing.stopAction = action;
     throwing.throwThere = true;
-    QVERIFY_THROWS_EXCEPTION(std::runtime_error, runAdd(FEngine, throwing, request));
+    QCOMPARE(runAdd(FEngine, throwing, request), int(ZS_Exception));
     QCOMPARE(readFile(archive), before);
     QCOMPARE(folderEntries(FDir->path()), files);
 }
@@ -496,6 +523,11 @@ void TestZipEngine::testStopExtract()
     cancelling.stopResult = 1;
     QCOMPARE(runExtract(FEngine, cancelling, request, output, quint32(data.size())), int(ZS_Cancelled));
     QCOMPARE(cancelling.count(ZA_Progress), 0);
+
+    Recorder throwing;
+    throwing.stopAction = ZA_Progress;
+    throwing.throwThere = true;
+    QCOMPARE(runExtract(FEngine, throwing, request, output, quint32(data.size())), int(ZS_Exception));
 
     // A key is only good for its own command.
     Recorder next;

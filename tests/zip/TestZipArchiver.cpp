@@ -73,7 +73,7 @@ private slots:
         QCOMPARE(zip.Version(), QStringLiteral("1.79.03.01"));
         QCOMPARE(zip.VersionInfo(), QStringLiteral("1.79.03.01"));
         zip.SetPassword(QStringLiteral("secret"));
-        QCOMPARE(zip.Worker()->Password, QStringLiteral("secret"));
+        QCOMPARE(zip.Worker()->Password(), QStringLiteral("secret"));
 
         const struct
         {

@@ -170,7 +170,7 @@ private slots:
 
         // Without conversion the code page 437 byte is not valid UTF-8.
         lister.zip.SetCodePage(CodePageOpts::cpNone);
-        lister.zip.Worker()->CodePage = CodePageOpts::cpNone;
+        lister.zip.Worker()->TakeSettings(lister.zip.Settings());
         const TZipWorker& w = *lister.zip.Worker();
         QCOMPARE(w.ConvertEntryText("caf\x82", 0, 20), QString::fromUtf8("caf\x82"));
         QCOMPARE(w.ConvertEntryText("caf\x82", 6, 20), QStringLiteral("caf\u00e9"));
@@ -233,7 +233,7 @@ private slots:
         QVERIFY(copyFile(path("split.z02"), path("name005.zip")));
         TZipWorker worker(nullptr);
         worker.SetUnattended(true);
-        worker.SetPartPath(path(file));
+        worker.Parts().SetPath(path(file));
         ZipEndOfCentral eoc;
         try {
             worker.FindEndRecord(eoc, true);
@@ -335,7 +335,7 @@ private slots:
         QCOMPARE(lister.codes(), QList<int> {});
         QCOMPARE(lister.zip.Count(), 700);
         QCOMPARE(asked, (QList<QPair<int, int>> { { 1, 3 }, { 2, 3 }, { 3, 3 } }));
-        QCOMPARE(lister.zip.Worker()->NameScheme(), 1);
+        QCOMPARE(lister.zip.Worker()->Parts().Scheme(), 1);
     }
 
     void testReadSpan_data()
@@ -366,7 +366,9 @@ private slots:
         unzip.start(QStringLiteral("unzip"), { QStringLiteral("-tq"), target });
         QVERIFY(unzip.waitForFinished(60000));
         QVERIFY2(unzip.exitCode() == 0, unzip.readAllStandardOutput().constData());
-        w.UseDirOnlyEntries = true;
+        TZipSettings settings = lister.zip.Settings();
+        settings.UseDirOnlyEntries = true;
+        w.TakeSettings(settings);
         w.SetZipFileName(target);
         QCOMPARE(w.Count(), count);
         QCOMPARE(w.LastDiskNumber(), 0);
@@ -399,7 +401,7 @@ private slots:
         worker.SetUnattended(true);
         ZipEndOfCentral eoc;
         QCOMPARE(worker.LocateLastPart(path("huge.zip"), eoc, true), -1);
-        worker.SetPartPath(path("huge.zip"));
+        worker.Parts().SetPath(path("huge.zip"));
         try {
             worker.FindEndRecord(eoc, true);
             QFAIL("no error");

@@ -481,6 +481,129 @@ private slots:
         QCOMPARE(zip->Count(), 2);
     }
 
+    // A handler that writes into or clears the entry stream while the engine works on it.
+    void testEntryStreamChangedMeanwhile_data()
+    {
+        QTest::addColumn<bool>("adding");
+        QTest::addColumn<int>("when");
+        QTest::addColumn<bool>("clear");
+        QTest::newRow("add, written over") << true << int(ProgressType::NewFile) << false;
+        QTest::newRow("add, cleared") << true << int(ProgressType::NewFile) << true;
+        QTest::newRow("extract, cleared") << false << int(ProgressType::NewFile) << true;
+        QTest::newRow("extract, written over") << false << int(ProgressType::EndOfBatch) << false;
+    }
+
+    void testEntryStreamChangedMeanwhile()
+    {
+        QFETCH(bool, adding);
+        QFETCH(int, when);
+        QFETCH(bool, clear);
+        const QString archive = m_dir.filePath(QStringLiteral("meanwhile%1.zip").arg(++m_copies));
+        auto zip = component(archive);
+        QByteArray data;
+        for (int i = 0; i < 20000; ++i)
+            data += QByteArray::number(i) + '\n';
+        if (!adding)
+            QCOMPARE(add(*zip, QStringLiteral("a.txt"), data), 0);
+        zip->SetOnProgress([&](QObject*, ProgressType type, const QString&, qint64) {
+            if (int(type) != when)
+                return;
+            if (clear) {
+                zip->EntryStream()->Clear();
+            } else {
+                zip->EntryStream()->seek(0);
+                zip->EntryStream()->write(QByteArray(data.size(), 'X'));
+            }
+        });
+        if (adding) {
+            QCOMPARE(add(*zip, QStringLiteral("a.txt"), data), 0);
+            QCOMPARE(tool(QStringLiteral("unzip"), { "-P", kPassword, "-p", archive, "a.txt" }).out, data);
+        } else {
+            QCOMPARE(extract(*zip, QStringLiteral("a.txt")), data);
+        }
+    }
+
+    // Every percentage an add or extract reports stays within 0 to 100; 101 ends a batch.
+    void testProgressStaysInRange_data()
+    {
+        QTest::addColumn<bool>("adding");
+        QTest::newRow("add") << true;
+        QTest::newRow("extract") << false;
+    }
+
+    void testProgressStaysInRange()
+    {
+        QFETCH(bool, adding);
+        const QString archive = m_dir.filePath(QStringLiteral("progress%1.zip").arg(++m_copies));
+        auto zip = component(archive);
+        QByteArray data;
+        for (int i = 0; data.size() < 3 * 1024 * 1024; ++i)
+            data += QByteArray::number(quint32(i) * 2654435761u, 36);
+        if (!adding)
+            QCOMPARE(add(*zip, QStringLiteral("big.txt"), data), 0);
+        QList<int> item;
+        QList<int> total;
+        zip->SetOnItemProgress([&](QObject*, const QString&, quint32, int perCent) { item << perCent; });
+        zip->SetOnTotalProgress([&](QObject*, qint64, int perCent) { total << perCent; });
+        if (adding)
+            QCOMPARE(add(*zip, QStringLiteral("big.txt"), data), 0);
+        else
+            QCOMPARE(extract(*zip, QStringLiteral("big.txt")), data);
+        for (const QList<int>* percents : { &item, &total }) {
+            QVERIFY(percents->contains(100));
+            for (int perCent : *percents)
+                QVERIFY2((perCent >= 0 && perCent <= 100) || perCent == 101, qPrintable(QString::number(perCent)));
+        }
+    }
+
+    // A cancel asked for during an extract or a listing ends with it.
+    void testCancelEndsWithTheOperation_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("extract cancelled") << "extract";
+        QTest::newRow("extract failed in a handler") << "handler";
+        QTest::newRow("listing cancelled") << "listing";
+    }
+
+    void testCancelEndsWithTheOperation()
+    {
+        QFETCH(QString, how);
+        auto zip = component(fixture(QStringLiteral("infozip-enc.zip")));
+        QCOMPARE(zip->Count(), 2);
+        if (how == QLatin1String("handler"))
+            zip->SetOnItemProgress(
+                [](QObject*, const QString&, quint32, int) { throw Exception(QStringLiteral("no")); });
+        else
+            zip->SetOnCheckTerminate([](QObject*, bool& abort) { abort = true; });
+        if (how == QLatin1String("listing")) {
+            zip->SetZipFileName(fixture(QStringLiteral("python.zip")));
+            QCOMPARE(zip->ErrorCode(), 11007);
+        } else {
+            QCOMPARE(extract(*zip, QStringLiteral("a.txt")), QByteArray("<none>"));
+        }
+        zip->SetOnCheckTerminate(nullptr);
+        zip->SetOnItemProgress(nullptr);
+
+        zip->SetZipFileName(fixture(QStringLiteral("python.zip")));
+        QCOMPARE(zip->ZipFileName(), fixture(QStringLiteral("python.zip")));
+        QCOMPARE(zip->Count(), 2);
+        QCOMPARE(extract(*zip, QStringLiteral("b.txt")), QByteArray("bravo bravo\n"));
+    }
+
+    // The engine finds and replaces entries by the worker's rule: case folded beyond ASCII.
+    void testNamesDifferingInNonAsciiCase()
+    {
+        const QString archive = m_dir.filePath(QStringLiteral("umlaut.zip"));
+        auto zip = component(archive);
+        QCOMPARE(add(*zip, QStringLiteral("Ärger.txt"), "first"), 0);
+        QCOMPARE(extract(*zip, QStringLiteral("ärger.txt")), QByteArray("first"));
+        QCOMPARE(zip->ErrorCode(), 0);
+        QCOMPARE(add(*zip, QStringLiteral("ärger.txt"), "second"), 0);
+        QCOMPARE(zip->Count(), 1);
+        QCOMPARE(zip->DirEntry(0).FileName, QStringLiteral("ärger.txt"));
+        QCOMPARE(extract(*zip, QStringLiteral("ÄRGER.TXT")), QByteArray("second"));
+    }
+
     void testStoreSuffixes()
     {
         QCOMPARE(NormaliseStoreSuffixes(QStringLiteral("abc,.DEF")), QStringLiteral(".abc:.def:"));

@@ -13,7 +13,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+
+#include <unistd.h>
 
 using ZipTest::add;
 using ZipTest::extract;
@@ -109,6 +112,19 @@ class TestZipSpan : public QObject
 {
     Q_OBJECT
 
+public:
+    // In a child process: adds to the set in the folder and kills itself while writing its second part.
+    static int writeAndDie(const QString& folder)
+    {
+        auto zip = component(folder + QStringLiteral("/journal.zip"), { spCompatName });
+        zip->SetOnProgress([&](QObject*, ProgressType type, const QString&, qint64) {
+            if (type == ProgressType::ExtraUpdate && QFileInfo::exists(folder + QStringLiteral("/journal.z02.old~")))
+                ::kill(::getpid(), SIGKILL);
+        });
+        add(*zip, QStringLiteral("b.bin"), noise(20000, 18));
+        return 1;
+    }
+
 private:
     QTemporaryDir m_dir;
     int m_folders = 0;
@@ -175,7 +191,7 @@ private slots:
         QCOMPARE(extract(*zip, QStringLiteral("b.bin")), second);
         QVERIFY(joinsCleanly(archive, folder + QStringLiteral("/joined2.zip")));
         QCOMPARE(run(QStringLiteral("7z"), { QStringLiteral("t"), folder + QStringLiteral("/joined2.zip") }), 0);
-        QCOMPARE(zip->Worker()->LastDiskNumber(), zip->Worker()->DiskNumber());
+        QCOMPARE(zip->Worker()->LastDiskNumber(), zip->Worker()->Parts().DiskNumber());
     }
 
     void testFixedDriveNumberedNames()
@@ -254,6 +270,139 @@ private slots:
         fresh->SetMinFreeVolumeSize(65536);
         QCOMPARE(add(*fresh, QStringLiteral("a.bin"), noise(20000, 8)), 11032);
         QVERIFY(snapshot(other).isEmpty());
+    }
+
+    // Writing numbered extensions over a plain archive, the user keeps the plain one.
+    void testDeclinedReplaceKeepsPlainArchive()
+    {
+        const QString folder = newFolder();
+        const QString archive = folder + QStringLiteral("/journal.zip");
+        auto zip = component(archive, { spCompatName });
+        zip->SetAddOptions({});
+        QCOMPARE(add(*zip, QStringLiteral("a.bin"), noise(3000, 15)), 0);
+        QFile plain(archive);
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        const QByteArray before = plain.readAll();
+        plain.close();
+
+        zip->SetAddOptions({ AddDiskSpan });
+        QStringList asked;
+        zip->SetOnStatusDisk([&](QObject*, int, const QString& file, TZipDiskStatus status, TZipDiskAction& action) {
+            asked << QFileInfo(file).fileName();
+            action = status.contains(zdsSameFileName) ? TZipDiskAction::zdaReject : TZipDiskAction::zdaOk;
+        });
+        QCOMPARE(add(*zip, QStringLiteral("b.bin"), noise(20000, 16)), 0);
+        QCOMPARE(asked.last(), QStringLiteral("journal.zip"));
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/journal.z01")));
+        QVERIFY(plain.open(QIODevice::ReadOnly));
+        QCOMPARE(plain.readAll(), before);
+    }
+
+    // A kill while parts are written leaves some renamed aside; the next operation puts them back.
+    void testKilledWhileWritingParts()
+    {
+        const QString folder = newFolder();
+        const QString archive = folder + QStringLiteral("/journal.zip");
+        auto writer = component(archive, { spCompatName });
+        const QByteArray first = noise(20000, 17);
+        QCOMPARE(add(*writer, QStringLiteral("a.bin"), first), 0);
+        writer.reset();
+        const auto before = snapshot(folder);
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VELLUMIX_TEST_KILLED_WRITE"), folder);
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/journal.z02.old~")));
+
+        auto zip = component(archive, { spCompatName });
+        QCOMPARE(snapshot(folder), before);
+        QCOMPARE(zip->Count(), 1);
+        QCOMPARE(extract(*zip, QStringLiteral("a.bin")), first);
+    }
+
+    // The archive name is missing, and what its numbered names lead to is not a set.
+    void testAddToSetNotFound_data()
+    {
+        QTest::addColumn<QStringList>("present");
+        QTest::newRow("journal001.zip is a plain archive") << QStringList { "journal001.zip" };
+        QTest::newRow("journal001.z01 beside it") << QStringList { "journal001.zip", "journal001.z01" };
+    }
+
+    void testAddToSetNotFound()
+    {
+        QFETCH(QStringList, present);
+        const QString folder = newFolder();
+        const QString plain = folder + QStringLiteral("/plain.zip");
+        auto writer = component(plain, {});
+        writer->SetAddOptions({});
+        QCOMPARE(add(*writer, QStringLiteral("a.bin"), noise(100, 13)), 0);
+        for (const QString& name : present)
+            QVERIFY(QFile::copy(plain, folder + QLatin1Char('/') + name));
+        QFile::remove(plain);
+        const auto before = snapshot(folder);
+
+        auto zip = component(folder + QStringLiteral("/journal.zip"), {});
+        QCOMPARE(add(*zip, QStringLiteral("b.bin"), noise(100, 14)), 11002);
+        QCOMPARE(zip->ErrorCode(), 11002);
+        QCOMPARE(snapshot(folder), before);
+    }
+
+    // Sets whose central directory spans parts: one written by Info-ZIP, one by the component.
+    void testSetWithDirectoryOverParts_data()
+    {
+        QTest::addColumn<bool>("byInfoZip");
+        QTest::newRow("zip -s") << true;
+        QTest::newRow("component") << false;
+    }
+
+    void testSetWithDirectoryOverParts()
+    {
+        QFETCH(bool, byInfoZip);
+        const QString folder = newFolder();
+        const QString work = newFolder();
+        QDir().mkpath(work + QStringLiteral("/many"));
+        const int files = 700;
+        for (int i = 1; i <= files; ++i) {
+            QFile file(work + QStringLiteral("/many/file_with_a_rather_long_name_for_the_directory_%1.txt").arg(i));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray::number(i));
+        }
+        const QString archive = folder + QStringLiteral("/set.zip");
+        auto zip = component(archive, {});
+        if (byInfoZip) {
+            QCOMPARE(run(QStringLiteral("zip"), { "-q", "-X", "-r", "-s", "64k", archive, "many" }, work), 0);
+            QVERIFY(QFileInfo::exists(folder + QStringLiteral("/set.z02")));
+            zip->SetZipFileName(archive);
+        } else {
+            QCOMPARE(run(QStringLiteral("zip"), { "-q", "-X", "-r", archive, "many" }, work), 0);
+            zip->SetZipFileName(archive);
+            QCOMPARE(add(*zip, QStringLiteral("first.bin"), noise(3000, 11)), 0);
+            QVERIFY(QFileInfo::exists(folder + QStringLiteral("/set003.zip")));
+        }
+        const int entries = byInfoZip ? files : files + 1;
+        const QString sample = QStringLiteral("many\\file_with_a_rather_long_name_for_the_directory_7.txt");
+
+        // Listed, joined into one archive every tool reads, extracted from and extended.
+        QCOMPARE(zip->Count(), entries);
+        QString joined = newFolder() + QStringLiteral("/joined.zip");
+        QCOMPARE(zip->Worker()->ReadSpan(zip->ZipFileName(), joined, true), 0);
+        QFile joinedFile(joined);
+        QVERIFY(joinedFile.open(QIODevice::ReadOnly));
+        const QByteArray tail = joinedFile.readAll().right(ZipEndOfCentral::Size);
+        ZipEndOfCentral end;
+        QVERIFY(end.Parse(tail.constData(), tail.size()));
+        QCOMPARE(end.CentralEntries, end.TotalEntries);
+        QCOMPARE(run(QStringLiteral("unzip"), { "-tq", joined }), 0);
+        QCOMPARE(extract(*zip, sample), QByteArray("7"));
+        const QByteArray added = noise(5000, 12);
+        QCOMPARE(add(*zip, QStringLiteral("added.bin"), added), 0);
+        QCOMPARE(zip->Count(), entries + 1);
+        QCOMPARE(extract(*zip, QStringLiteral("added.bin")), added);
+        QCOMPARE(extract(*zip, sample), QByteArray("7"));
     }
 
     void testRemovableDrive()
@@ -360,6 +509,9 @@ private slots:
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    const QString killedWrite = qEnvironmentVariable("VELLUMIX_TEST_KILLED_WRITE");
+    if (!killedWrite.isEmpty())
+        return TestZipSpan::writeAndDie(killedWrite);
     TestZipSpan test;
     return QTest::qExec(&test, argc, argv);
 }
