@@ -214,7 +214,8 @@ int ArchiveSource::createTemp(const std::string& folder, std::string& path)
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     std::minstd_rand pick(static_cast<unsigned>(now.tv_nsec) ^ static_cast<unsigned>(getpid()));
-    std::string stem = (folder == "/" ? "" : folder) + "/" + baseOf(m_path) + ".";
+    // "<archive>.~" and six letters or digits: the program recognises the leftovers of a killed store by it.
+    std::string stem = (folder == "/" ? "" : folder) + "/" + baseOf(m_path) + ".~";
     for (int attempt = 0; attempt < 100; ++attempt) {
         path = stem;
         for (int i = 0; i < 6; ++i)
