@@ -11,6 +11,8 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 
 AboutPage::AboutPage(Ui::TFMain& ui, TFMainServices& services, QWidget* window)
@@ -69,7 +71,10 @@ void AboutPage::cmdDocsClick()
 {
     bool accepted = false;
     try {
-        accepted = ShellOpen(QStringLiteral("vellumix.chm"), m_window, m_services.opener);
+        // Beside the program, wherever it was started from (a desktop launcher's folder is the user's home).
+        const QString help
+            = QFileInfo(m_services.executablePath).absoluteDir().filePath(QStringLiteral("vellumix.chm"));
+        accepted = ShellOpen(help, m_window, m_services.opener);
     } catch (...) { }
     // The desktop's opener shows nothing when it refuses, so the program says it.
     if (!accepted) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 class TestAboutPage : public QObject
@@ -76,8 +77,10 @@ void TestAboutPage::testHelpOpensTheHelpFile()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     const QStringList& requests = fixture.opened;
+    // Started from another folder, as a desktop launcher does.
+    QTemporaryDir elsewhere;
     const QString previous = QDir::currentPath();
-    QDir::setCurrent(fixture.dir.path());
+    QDir::setCurrent(elsewhere.path());
     window->cmdDocsClick();
     QCOMPARE(fixture.messages,
         QStringList { QStringLiteral("The Documentation could not be opened - we apologize for this.\"") });
