@@ -2,7 +2,10 @@
 #include "app/MemoText.h"
 #include "tests/app/WindowFixture.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QKeySequence>
+#include <QMap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -35,6 +38,8 @@ private Q_SLOTS:
     void testSwitchingTheRunningWindow();
     void testSavedLanguageAppliedAtStart();
     void testMissingSavedLibraryIsReportedOnce();
+    void testAcceleratorsOfVisibleControlsDiffer_data();
+    void testAcceleratorsOfVisibleControlsDiffer();
 };
 
 void TestLanguages::testOnlyEnglishWithoutLibraries()
@@ -124,6 +129,54 @@ void TestLanguages::testMissingSavedLibraryIsReportedOnce()
     QVERIFY(fixture.readFile(QStringLiteral("vellumix.ini")).contains("\nlanguagefile=\n"));
     fixture.create();
     QCOMPARE(fixture.messages.size(), 1);
+}
+
+void TestLanguages::testAcceleratorsOfVisibleControlsDiffer_data()
+{
+    QTest::addColumn<QString>("library");
+    QTest::newRow("English") << QString();
+    for (const QString& library : Libraries) {
+        QTest::newRow(qPrintable(library)) << library;
+    }
+}
+
+// Alt and a letter reaches one control: among the controls shown together no two share an accelerator.
+void TestLanguages::testAcceleratorsOfVisibleControlsDiffer()
+{
+    QFETCH(QString, library);
+    WindowFixture fixture;
+    copyLibraries(fixture);
+    if (!library.isEmpty()) {
+        fixture.writeFile(
+            QStringLiteral("vellumix.ini"), "[vellumix_main]\nlanguagefile=" + fixture.path(library).toUtf8() + "\n");
+    }
+    TFMain* window = fixture.create();
+    window->show();
+    QVERIFY(fixture.messages.isEmpty());
+    auto* pages = window->findChild<QTabWidget*>(QStringLiteral("pageMain"));
+    for (int page = 0; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
+        QMap<QKeySequence, QString> seen;
+        auto take = [&](const QString& text) {
+            const QKeySequence key = QKeySequence::mnemonic(text);
+            if (key.isEmpty()) {
+                return;
+            }
+            QVERIFY2(!seen.contains(key),
+                qPrintable(QStringLiteral("\"%1\" and \"%2\" on page %3").arg(seen.value(key), text).arg(page)));
+            seen.insert(key, text);
+        };
+        for (const QTabWidget* tabs : window->findChildren<QTabWidget*>()) {
+            for (int i = 0; i < tabs->count(); ++i) {
+                take(tabs->tabText(i));
+            }
+        }
+        for (const QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+            if (button->isVisibleTo(window)) {
+                take(button->text());
+            }
+        }
+    }
 }
 
 QTEST_MAIN(TestLanguages)
