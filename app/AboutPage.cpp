@@ -96,6 +96,7 @@ void AboutPage::FillLanguageCombo(QComboBox* comboBox)
 void AboutPage::showLanguageInUse()
 {
     const TDLLInfoItem& current = LocUtils.GetCurrentInfo();
+    m_qtTexts.use(current.LangId);
     for (int i = 0; i < FLanguages.Count(); ++i) {
         if (FLanguages[i].LangId == current.LangId) {
             ui.cbLanguages->setCurrentIndex(i);
@@ -128,5 +129,6 @@ void AboutPage::cbLanguagesClick(int index)
         throw;
     }
     FLanguageFile = FLanguages[index].LibraryFile;
+    showLanguageInUse();
     Q_EMIT languageSwitched();
 }

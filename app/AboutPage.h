@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/QtTranslations.h"
 #include "loc/LocUtils.h"
 
 #include <QObject>
@@ -42,7 +43,7 @@ Q_SIGNALS:
     void languageSwitched();
 
 private:
-    // The box shows the language the window is in.
+    // The box shows the language the window is in, and Qt's own texts follow it.
     void showLanguageInUse();
 
     Ui::TFMain& ui;
@@ -50,4 +51,5 @@ private:
     QWidget* m_window;
     TDLLInfoList FLanguages;
     QString FLanguageFile;
+    QtTranslations m_qtTexts;
 };

@@ -51,7 +51,7 @@ void ImagesPage::cmdImageCurrentSaveToFileClick()
     }
     const QByteArray bytes = BitmapFile::encode(FLastPicture);
     if (bytes.isEmpty()) {
-        throw Exception(QStringLiteral("Cannot write %1: the picture cannot be stored as a bitmap").arg(fileName));
+        throw Exception(LoadStr(sCannotWrite).arg(fileName, LoadStr(sNotABitmap)));
     }
     writeWholeFile(fileName, bytes);
 }

@@ -202,7 +202,10 @@ public:
             return;
         }
         m_pending.clear();
-        m_failing = false;
+        if (m_failing) {
+            m_failing = false;
+            Q_EMIT writeRecovered();
+        }
         if (!m_sync->isActive()) {
             m_sync->start();
         }
@@ -232,6 +235,7 @@ public:
 
 Q_SIGNALS:
     void writeFailed(const QString& reason);
+    void writeRecovered();
 
 private:
     bool openFile(const QByteArray& headerIfNew)
@@ -277,8 +281,7 @@ private:
     {
         if (!m_failing) {
             m_failing = true;
-            Q_EMIT writeFailed(
-                QStringLiteral("Cannot write %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(code))));
+            Q_EMIT writeFailed(QString::fromLocal8Bit(std::strerror(code)));
         }
     }
 
@@ -323,6 +326,7 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
     m_writer = new RecoveryWriter(path);
     m_writer->moveToThread(m_thread);
     connect(m_writer, &RecoveryWriter::writeFailed, this, &RecoveryLog::writeFailed);
+    connect(m_writer, &RecoveryWriter::writeRecovered, this, &RecoveryLog::writeRecovered);
     m_thread->start();
 
     QFile file(path);

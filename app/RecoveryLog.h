@@ -58,8 +58,11 @@ public:
     void flush();
 
 Q_SIGNALS:
-    // Writing failed; what was recorded stays in memory and is written again with the next change.
+    // Writing failed for the reason given; what was recorded stays in memory and is written again
+    // with the next change.
     void writeFailed(const QString& reason);
+    // What failed has been written after all.
+    void writeRecovered();
 
 private:
     void append(const QByteArray& record);

@@ -96,6 +96,7 @@ SessionStore::SessionStore(TFMainServices& services, JournalPage& journal, QWidg
         });
     }
     connect(m_recovery, &RecoveryLog::writeFailed, this, &SessionStore::reportRecoveryFailure);
+    connect(m_recovery, &RecoveryLog::writeRecovered, this, [this] { m_recoveryFailing = false; });
 }
 
 void SessionStore::nameFiles(const QString& archivePath, const QString& executablePath)
@@ -298,5 +299,6 @@ SessionStore::Result SessionStore::StoreSession()
 void SessionStore::reportRecoveryFailure(const QString& reason)
 {
     m_recoveryFailing = true;
-    m_services.dialogs->message(m_window, LoadStr(sRecoveryNotWritten).arg(reason));
+    m_services.dialogs->message(
+        m_window, LoadStr(sRecoveryNotWritten).arg(LoadStr(sCannotWrite).arg(m_recoveryFileName, reason)));
 }

@@ -1,5 +1,6 @@
 #include "app/WriteFile.h"
 
+#include "loc/LocStrings.h"
 #include "platform/Exception.h"
 
 #include <QSaveFile>
@@ -8,6 +9,6 @@ void writeWholeFile(const QString& fileName, const QByteArray& bytes)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        throw Exception(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
+        throw Exception(LoadStr(sCannotWrite).arg(fileName, file.errorString()));
     }
 }

@@ -417,7 +417,7 @@ void TFMain::WriteSettings()
     QString error;
     if (!ini.load(&error)) {
         // Writing over a file we could not read would lose its other lines.
-        throw Exception(QStringLiteral("Unable to write to %1").arg(FIniFileName));
+        throw Exception(LoadStr(sUnableToWrite).arg(FIniFileName));
     }
     WindowSettings settings;
     settings.setOuter(m_placement->outerGeometry());

@@ -32,6 +32,8 @@ enum LocStringId : int {
     sRecoveryNotWritten = 65026, // %1: the reason
     sRecoveryKeptAside = 65027, // %1: the file, %2: the name it was kept as
     sCannotKeepCopy = 65028, // %1: the archive, %2: the copy
+    sCannotWrite = 65029, // %1: the file, %2: the reason
+    sNotABitmap = 65030, // the reason a picture could not be written
 };
 
 // The text of id in the current language.

@@ -101,13 +101,19 @@ LocaleInfoSource& localeInfoSource()
     return source;
 }
 
+const PrimaryLanguage* primaryLanguage(quint32 localeId)
+{
+    const quint16 primary = localeId & 0x3FF;
+    const auto language = std::find_if(std::begin(PrimaryLanguages), std::end(PrimaryLanguages),
+        [primary](const PrimaryLanguage& entry) { return entry.primary == primary; });
+    return language == std::end(PrimaryLanguages) ? nullptr : language;
+}
+
 QByteArray localeInfoText(quint32 localeId, quint32 infoType)
 {
     const quint16 langId = localeId & 0xFFFF;
-    const quint16 primary = langId & 0x3FF;
-    const auto language = std::find_if(std::begin(PrimaryLanguages), std::end(PrimaryLanguages),
-        [primary](const PrimaryLanguage& entry) { return entry.primary == primary; });
-    if (language == std::end(PrimaryLanguages)) {
+    const PrimaryLanguage* language = primaryLanguage(localeId);
+    if (language == nullptr) {
         return QByteArray();
     }
     if (infoType == LOCALE_SENGLANGUAGE) {
@@ -171,4 +177,10 @@ QString LanguageName(quint32 languageId)
         name = name.left(bracket).trimmed();
     }
     return name + QLatin1String(" (") + GetLocaleString(languageId, LOCALE_SABBREVLANGNAME) + QLatin1Char(')');
+}
+
+QLocale::Language LocaleLanguage(quint32 localeId)
+{
+    const PrimaryLanguage* language = primaryLanguage(localeId);
+    return language == nullptr ? QLocale::AnyLanguage : language->language;
 }

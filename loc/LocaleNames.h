@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 
+#include <QLocale>
 #include <QString>
 
 class ELocalesError : public Exception
@@ -22,3 +23,5 @@ void SetLocaleInfoSourceForTesting(LocaleInfoSource source);
 
 QString GetLocaleString(quint32 localeId, quint32 infoType);
 QString LanguageName(quint32 languageId);
+// The language of a Windows locale id (its primary language), QLocale::AnyLanguage when unknown.
+QLocale::Language LocaleLanguage(quint32 localeId);

@@ -21,10 +21,10 @@ QString reason(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-bool fail(QString* error, const QString& path, int code)
+bool fail(QString* error, int code)
 {
     if (error) {
-        *error = QStringLiteral("Cannot write %1: %2").arg(path, reason(code));
+        *error = reason(code);
     }
     return false;
 }
@@ -89,10 +89,7 @@ bool write(const QString& path, const QByteArray& bytes, QString* error)
     };
     const bool exists = ::stat(QFile::encodeName(target).constData(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
-        if (error) {
-            *error = QStringLiteral("Cannot write %1: it is not a regular file").arg(path);
-        }
-        return false;
+        return fail(error, EISDIR);
     }
     const mode_t mode = exists ? (existing.st_mode & 07777) : (S_IRUSR | S_IWUSR);
 
@@ -106,11 +103,11 @@ bool write(const QString& path, const QByteArray& bytes, QString* error)
         temporary = target + QStringLiteral(".~") + suffix;
         fd = ::open(QFile::encodeName(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST) {
-            return fail(error, path, errno);
+            return fail(error, errno);
         }
     }
     if (fd < 0) {
-        return fail(error, path, EEXIST);
+        return fail(error, EEXIST);
     }
     // The creation mode passes through the umask; the intended one is set outright.
     ::fchmod(fd, mode);
@@ -119,12 +116,12 @@ bool write(const QString& path, const QByteArray& bytes, QString* error)
         const int code = errno;
         ::close(fd);
         ::unlink(nativeTemporary.constData());
-        return fail(error, path, code);
+        return fail(error, code);
     }
     if (::close(fd) != 0 || ::rename(nativeTemporary.constData(), QFile::encodeName(target).constData()) != 0) {
         const int code = errno;
         ::unlink(nativeTemporary.constData());
-        return fail(error, path, code);
+        return fail(error, code);
     }
     syncFolder(info.absolutePath());
     return true;

@@ -12,7 +12,7 @@ namespace AtomicFile
 QString resolveLinks(const QString& path);
 
 // Replaces the file's content. A new file is created for its owner alone; an existing one keeps
-// its permissions. On failure the old file stays as it was and error tells the path and the reason.
+// its permissions. On failure the old file stays as it was and error tells the reason.
 bool write(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
 // The temporary names made beside a file by write() and by the zip engine: the file's

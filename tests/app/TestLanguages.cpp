@@ -1,5 +1,6 @@
 #include "app/AboutPage.h"
 #include "app/MemoText.h"
+#include "platform/Exception.h"
 #include "tests/app/WindowFixture.h"
 
 #include <QAbstractButton>
@@ -38,6 +39,7 @@ private Q_SLOTS:
     void testSwitchingTheRunningWindow();
     void testSavedLanguageAppliedAtStart();
     void testMissingSavedLibraryIsReportedOnce();
+    void testTextsOfQtAndOfTheCodeFollowTheLanguage();
     void testAcceleratorsOfVisibleControlsDiffer_data();
     void testAcceleratorsOfVisibleControlsDiffer();
 };
@@ -129,6 +131,28 @@ void TestLanguages::testMissingSavedLibraryIsReportedOnce()
     QVERIFY(fixture.readFile(QStringLiteral("vellumix.ini")).contains("\nlanguagefile=\n"));
     fixture.create();
     QCOMPARE(fixture.messages.size(), 1);
+}
+
+void TestLanguages::testTextsOfQtAndOfTheCodeFollowTheLanguage()
+{
+    WindowFixture fixture;
+    copyLibraries(fixture);
+    TFMain* window = fixture.create();
+    auto* combo = window->findChild<QComboBox*>(QStringLiteral("cbLanguages"));
+    const int german = combo->findText(QStringLiteral("Deutsch"), Qt::MatchStartsWith);
+    Q_EMIT combo->activated(german);
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+    fixture.dialogs->nextFileName = fixture.path(QStringLiteral("missing/folder/x.txt"));
+    try {
+        window->ActionSaveAsExecute();
+        QFAIL("the file could be written");
+    } catch (const Exception& error) {
+        QVERIFY2(
+            error.message().contains(QStringLiteral("kann nicht geschrieben werden")), qPrintable(error.message()));
+    }
+
+    Q_EMIT combo->activated(0);
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 void TestLanguages::testAcceleratorsOfVisibleControlsDiffer_data()
