@@ -192,7 +192,7 @@ public:
             return;
         }
         const off_t before = ::lseek(m_fd, 0, SEEK_END);
-        if (!writeAll(m_pending)) {
+        if (!AtomicFile::writeAll(m_fd, m_pending)) {
             const int code = errno;
             // A record written in part would end the file for the reader; it goes again later.
             if (before >= 0) {
@@ -244,7 +244,7 @@ private:
         m_fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
         if (m_fd < 0 && errno == ENOENT) {
             m_fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (m_fd >= 0 && !writeAll(headerIfNew)) {
+            if (m_fd >= 0 && !AtomicFile::writeAll(m_fd, headerIfNew)) {
                 const int code = errno;
                 close();
                 ::unlink(native.constData());
@@ -259,23 +259,6 @@ private:
         return true;
     }
 
-    bool writeAll(const QByteArray& bytes)
-    {
-        const char* at = bytes.constData();
-        qsizetype left = bytes.size();
-        while (left > 0) {
-            const ssize_t done = ::write(m_fd, at, size_t(left));
-            if (done < 0 && errno == EINTR) {
-                continue;
-            }
-            if (done <= 0) {
-                return false;
-            }
-            at += done;
-            left -= done;
-        }
-        return true;
-    }
 
     void failed(int code)
     {

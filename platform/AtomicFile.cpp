@@ -29,6 +29,19 @@ bool fail(QString* error, int code)
     return false;
 }
 
+
+void syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+} // namespace
+
+namespace AtomicFile
+{
 bool writeAll(int fd, const QByteArray& bytes)
 {
     const char* at = bytes.constData();
@@ -50,18 +63,6 @@ bool writeAll(int fd, const QByteArray& bytes)
     return true;
 }
 
-void syncFolder(const QString& folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-} // namespace
-
-namespace AtomicFile
-{
 QString resolveLinks(const QString& path)
 {
     QString current = QFileInfo(path).absoluteFilePath();

@@ -20,4 +20,7 @@ bool write(const QString& path, const QByteArray& bytes, QString* error = nullpt
 bool isTemporaryNameOf(const QString& candidate, const QString& fileName);
 // Removes such leftovers of earlier runs beside the file's target; returns how many.
 int removeLeftovers(const QString& path);
+
+// Writes all bytes to an open file descriptor, as many calls as it takes; false with errno set when one fails.
+bool writeAll(int fd, const QByteArray& bytes);
 } // namespace AtomicFile

@@ -1,3 +1,4 @@
+#include "tests/x11/ProgramCopy.h"
 #include "tests/x11/XClip.h"
 
 #include <QFile>
@@ -8,18 +9,6 @@
 
 namespace
 {
-QByteArray run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-
 QByteArray utf16(const QByteArray& text)
 {
     const QString wide = QString::fromUtf8(text);
@@ -54,10 +43,7 @@ bool TestDurabilityX11::start()
     if (!m_program->waitForStarted(5000)) {
         return false;
     }
-    return !run(QStringLiteral("xdotool"),
-        { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-            QString::number(m_program->processId()), QStringLiteral("--name"), QStringLiteral("^vellumix$") })
-                .isEmpty();
+    return !waitForWindow(*m_program).isEmpty();
 }
 
 // In the recovery file (UTF-16) or in the archive.
@@ -69,8 +55,7 @@ bool TestDurabilityX11::onDisk(const QByteArray& text) const
 
 void TestDurabilityX11::testKillsAtRandomMomentsLoseNothing()
 {
-    QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/vellumix"), path("vellumix")));
-    QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/libZipEngine179.so"), path("libZipEngine179.so")));
+    QVERIFY(copyProgram(m_dir.path()));
     QList<QByteArray> copied;
     for (int round = 0; round < 8; ++round) {
         QVERIFY(start());
@@ -84,7 +69,8 @@ void TestDurabilityX11::testKillsAtRandomMomentsLoseNothing()
             }
             // Half the rounds end in the middle of the store that a close begins.
             if (round % 2 == 1) {
-                run(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
+                runCommand(
+                    QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
             }
             QTest::qWait(int(QRandomGenerator::global()->bounded(0, 300)));
             m_program->kill();
@@ -100,11 +86,11 @@ void TestDurabilityX11::testKillsAtRandomMomentsLoseNothing()
         }
     }
     QVERIFY(start());
-    run(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
+    runCommand(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
     QVERIFY(m_program->waitForFinished(30000));
     QCOMPARE(m_program->exitCode(), 0);
     QVERIFY(!QFile::exists(path("vellumix.vma.recovery")));
-    const QByteArray journal = run(QStringLiteral("unzip"),
+    const QByteArray journal = runCommand(QStringLiteral("unzip"),
         { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), path("vellumix.vma"),
             QStringLiteral("vellumix.clips") });
     for (const QByteArray& text : copied) {

@@ -1,24 +1,10 @@
-#include <QDeadlineTimer>
+#include "tests/x11/ProgramCopy.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace
-{
-QByteArray run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(15000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-} // namespace
 
 // "Help" in the real program, started from another folder as a desktop launcher does.
 class TestHelpX11 : public QObject
@@ -42,13 +28,9 @@ void TestHelpX11::testHelpStartsTheViewerOnTheFileBesideTheProgram()
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(dir.filePath(QStringLiteral("vellumix")), {});
     QVERIFY(program.waitForStarted(5000));
-    const QByteArray window = run(QStringLiteral("xdotool"),
-        { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-            QString::number(program.processId()), QStringLiteral("--name"), QStringLiteral("^vellumix$") })
-                                  .split('\n')
-                                  .value(0);
+    const QByteArray window = waitForWindow(program);
     QVERIFY(!window.isEmpty());
-    run(QStringLiteral("xdotool"),
+    runCommand(QStringLiteral("xdotool"),
         { QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(window),
             QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("alt+h") });
 
@@ -58,7 +40,7 @@ void TestHelpX11::testHelpStartsTheViewerOnTheFileBesideTheProgram()
     QVERIFY(QTest::qWaitFor(
         [&] {
             const QList<QByteArray> lines
-                = run(QStringLiteral("pgrep"), { QStringLiteral("-a"), QStringLiteral("xchm") }).split('\n');
+                = runCommand(QStringLiteral("pgrep"), { QStringLiteral("-a"), QStringLiteral("xchm") }).split('\n');
             for (const QByteArray& line : lines) {
                 if (line.contains(help.toUtf8())) {
                     viewer = line.split(' ').value(0);
@@ -67,7 +49,7 @@ void TestHelpX11::testHelpStartsTheViewerOnTheFileBesideTheProgram()
             return !viewer.isEmpty();
         },
         20000));
-    run(QStringLiteral("kill"), { QString::fromLatin1(viewer) });
+    runCommand(QStringLiteral("kill"), { QString::fromLatin1(viewer) });
     program.terminate();
     QVERIFY(program.waitForFinished(20000));
 }

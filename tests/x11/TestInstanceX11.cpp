@@ -1,4 +1,6 @@
-#include <QDeadlineTimer>
+#include "tests/x11/ProgramCopy.h"
+
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -7,21 +9,6 @@
 
 #include <memory>
 #include <vector>
-
-namespace
-{
-QByteArray run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(15000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-} // namespace
 
 // The program started a second time on the same archive, as a user double-clicking twice does.
 class TestInstanceX11 : public QObject
@@ -37,7 +24,6 @@ private Q_SLOTS:
 
 private:
     QProcess* start();
-    QByteArray waitForWindow(QProcess* program);
     bool hidden(const QByteArray& window);
     QString path(const char* name) const { return m_dir->filePath(QString::fromLatin1(name)); }
 
@@ -48,8 +34,7 @@ private:
 void TestInstanceX11::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/vellumix"), path("vellumix")));
-    QVERIFY(QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/libZipEngine179.so"), path("libZipEngine179.so")));
+    QVERIFY(copyProgram(m_dir->path()));
 }
 
 void TestInstanceX11::cleanup()
@@ -74,18 +59,9 @@ QProcess* TestInstanceX11::start()
     return m_programs.back().get();
 }
 
-QByteArray TestInstanceX11::waitForWindow(QProcess* program)
-{
-    return run(QStringLiteral("xdotool"),
-        { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-            QString::number(program->processId()), QStringLiteral("--name"), QStringLiteral("^vellumix$") })
-        .split('\n')
-        .value(0);
-}
-
 bool TestInstanceX11::hidden(const QByteArray& window)
 {
-    return run(QStringLiteral("xprop"),
+    return runCommand(QStringLiteral("xprop"),
         { QStringLiteral("-id"), QString::fromLatin1(window), QStringLiteral("_NET_WM_STATE") })
         .contains("_NET_WM_STATE_HIDDEN");
 }
@@ -97,9 +73,9 @@ void TestInstanceX11::testSecondStartRaisesTheFirstAndTouchesNothing()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
     file.close();
     QProcess* first = start();
-    const QByteArray window = waitForWindow(first);
+    const QByteArray window = waitForWindow(*first);
     QVERIFY(!window.isEmpty());
-    run(QStringLiteral("xdotool"),
+    runCommand(QStringLiteral("xdotool"),
         { QStringLiteral("windowminimize"), QStringLiteral("--sync"), QString::fromLatin1(window) });
     QTRY_VERIFY_WITH_TIMEOUT(hidden(window), 10000);
     const QDateTime modified = QFileInfo(path("vellumix.ini")).lastModified();
@@ -120,11 +96,11 @@ void TestInstanceX11::testSecondStartRaisesTheFirstAndTouchesNothing()
 void TestInstanceX11::testLockOfAKilledProgramIsTakenOver()
 {
     QProcess* first = start();
-    QVERIFY(!waitForWindow(first).isEmpty());
+    QVERIFY(!waitForWindow(*first).isEmpty());
     first->kill();
     QVERIFY(first->waitForFinished(5000));
     QProcess* next = start();
-    QVERIFY(!waitForWindow(next).isEmpty());
+    QVERIFY(!waitForWindow(*next).isEmpty());
     QCOMPARE(next->state(), QProcess::Running);
 }
 
@@ -136,7 +112,7 @@ void TestInstanceX11::testLeftoversOfAKilledStoreAreRemovedAtStart()
     };
     QVERIFY(touch("vellumix.vma.~a1b2c3") && touch("vellumix.ini.~zz9zz9") && touch("vellumix.vma.keep"));
     QProcess* first = start();
-    QVERIFY(!waitForWindow(first).isEmpty());
+    QVERIFY(!waitForWindow(*first).isEmpty());
     QVERIFY(!QFile::exists(path("vellumix.vma.~a1b2c3")));
     QVERIFY(!QFile::exists(path("vellumix.ini.~zz9zz9")));
     QVERIFY(QFile::exists(path("vellumix.vma.keep")));

@@ -1,23 +1,9 @@
 #include "tests/app/WindowFixture.h"
+#include "tests/x11/ProgramCopy.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QTest>
-
-namespace
-{
-QByteArray run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(15000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
-} // namespace
 
 // The main window as the window manager and other programs see it.
 class TestWindowX11 : public QObject
@@ -38,7 +24,7 @@ void TestWindowX11::testCaptionAsOtherProgramsSeeIt()
     QVERIFY(QTest::qWaitForWindowExposed(window));
     window->ActionSaveExecute();
     const QString id = QString::number(window->winId());
-    QTRY_COMPARE(run(QStringLiteral("xprop"), { QStringLiteral("-id"), id, QStringLiteral("_NET_WM_NAME") }),
+    QTRY_COMPARE(runCommand(QStringLiteral("xprop"), { QStringLiteral("-id"), id, QStringLiteral("_NET_WM_NAME") }),
         QByteArray("_NET_WM_NAME(UTF8_STRING) = \"vellumix [2026-12-07 14:05:09]\"\n"));
 }
 

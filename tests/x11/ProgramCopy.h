@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// Another program run to its end (xdotool, xprop, unzip, kill): its standard output,
+// empty when it did not finish in time.
+inline QByteArray runCommand(const QString& program, const QStringList& arguments, int timeout = 15000)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeout)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+// The built program and what it loads, copied into a folder of the test's, so that its settings,
+// archive and recovery file land there.
+inline bool copyProgram(const QString& folder, const QStringList& extra = {})
+{
+    for (const QString& name :
+        QStringList { QStringLiteral("vellumix"), QStringLiteral("libZipEngine179.so") } + extra) {
+        if (!QFile::copy(QStringLiteral(VELLUMIX_BIN_DIR "/") + name, folder + QLatin1Char('/') + name)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The id of the program's main window once it is shown, empty when none appeared.
+inline QByteArray waitForWindow(const QProcess& program)
+{
+    return runCommand(QStringLiteral("xdotool"),
+        { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+            QString::number(program.processId()), QStringLiteral("--name"), QStringLiteral("^vellumix$") })
+        .split('\n')
+        .value(0);
+}
