@@ -42,7 +42,7 @@ const QString TFMain::SettingsSection = QStringLiteral("vellumix_main");
 
 namespace
 {
-// Nested re-reads while another program keeps the clipboard busy.
+// Re-reads of a change whose text could not be read while it is still on the clipboard.
 constexpr int MaxClipboardRetries = 3;
 
 const QColor Black(0, 0, 0);
@@ -103,7 +103,7 @@ void scrollCaretTo(QPlainTextEdit* memo, QTextCursor::MoveOperation where)
 TFMain::TFMain(TFMainServices services, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::TFMain)
-    , m_clipboard(services.clipboard ? std::move(services.clipboard) : std::make_unique<SystemClipboardViewer>())
+    , m_clipboard(services.clipboard ? std::move(services.clipboard) : ClipboardViewer::create())
     , m_windows(services.windows ? std::move(services.windows) : WindowList::create())
 {
     ui->setupUi(this);
@@ -191,7 +191,9 @@ void TFMain::setUpControls()
 
 void TFMain::connectHandlers()
 {
-    connect(m_clipboard.get(), &ClipboardViewer::changed, this, guardedHandler([this] { WMDrawClipboard(); }));
+    connect(m_clipboard.get(), &ClipboardViewer::changed, this, [this](const ClipboardContent& content) {
+        VellumixApplication::guarded([this, &content] { WMDrawClipboard(content); });
+    });
     connect(ui->chkClipAsleep, &QCheckBox::clicked, this, guardedHandler([this] { chkClipAsleepClick(); }));
     connect(ui->chkClipTimeStamp, &QCheckBox::clicked, this, guardedHandler([this] { chkClipTimeStampClick(); }));
     connect(ui->ActionExit, &QAction::triggered, this, guardedHandler([this] { ActionExitExecute(); }));
@@ -426,6 +428,7 @@ bool TFMain::isInClipboardChain() const
 void TFMain::JoinClipboardChain()
 {
     if (!m_clipboard->isActive()) {
+        m_clipboardRetries = 0;
         m_clipboard->start();
     }
 }
@@ -443,12 +446,10 @@ void TFMain::RejoinClipboardChain()
     m_clipboard->start();
 }
 
-void TFMain::WMDrawClipboard()
+void TFMain::WMDrawClipboard(const ClipboardContent& content)
 {
-    ClipboardContent content;
-    bool done = false;
+    bool done = !content.failed;
     try {
-        done = m_clipboard->read(&content);
         // Text a password manager marks as secret never goes into the journal.
         if (done && content.hasText && !content.secret) {
             AppendToJournal(content.text);
@@ -456,15 +457,19 @@ void TFMain::WMDrawClipboard()
     } catch (const std::exception&) {
         done = false;
     }
-    if (!done && m_clipboardRetries < MaxClipboardRetries) {
+    if (!done) {
         // Joining again brings a fresh notice, and with it another read; past the bound the change is dropped.
-        ++m_clipboardRetries;
-        RejoinClipboardChain();
-        --m_clipboardRetries;
+        if (m_clipboardRetries < MaxClipboardRetries) {
+            ++m_clipboardRetries;
+            RejoinClipboardChain();
+        } else {
+            m_clipboardRetries = 0;
+        }
         return;
     }
-    if (done && content.hasImage) {
-        ClipboardBitmapStep();
+    m_clipboardRetries = 0;
+    if (content.hasImage) {
+        ClipboardBitmapStep(content.image);
     }
 }
 
@@ -728,10 +733,9 @@ void TFMain::saveMemoAs(QPlainTextEdit* memo, const QString& prefix)
 
 // ---- Clipboard images
 
-void TFMain::ClipboardBitmapStep()
+void TFMain::ClipboardBitmapStep(const QImage& image)
 {
-    // The view keeps its own copy: the clipboard's image goes with the next copy.
-    const QImage image = m_clipboard->readImage();
+    // An image that could not be fetched leaves the last one in view.
     if (!image.isNull()) {
         FLastPicture = image;
     }

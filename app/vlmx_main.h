@@ -29,7 +29,7 @@ class TFMain;
 // What the window uses of the desktop; tests hand in their own.
 struct TFMainServices
 {
-    std::unique_ptr<ClipboardViewer> clipboard; // the system clipboard when empty
+    std::unique_ptr<ClipboardViewer> clipboard; // the desktop's clipboard when empty
     std::unique_ptr<WindowList> windows; // the desktop's window list when empty
 };
 
@@ -51,7 +51,8 @@ public:
     void JoinClipboardChain();
     void LeaveClipboardChain();
     void RejoinClipboardChain();
-    void WMDrawClipboard();
+    // One change of the clipboard, with what was read of it.
+    void WMDrawClipboard(const ClipboardContent& content);
     bool isInClipboardChain() const;
 
     // Session archive
@@ -86,7 +87,7 @@ public:
     void ActionOpenNoteJotterExecute();
 
     // Clipboard images
-    void ClipboardBitmapStep();
+    void ClipboardBitmapStep(const QImage& image);
     void chkImageStretchClick();
     void cmdImageCurrentSaveToFileClick();
     const QImage& lastPicture() const { return FLastPicture; }
