@@ -68,6 +68,7 @@ bool JournalPage::isInClipboardChain() const
 void JournalPage::JoinClipboardChain()
 {
     if (!m_services.clipboard->isActive()) {
+        m_clipboardRetries = 0;
         m_services.clipboard->start();
     }
 }
@@ -85,12 +86,10 @@ void JournalPage::RejoinClipboardChain()
     m_services.clipboard->start();
 }
 
-void JournalPage::WMDrawClipboard()
+void JournalPage::WMDrawClipboard(const ClipboardContent& content)
 {
-    ClipboardContent content;
-    bool done = false;
+    bool done = !content.failed;
     try {
-        done = m_services.clipboard->read(&content);
         // Text a password manager marks as secret never goes into the journal.
         if (done && content.hasText && !content.secret) {
             AppendToJournal(content.text);
@@ -98,15 +97,20 @@ void JournalPage::WMDrawClipboard()
     } catch (const std::exception&) {
         done = false;
     }
-    if (!done && m_clipboardRetries < MaxClipboardRetries) {
+    if (!done) {
         // Joining again brings a fresh notice, and with it another read; past the bound the change is dropped.
-        ++m_clipboardRetries;
-        RejoinClipboardChain();
-        --m_clipboardRetries;
+        if (m_clipboardRetries < MaxClipboardRetries) {
+            ++m_clipboardRetries;
+            RejoinClipboardChain();
+        } else {
+            m_clipboardRetries = 0;
+        }
         return;
     }
-    if (done && content.hasImage) {
-        m_images.ClipboardBitmapStep(m_services.clipboard->readImage());
+    m_clipboardRetries = 0;
+    if (content.hasImage) {
+        // An image that could not be fetched leaves the last one in view.
+        m_images.ClipboardBitmapStep(content.image);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+struct ClipboardContent;
 class DocumentText;
 class ImagesPage;
 class QPlainTextEdit;
@@ -40,7 +41,8 @@ public:
     void JoinClipboardChain();
     void LeaveClipboardChain();
     void RejoinClipboardChain();
-    void WMDrawClipboard();
+    // One change of the clipboard, with what was read of it.
+    void WMDrawClipboard(const ClipboardContent& content);
     bool isInClipboardChain() const;
     void chkClipAsleepClick();
 

@@ -5,7 +5,7 @@
 void TFMainServices::completeWithDefaults()
 {
     if (!clipboard) {
-        clipboard = std::make_unique<SystemClipboardViewer>();
+        clipboard = ClipboardViewer::create();
     }
     if (!windows) {
         windows = WindowList::create();

@@ -122,7 +122,8 @@ void TFMain::setUpControls()
 
 void TFMain::connectHandlers()
 {
-    connect(m_services.clipboard.get(), &ClipboardViewer::changed, this, handler([this] { WMDrawClipboard(); }));
+    connect(m_services.clipboard.get(), &ClipboardViewer::changed, this,
+        [this](const ClipboardContent& content) { guarded([this, &content] { WMDrawClipboard(content); }); });
     connect(m_dropZone, &DropZonePage::filesDropped, this,
         [this](const QStringList& paths) { guarded([this, &paths] { WMDropFiles(paths); }); });
     connect(m_about, &AboutPage::languageSwitched, this, [this] {
@@ -452,9 +453,9 @@ void TFMain::LeaveClipboardChain()
 {
     m_journal->LeaveClipboardChain();
 }
-void TFMain::WMDrawClipboard()
+void TFMain::WMDrawClipboard(const ClipboardContent& content)
 {
-    m_journal->WMDrawClipboard();
+    m_journal->WMDrawClipboard(content);
 }
 bool TFMain::isInClipboardChain() const
 {

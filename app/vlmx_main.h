@@ -41,7 +41,8 @@ public:
     void AppendToJournal(const QString& text);
     void JoinClipboardChain();
     void LeaveClipboardChain();
-    void WMDrawClipboard();
+    // One change of the clipboard, with what was read of it.
+    void WMDrawClipboard(const ClipboardContent& content);
     bool isInClipboardChain() const;
     void chkClipAsleepClick();
     void chkClipTimeStampClick() { }

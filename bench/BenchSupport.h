@@ -33,12 +33,6 @@ public:
     void start() override { m_active = true; }
     void stop() override { m_active = false; }
     bool isActive() const override { return m_active; }
-    bool read(ClipboardContent* content) override
-    {
-        *content = {};
-        return true;
-    }
-    QImage readImage() override { return {}; }
 
 private:
     bool m_active = false;

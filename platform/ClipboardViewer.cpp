@@ -17,10 +17,10 @@ void SystemClipboardViewer::start()
     QClipboard* clipboard = QGuiApplication::clipboard();
     m_connection = connect(clipboard, &QClipboard::changed, this, [this](QClipboard::Mode mode) {
         if (mode == QClipboard::Clipboard) {
-            Q_EMIT changed();
+            Q_EMIT changed(read());
         }
     });
-    Q_EMIT changed();
+    Q_EMIT changed(read());
 }
 
 void SystemClipboardViewer::stop()
@@ -29,28 +29,26 @@ void SystemClipboardViewer::stop()
     m_connection = {};
 }
 
-bool SystemClipboardViewer::read(ClipboardContent* content)
+ClipboardContent SystemClipboardViewer::read() const
 {
-    *content = {};
+    ClipboardContent content;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
     if (!data) {
-        return false;
+        content.failed = true;
+        return content;
     }
-    content->hasText = data->hasText();
-    if (content->hasText) {
-        // The text ends at its first zero, as a C string on the clipboard does.
-        content->text = data->text();
-        const qsizetype end = content->text.indexOf(QChar(0));
+    content.secret = data->hasFormat(PasswordManagerHint) && data->data(PasswordManagerHint).trimmed() == "secret";
+    content.hasText = data->hasText();
+    if (content.hasText && !content.secret) {
+        content.text = data->text();
+        const qsizetype end = content.text.indexOf(QChar(0));
         if (end >= 0) {
-            content->text.truncate(end);
+            content.text.truncate(end);
         }
     }
-    content->secret = data->hasFormat(PasswordManagerHint) && data->data(PasswordManagerHint).trimmed() == "secret";
-    content->hasImage = data->hasImage();
-    return true;
-}
-
-QImage SystemClipboardViewer::readImage()
-{
-    return QGuiApplication::clipboard()->image(QClipboard::Clipboard);
+    content.hasImage = data->hasImage();
+    if (content.hasImage) {
+        content.image = QGuiApplication::clipboard()->image(QClipboard::Clipboard);
+    }
+    return content;
 }

@@ -1,23 +1,35 @@
 #pragma once
 
 #include <QImage>
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 
-// What one look at the clipboard found.
+#include <memory>
+
+// What was read of one change of the clipboard.
 struct ClipboardContent
 {
     bool hasText = false;
+    // Ends at its first zero character, as a C string on the clipboard does.
     QString text;
-    // A password manager marked the text as secret; it must not be recorded.
+    // A password manager marked the text as secret; it must not be recorded (and is not carried).
     bool secret = false;
     bool hasImage = false;
+    // Null when the image offered could not be fetched or decoded.
+    QImage image;
+    // The text could not be read, nothing of it arrived, and the change is still the latest:
+    // a fresh subscription may read it after all.
+    bool failed = false;
+    // The owner's selection time of the change (X server milliseconds), 0 when unknown.
+    quint32 timestamp = 0;
 };
+Q_DECLARE_METATYPE(ClipboardContent)
 
 // A subscription to changes of the system clipboard (not the primary
-// selection). start() delivers one notice at once, synchronously, so the
-// current contents count as a change; afterwards every change delivers one
-// notice on the GUI thread until stop().
+// selection). start() announces the contents there now as a change; from
+// then on each change is announced once, in the order of the changes, with
+// what was read of it, on the GUI thread. Nothing is announced after stop().
 class ClipboardViewer : public QObject
 {
     Q_OBJECT
@@ -29,15 +41,14 @@ public:
     virtual void stop() = 0;
     virtual bool isActive() const = 0;
 
-    // False when the clipboard could not be read at all.
-    virtual bool read(ClipboardContent* content) = 0;
-    virtual QImage readImage() = 0;
+    // The desktop's clipboard: the X11 watcher when Qt runs on xcb, else Qt's clipboard.
+    static std::unique_ptr<ClipboardViewer> create();
 
 Q_SIGNALS:
-    void changed();
+    void changed(const ClipboardContent& content);
 };
 
-// The system clipboard through Qt (X11 CLIPBOARD selection).
+// The clipboard through Qt, read on the GUI thread; for platforms other than X11.
 class SystemClipboardViewer final : public ClipboardViewer
 {
     Q_OBJECT
@@ -48,9 +59,9 @@ public:
     void start() override;
     void stop() override;
     bool isActive() const override { return m_connection; }
-    bool read(ClipboardContent* content) override;
-    QImage readImage() override;
 
 private:
+    ClipboardContent read() const;
+
     QMetaObject::Connection m_connection;
 };

@@ -1,29 +1,15 @@
 #include "platform/WindowList.h"
+#include "platform/x11/XcbReply.h"
 
 #include <QGuiApplication>
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
-
 namespace
 {
-template <typename T> struct Reply
-{
-    T* value = nullptr;
-    explicit Reply(T* reply)
-        : value(reply)
-    { }
-    ~Reply() { std::free(value); }
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
-    T* operator->() const { return value; }
-    explicit operator bool() const { return value != nullptr; }
-};
-
 xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
 {
-    Reply<xcb_intern_atom_reply_t> reply(
+    XcbReply<xcb_intern_atom_reply_t> reply(
         xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name), nullptr));
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
@@ -57,7 +43,7 @@ QList<TopLevelWindow> X11WindowList::topLevelWindows()
 
     QList<TopLevelWindow> windows;
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
-    Reply<xcb_query_tree_reply_t> tree(
+    XcbReply<xcb_query_tree_reply_t> tree(
         xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, screen->root), nullptr));
     if (!tree) {
         return windows;
@@ -76,7 +62,7 @@ QList<TopLevelWindow> X11WindowList::topLevelWindows()
 
 bool X11WindowList::hasProperty(xcb_window_t window, xcb_atom_t property) const
 {
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         m_connection, xcb_get_property(m_connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
     return reply && reply->type != XCB_ATOM_NONE;
 }
@@ -92,7 +78,7 @@ xcb_window_t X11WindowList::clientWindow(xcb_window_t frame, int depth) const
     if (depth == 0) {
         return XCB_WINDOW_NONE;
     }
-    Reply<xcb_query_tree_reply_t> tree(
+    XcbReply<xcb_query_tree_reply_t> tree(
         xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, frame), nullptr));
     if (!tree) {
         return XCB_WINDOW_NONE;
@@ -114,7 +100,7 @@ QString X11WindowList::title(xcb_window_t window) const
             return {};
         }
         // 256 longs are 1024 bytes, more than the list ever shows of a title.
-        Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
             m_connection, xcb_get_property(m_connection, 0, window, property, type, 0, 256), nullptr));
         if (!reply || reply->type != type || reply->format != 8) {
             return {};

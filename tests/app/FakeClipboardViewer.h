@@ -3,7 +3,7 @@
 #include "platform/ClipboardViewer.h"
 
 // A clipboard the test controls: what it holds, whether a read fails, and how
-// often the window subscribed.
+// often the window subscribed. Changes are announced at once, on the caller's thread.
 class FakeClipboardViewer : public ClipboardViewer
 {
 public:
@@ -11,7 +11,7 @@ public:
     {
         ++starts;
         active = true;
-        Q_EMIT changed();
+        announce();
     }
     void stop() override
     {
@@ -19,17 +19,19 @@ public:
         active = false;
     }
     bool isActive() const override { return active; }
-    bool read(ClipboardContent* out) override
+
+    // Announces what the fake holds as a change, read now.
+    void announce()
     {
         ++reads;
+        ClipboardContent read = content;
         if (failingReads > 0) {
             --failingReads;
-            return false;
+            read = {};
+            read.failed = true;
         }
-        *out = content;
-        return true;
+        Q_EMIT changed(read);
     }
-    QImage readImage() override { return image; }
 
     // Copies a text, as another program would.
     void copy(const QString& text, bool secret = false)
@@ -38,9 +40,8 @@ public:
         content.hasText = true;
         content.text = text;
         content.secret = secret;
-        image = {};
         if (active) {
-            Q_EMIT changed();
+            announce();
         }
     }
 
@@ -51,14 +52,13 @@ public:
         content.hasText = !text.isNull();
         content.text = text;
         content.hasImage = true;
-        image = picture;
+        content.image = picture;
         if (active) {
-            Q_EMIT changed();
+            announce();
         }
     }
 
     ClipboardContent content;
-    QImage image;
     int failingReads = 0;
     int starts = 0;
     int stops = 0;

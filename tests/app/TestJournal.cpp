@@ -190,7 +190,7 @@ void TestJournal::testNoTextAppendsNothing()
     auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
     fixture.clipboard->content = {};
     fixture.clipboard->content.hasImage = true;
-    Q_EMIT fixture.clipboard->changed();
+    fixture.clipboard->announce();
     QCOMPARE(log->toPlainText(), QString());
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
-#include <QTest>
 
 #include <memory>
 #include <vector>
@@ -23,45 +24,72 @@ public:
         }
     }
 
+    // Copies and waits until xclip says it owns the clipboard, which it does a moment before the
+    // X server has handled its request (reading the text back with "xclip -o" instead would
+    // itself disturb the owner). The event loop turns meanwhile.
     bool copy(const QByteArray& text, const QString& target = QStringLiteral("UTF8_STRING"))
     {
-        auto process = std::make_unique<QProcess>();
-        process->start(QStringLiteral("xclip"),
-            { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
-                target, QStringLiteral("-i") });
-        if (!process->waitForStarted(5000)) {
-            return false;
-        }
-        process->write(text);
-        process->closeWriteChannel();
-        QProcess* owner = process.get();
-        m_owners.push_back(std::move(process));
-        m_said.clear();
-        // xclip says so once it owns the selection. Reading it back with "xclip -o" instead
-        // would itself disturb the selection's owner.
-        return QTest::qWaitFor(
-            [&] {
-                m_said += owner->readAllStandardError();
-                return m_said.contains("Waiting for selection requests");
-            },
-            5000);
+        QProcess* owner = launch(text, target);
+        return owner && waitUntilSaid(owner, "Waiting for selection requests", true);
     }
 
-    // Waits until the latest owner has answered at least count requests for its selection,
-    // which tells that another program has read it.
-    bool waitServed(int count, int timeout = 10000)
+    // The same without turning the event loop: nothing in this process hears of the change
+    // before it returns.
+    bool copyAtOnce(const QByteArray& text, const QString& target = QStringLiteral("UTF8_STRING"))
     {
-        QProcess* owner = m_owners.back().get();
-        const QByteArray next = "Waiting for selection request number " + QByteArray::number(count + 1);
-        return QTest::qWaitFor(
-            [&] {
-                m_said += owner->readAllStandardError();
-                return m_said.contains(next);
-            },
-            timeout);
+        QProcess* owner = launch(text, target);
+        return owner && waitUntilSaid(owner, "Waiting for selection requests", false);
+    }
+
+    // Waits until the latest owner has answered at least count requests for its selection, which
+    // tells that another program has read it.
+    bool waitServed(int count, bool turnEventLoop = true)
+    {
+        return waitUntilSaid(m_owners.back().get(),
+            "Waiting for selection request number " + QByteArray::number(count + 1), turnEventLoop);
     }
 
 private:
+    // Generous: under load starting a process can take seconds.
+    static constexpr int Deadline = 30000;
+
+    QProcess* launch(const QByteArray& text, const QString& target)
+    {
+        auto process = std::make_unique<QProcess>();
+        // What xclip says comes on its error output.
+        process->setReadChannel(QProcess::StandardError);
+        process->start(QStringLiteral("xclip"),
+            { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+                target, QStringLiteral("-i") });
+        if (!process->waitForStarted(Deadline)) {
+            return nullptr;
+        }
+        process->write(text);
+        process->closeWriteChannel();
+        m_owners.push_back(std::move(process));
+        m_said.clear();
+        return m_owners.back().get();
+    }
+
+    bool waitUntilSaid(QProcess* owner, const QByteArray& message, bool turnEventLoop)
+    {
+        const QDeadlineTimer deadline(Deadline);
+        for (;;) {
+            m_said += owner->readAllStandardError();
+            if (m_said.contains(message)) {
+                return true;
+            }
+            if (deadline.hasExpired() || owner->state() == QProcess::NotRunning) {
+                return false;
+            }
+            if (turnEventLoop) {
+                QCoreApplication::processEvents();
+            }
+            // Writes what is left of the text as well.
+            owner->waitForReadyRead(turnEventLoop ? 5 : int(deadline.remainingTime()));
+        }
+    }
+
     std::vector<std::unique_ptr<QProcess>> m_owners;
     QByteArray m_said;
 };

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "platform/ClipboardViewer.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <xcb/xcb.h>
+
+#include <deque>
+#include <vector>
+
+class QSocketNotifier;
+class QTimer;
+
+// Lives on the watcher thread and owns that thread's X connection. XFixes tells of each new
+// owner of CLIPBOARD; the owner is asked at once for its targets and its text, and each change
+// is reported in the order of the changes once it is read, refused or timed out.
+//
+// Which ownership answered a request is known exactly: an event carries the sequence number of
+// the last request of ours the server had handled when the event arose, so a request went to
+// the owner named by the last change whose event carries a smaller number. An answer that came
+// from a later owner is never taken for the change it was asked for.
+class X11ClipboardWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit X11ClipboardWatcher(int readTimeoutMs);
+    ~X11ClipboardWatcher() override;
+
+    // From now on, report the owner there now and each change, tagged with generation.
+    void watch(quint64 generation);
+    // Reports nothing more; reads under way are dropped.
+    void pause();
+
+Q_SIGNALS:
+    void noticeRead(quint64 generation, const ClipboardContent& content);
+
+private:
+    enum class Answer { Waiting, Incremental, Data, Refused, Foreign, Broken };
+    enum class Read { Absent, Incremental, Empty, Value };
+
+    // One conversion of the selection, on a requestor window of its own.
+    struct Request
+    {
+        xcb_window_t window = XCB_WINDOW_NONE;
+        xcb_atom_t target = XCB_ATOM_NONE;
+        quint32 sequence = 0;
+        Answer answer = Answer::Waiting;
+        xcb_atom_t type = XCB_ATOM_NONE;
+        quint8 format = 0;
+        QByteArray data;
+    };
+
+    // One change of owner and what has been read of it.
+    struct Notice
+    {
+        quint64 ownership = 0;
+        xcb_window_t owner = XCB_WINDOW_NONE;
+        xcb_timestamp_t time = XCB_CURRENT_TIME;
+        bool launched = false;
+        bool done = false;
+        bool lost = false;
+        qint64 deadline = 0;
+        std::vector<Request> requests;
+        bool targetsKnown = false;
+        std::vector<xcb_atom_t> targets;
+        std::vector<xcb_atom_t> textTried;
+        bool textBroken = false;
+        bool anyAnswer = false;
+        bool hintAsked = false;
+        bool imageAsked = false;
+        ClipboardContent content;
+    };
+
+    // A change of owner: the ownership holds for requests with a greater sequence number.
+    struct Change
+    {
+        quint32 sequence = 0;
+        quint64 ownership = 0;
+    };
+
+    bool open();
+    xcb_atom_t atom(const char* name);
+    void pump();
+    void handle(xcb_generic_event_t* event);
+    void ownerChanged(quint32 sequence, xcb_window_t owner, xcb_timestamp_t time);
+    void answered(xcb_window_t window, xcb_atom_t property);
+    void chunkArrived(xcb_window_t window);
+    void launchLatest();
+    void ask(Notice& notice, xcb_atom_t target);
+    void advance(Notice& notice);
+    void settle(Notice& notice, Request& request);
+    void finish(Notice& notice);
+    void expire();
+    void deliverReady();
+    void armTimer();
+    void release(Request& request);
+    quint64 ownershipAt(quint32 sequence) const;
+    Notice* noticeOf(xcb_window_t window, Request** request);
+    bool readProperty(Request& request, Read* read);
+    xcb_atom_t nextTextTarget(const Notice& notice) const;
+    bool offers(const Notice& notice, xcb_atom_t target) const;
+    bool decodeText(Request& request, QString* text) const;
+
+    const int m_readTimeoutMs;
+    xcb_connection_t* m_connection = nullptr;
+    xcb_window_t m_root = XCB_WINDOW_NONE;
+    xcb_window_t m_listener = XCB_WINDOW_NONE;
+    quint8 m_xfixesEvent = 0;
+    QSocketNotifier* m_notifier = nullptr;
+    QTimer* m_timer = nullptr;
+    QElapsedTimer m_clock;
+
+    xcb_atom_t m_clipboard = XCB_ATOM_NONE;
+    xcb_atom_t m_targetsAtom = XCB_ATOM_NONE;
+    xcb_atom_t m_utf8 = XCB_ATOM_NONE;
+    xcb_atom_t m_incr = XCB_ATOM_NONE;
+    xcb_atom_t m_property = XCB_ATOM_NONE;
+    xcb_atom_t m_hint = XCB_ATOM_NONE;
+    xcb_atom_t m_compoundText = XCB_ATOM_NONE;
+    std::vector<xcb_atom_t> m_utf8Types;
+    std::vector<xcb_atom_t> m_textTargets;
+    std::vector<xcb_atom_t> m_imageTargets;
+
+    bool m_watching = false;
+    quint64 m_generation = 0;
+    quint32 m_startSequence = 0;
+    quint64 m_lastOwnership = 0;
+    std::deque<Change> m_changes;
+    std::deque<Notice> m_notices;
+    std::vector<xcb_window_t> m_spareWindows;
+};
