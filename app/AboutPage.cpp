@@ -17,18 +17,18 @@
 
 AboutPage::AboutPage(Ui::TFMain& ui, TFMainServices& services, QWidget* window)
     : QObject(window)
-    , ui(ui)
+    , m_ui(ui)
     , m_services(services)
     , m_window(window)
 {
-    ui.imageHarborlight->setPixmap(ImageList::harborlight());
+    m_ui.imageHarborlight->setPixmap(ImageList::harborlight());
 }
 
 void AboutPage::FillAboutPage()
 {
     const auto info = VMXFileVersionInfo::Create(m_services.executablePath);
     info->ReadInfo();
-    ui.lblAbout->setText(QStringLiteral("harborlight [2007.04.13]"));
+    m_ui.lblAbout->setText(QStringLiteral("harborlight [2007.04.13]"));
     const std::pair<const char*, QString> lines[] = {
         { "product name         : ", info->ProductName() },
         { "file path & name     : ", info->InfoFileName() },
@@ -44,10 +44,10 @@ void AboutPage::FillAboutPage()
         { "comments             : ", info->Comments() },
     };
     for (const auto& [label, value] : lines) {
-        MemoText::appendLine(ui.memoAbout, QString::fromLatin1(label) + value);
+        MemoText::appendLine(m_ui.memoAbout, QString::fromLatin1(label) + value);
     }
     MemoText::appendLine(
-        ui.memoAbout, QStringLiteral("credits - translation -------------------------------------------"));
+        m_ui.memoAbout, QStringLiteral("credits - translation -------------------------------------------"));
     // The translations are the project's own work; no single person is named for them.
     const QString translators = QStringLiteral("the Vellumix team");
     const QString address = QStringLiteral("see the help file");
@@ -55,16 +55,16 @@ void AboutPage::FillAboutPage()
     for (int i = 0; i < 5; ++i) {
         QString line = QString::fromLatin1(languages[i]).leftJustified(9) + QStringLiteral(": ");
         line += i < 3 ? translators.leftJustified(25) + QStringLiteral(" - ") + address : translators;
-        MemoText::appendLine(ui.memoAbout, line);
+        MemoText::appendLine(m_ui.memoAbout, line);
     }
-    ui.memoAbout->moveCursor(QTextCursor::Start);
+    m_ui.memoAbout->moveCursor(QTextCursor::Start);
 }
 
 void AboutPage::cmdAboutCopyToClipboardClick()
 {
-    ui.memoAbout->selectAll();
-    QGuiApplication::clipboard()->setText(QString::fromUtf8(MemoText::toBytes(ui.memoAbout)));
-    ui.memoAbout->moveCursor(QTextCursor::Start);
+    m_ui.memoAbout->selectAll();
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(MemoText::toBytes(m_ui.memoAbout)));
+    m_ui.memoAbout->moveCursor(QTextCursor::Start);
 }
 
 void AboutPage::cmdDocsClick()
@@ -99,7 +99,7 @@ void AboutPage::showLanguageInUse()
     m_qtTexts.use(current.LangId);
     for (int i = 0; i < FLanguages.Count(); ++i) {
         if (FLanguages[i].LangId == current.LangId) {
-            ui.cbLanguages->setCurrentIndex(i);
+            m_ui.cbLanguages->setCurrentIndex(i);
         }
     }
 }

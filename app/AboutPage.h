@@ -46,7 +46,7 @@ private:
     // The box shows the language the window is in, and Qt's own texts follow it.
     void showLanguageInUse();
 
-    Ui::TFMain& ui;
+    Ui::TFMain& m_ui;
     TFMainServices& m_services;
     QWidget* m_window;
     TDLLInfoList FLanguages;

@@ -13,21 +13,21 @@
 
 ApplicationsPage::ApplicationsPage(Ui::TFMain& ui, TFMainServices& services, JournalPage& journal, QWidget* window)
     : QObject(window)
-    , ui(ui)
+    , m_ui(ui)
     , m_services(services)
     , m_journal(journal)
     , m_window(window)
 {
-    ui.lvSysApplications->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_ui.lvSysApplications->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
 
 void ApplicationsPage::ActionGetSysApplicationsExecute()
 {
     m_window->setCursor(Qt::BusyCursor);
     const auto restore = qScopeGuard([this] { m_window->unsetCursor(); });
-    ui.lvSysApplications->clear();
-    const QString filter = ui.txtSysApplicationsFilter->text();
-    const bool showNameless = ui.chkSysApplicationsShowNameless->isChecked();
+    m_ui.lvSysApplications->clear();
+    const QString filter = m_ui.txtSysApplicationsFilter->text();
+    const bool showNameless = m_ui.chkSysApplicationsShowNameless->isChecked();
     QStringList rows;
     for (const TopLevelWindow& window : m_services.windows->topLevelWindows()) {
         const QString title = window.title.left(254);
@@ -42,15 +42,15 @@ void ApplicationsPage::ActionGetSysApplicationsExecute()
     std::stable_sort(rows.begin(), rows.end(),
         [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
     for (const QString& row : rows) {
-        new QTreeWidgetItem(ui.lvSysApplications, { row });
+        new QTreeWidgetItem(m_ui.lvSysApplications, { row });
     }
 }
 
 void ApplicationsPage::ActionCopySysApplicationsToClipboardExecute()
 {
     QStringList lines;
-    for (int i = 0; i < ui.lvSysApplications->topLevelItemCount(); ++i) {
-        lines << ui.lvSysApplications->topLevelItem(i)->text(0);
+    for (int i = 0; i < m_ui.lvSysApplications->topLevelItemCount(); ++i) {
+        lines << m_ui.lvSysApplications->topLevelItem(i)->text(0);
     }
     m_journal.appendUnderStamp(QStringLiteral("][SYSWINS]--------"), lines);
     m_journal.ActionGotoBottomExecute();
@@ -58,8 +58,8 @@ void ApplicationsPage::ActionCopySysApplicationsToClipboardExecute()
 
 void ApplicationsPage::lvSysApplicationsDblClick()
 {
-    const QList<QTreeWidgetItem*> selected = ui.lvSysApplications->selectedItems();
+    const QList<QTreeWidgetItem*> selected = m_ui.lvSysApplications->selectedItems();
     if (!selected.isEmpty()) {
-        ui.txtFindText->setText(selected.constFirst()->text(0));
+        m_ui.txtFindText->setText(selected.constFirst()->text(0));
     }
 }

@@ -25,7 +25,7 @@ public:
     void lvSysApplicationsDblClick();
 
 private:
-    Ui::TFMain& ui;
+    Ui::TFMain& m_ui;
     TFMainServices& m_services;
     JournalPage& m_journal;
     QWidget* m_window;

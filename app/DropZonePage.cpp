@@ -27,7 +27,7 @@ QStringList localPaths(const QMimeData* data)
 
 DropZonePage::DropZonePage(Ui::TFMain& ui, JournalPage& journal, QWidget* window)
     : QObject(window)
-    , ui(ui)
+    , m_ui(ui)
     , m_journal(journal)
 {
     // A control that takes drops would insert a file's URL as text; the viewports of scroll areas take them.
@@ -76,7 +76,7 @@ void DropZonePage::WMDropFiles(const QStringList& paths)
     if (paths.isEmpty()) {
         return;
     }
-    ui.lvDropLog->clear();
+    m_ui.lvDropLog->clear();
     for (QString path : paths) {
         path.truncate(2048);
         QStringView name(path);
@@ -84,7 +84,7 @@ void DropZonePage::WMDropFiles(const QStringList& paths)
             name.chop(1);
         }
         name = name.sliced(name.lastIndexOf(QLatin1Char('/')) + 1);
-        new QTreeWidgetItem(ui.lvDropLog, { name.toString(), path });
+        new QTreeWidgetItem(m_ui.lvDropLog, { name.toString(), path });
         m_journal.AppendToJournal(path);
     }
 }

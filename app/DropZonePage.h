@@ -36,6 +36,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    Ui::TFMain& ui;
+    Ui::TFMain& m_ui;
     JournalPage& m_journal;
 };

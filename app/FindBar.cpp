@@ -12,7 +12,7 @@
 
 FindBar::FindBar(Ui::TFMain& ui, TFMainServices& services, JournalPage& journal, QWidget* window)
     : QObject(window)
-    , ui(ui)
+    , m_ui(ui)
     , m_services(services)
     , m_journal(journal)
     , m_window(window)
@@ -47,7 +47,7 @@ void FindBar::selectMatch(QPlainTextEdit* memo)
 
 void FindBar::txtFindTextKeyUp()
 {
-    FFindText = ui.txtFindText->text();
+    FFindText = m_ui.txtFindText->text();
     FFindLength = FFindText.size();
     if (QPlainTextEdit* memo = m_journal.activeMemo()) {
         FFindPos = findInMemo(memo, 1) - 1;
@@ -67,17 +67,17 @@ void FindBar::cmdFindTextClick()
 
 void FindBar::ActionOnDblClickGetSelectedExecute(QObject* sender)
 {
-    if (sender != ui.log && sender != ui.jot) {
+    if (sender != m_ui.log && sender != m_ui.jot) {
         return;
     }
     QString selected = static_cast<QPlainTextEdit*>(sender)->textCursor().selectedText();
     selected.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
-    ui.txtFindText->setText(selected);
+    m_ui.txtFindText->setText(selected);
 }
 
 void FindBar::ActionShellOpenSelectedTextExecute()
 {
-    const QString target = ui.txtFindText->text();
+    const QString target = m_ui.txtFindText->text();
     bool accepted = false;
     try {
         accepted = ShellOpen(target, m_window, m_services.opener);

@@ -37,7 +37,7 @@ private:
     qsizetype findInMemo(QPlainTextEdit* memo, qsizetype start);
     void selectMatch(QPlainTextEdit* memo);
 
-    Ui::TFMain& ui;
+    Ui::TFMain& m_ui;
     TFMainServices& m_services;
     JournalPage& m_journal;
     QWidget* m_window;

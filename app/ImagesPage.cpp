@@ -10,11 +10,11 @@
 
 ImagesPage::ImagesPage(Ui::TFMain& ui, TFMainServices& services, QWidget* window)
     : QObject(window)
-    , ui(ui)
+    , m_ui(ui)
     , m_services(services)
     , m_window(window)
 {
-    ui.imageCurrent->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    m_ui.imageCurrent->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
 }
 
 void ImagesPage::ClipboardBitmapStep(const QImage& image)
@@ -28,11 +28,11 @@ void ImagesPage::ClipboardBitmapStep(const QImage& image)
 
 void ImagesPage::showPicture()
 {
-    ui.imageCurrent->setScaledContents(ui.chkImageStretch->isChecked());
+    m_ui.imageCurrent->setScaledContents(m_ui.chkImageStretch->isChecked());
     if (FLastPicture.isNull()) {
-        ui.imageCurrent->clear();
+        m_ui.imageCurrent->clear();
     } else {
-        ui.imageCurrent->setPixmap(QPixmap::fromImage(FLastPicture));
+        m_ui.imageCurrent->setPixmap(QPixmap::fromImage(FLastPicture));
     }
 }
 

@@ -28,7 +28,7 @@ public:
 private:
     void showPicture();
 
-    Ui::TFMain& ui;
+    Ui::TFMain& m_ui;
     TFMainServices& m_services;
     QWidget* m_window;
     QImage FLastPicture;

@@ -27,16 +27,16 @@ void scrollCaretTo(QPlainTextEdit* memo, QTextCursor::MoveOperation where)
 
 JournalPage::JournalPage(Ui::TFMain& ui, TFMainServices& services, ImagesPage& images, QWidget* window)
     : QObject(window)
-    , ui(ui)
+    , m_ui(ui)
     , m_services(services)
     , m_images(images)
     , m_window(window)
-    , m_texts { new DocumentText(ui.log), new DocumentText(ui.jot) }
+    , m_texts { new DocumentText(m_ui.log), new DocumentText(m_ui.jot) }
 { }
 
 QPlainTextEdit* JournalPage::memo(Memo which) const
 {
-    return which == Journal ? ui.log : ui.jot;
+    return which == Journal ? m_ui.log : m_ui.jot;
 }
 
 QString JournalPage::stampLine(const QString& tail) const
@@ -46,17 +46,17 @@ QString JournalPage::stampLine(const QString& tail) const
 
 void JournalPage::AppendToJournal(const QString& text)
 {
-    if (ui.chkClipTimeStamp->isChecked()) {
-        MemoText::appendLine(ui.log, stampLine(QStringLiteral("]-----------------")));
+    if (m_ui.chkClipTimeStamp->isChecked()) {
+        MemoText::appendLine(m_ui.log, stampLine(QStringLiteral("]-----------------")));
     }
-    MemoText::appendLine(ui.log, text);
+    MemoText::appendLine(m_ui.log, text);
 }
 
 void JournalPage::appendUnderStamp(const QString& tail, const QStringList& lines)
 {
-    MemoText::appendLine(ui.log, stampLine(tail));
+    MemoText::appendLine(m_ui.log, stampLine(tail));
     for (const QString& line : lines) {
-        MemoText::appendLine(ui.log, line);
+        MemoText::appendLine(m_ui.log, line);
     }
 }
 
@@ -116,7 +116,7 @@ void JournalPage::WMDrawClipboard(const ClipboardContent& content)
 
 void JournalPage::chkClipAsleepClick()
 {
-    if (ui.chkClipAsleep->isChecked()) {
+    if (m_ui.chkClipAsleep->isChecked()) {
         LeaveClipboardChain();
     } else {
         JoinClipboardChain();
@@ -125,12 +125,12 @@ void JournalPage::chkClipAsleepClick()
 
 QPlainTextEdit* JournalPage::activeMemo() const
 {
-    const QWidget* page = ui.pageMain->currentWidget();
-    if (page == ui.tabClipboardJournal) {
-        return ui.log;
+    const QWidget* page = m_ui.pageMain->currentWidget();
+    if (page == m_ui.tabClipboardJournal) {
+        return m_ui.log;
     }
-    if (page == ui.tabNoteJotter) {
-        return ui.jot;
+    if (page == m_ui.tabNoteJotter) {
+        return m_ui.jot;
     }
     return nullptr;
 }
@@ -151,11 +151,11 @@ void JournalPage::ActionGotoBottomExecute()
 
 void JournalPage::ActionSaveAsExecute()
 {
-    if (ui.pageMain->currentWidget() == ui.tabClipboardJournal) {
-        saveMemoAs(ui.log, QStringLiteral("vellumix-journal-"));
+    if (m_ui.pageMain->currentWidget() == m_ui.tabClipboardJournal) {
+        saveMemoAs(m_ui.log, QStringLiteral("vellumix-journal-"));
     }
-    if (ui.pageMain->currentWidget() == ui.tabNoteJotter) {
-        saveMemoAs(ui.jot, QStringLiteral("vellumix-notes-"));
+    if (m_ui.pageMain->currentWidget() == m_ui.tabNoteJotter) {
+        saveMemoAs(m_ui.jot, QStringLiteral("vellumix-notes-"));
     }
 }
 

@@ -58,7 +58,7 @@ public:
 private:
     void saveMemoAs(QPlainTextEdit* memo, const QString& prefix);
 
-    Ui::TFMain& ui;
+    Ui::TFMain& m_ui;
     TFMainServices& m_services;
     ImagesPage& m_images;
     QWidget* m_window;

@@ -40,31 +40,31 @@ void preferFixedPitch(QWidget* widget)
 } // namespace
 
 WindowLook::WindowLook(Ui::TFMain& ui)
-    : ui(ui)
+    : m_ui(ui)
 { }
 
 void WindowLook::applyDesigned()
 {
-    for (QWidget* memo : { ui.log, ui.jot }) {
+    for (QWidget* memo : { m_ui.log, m_ui.jot }) {
         setColours(memo, Black, Lime);
         keepSelectionVisible(memo);
         preferFixedPitch(memo);
     }
-    for (QWidget* widget : { static_cast<QWidget*>(ui.txtFindText), static_cast<QWidget*>(ui.lblAbout),
-             static_cast<QWidget*>(ui.memoAbout) }) {
+    for (QWidget* widget : { static_cast<QWidget*>(m_ui.txtFindText), static_cast<QWidget*>(m_ui.lblAbout),
+             static_cast<QWidget*>(m_ui.memoAbout) }) {
         setColours(widget, Black, Lime);
         preferFixedPitch(widget);
     }
-    setColours(ui.panelAbout, Black, Lime);
+    setColours(m_ui.panelAbout, Black, Lime);
 }
 
 void WindowLook::chkVellumixClick()
 {
     m_chosen = true;
-    const bool alternative = ui.chkVellumix->isChecked();
+    const bool alternative = m_ui.chkVellumix->isChecked();
     const QPalette system = QApplication::palette();
-    for (QWidget* view : { static_cast<QWidget*>(ui.log), static_cast<QWidget*>(ui.jot),
-             static_cast<QWidget*>(ui.lvDropLog), static_cast<QWidget*>(ui.lvSysApplications) }) {
+    for (QWidget* view : { static_cast<QWidget*>(m_ui.log), static_cast<QWidget*>(m_ui.jot),
+             static_cast<QWidget*>(m_ui.lvDropLog), static_cast<QWidget*>(m_ui.lvSysApplications) }) {
         QPalette palette = view->palette();
         palette.setColor(QPalette::Base, alternative ? Black : system.color(QPalette::Base));
         palette.setColor(QPalette::Text, alternative ? Lime : system.color(QPalette::Text));

@@ -20,6 +20,6 @@ public:
     void reapplyChosen();
 
 private:
-    Ui::TFMain& ui;
+    Ui::TFMain& m_ui;
     bool m_chosen = false;
 };

@@ -32,10 +32,10 @@
 TFMain::TFMain(TFMainServices services, QWidget* parent)
     : QMainWindow(parent)
     , m_services(std::move(services))
-    , ui(new Ui::TFMain)
+    , m_ui(new Ui::TFMain)
 {
     m_services.completeWithDefaults();
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     setUpControls();
     connectHandlers();
     FormCreate();
@@ -66,29 +66,29 @@ void TFMain::guarded(const std::function<void()>& run)
 void TFMain::setUpControls()
 {
     m_imageList = new ImageList(this);
-    m_look = std::make_unique<WindowLook>(*ui);
+    m_look = std::make_unique<WindowLook>(*m_ui);
     m_placement = new WindowPlacement(this);
-    m_images = new ImagesPage(*ui, m_services, this);
-    m_journal = new JournalPage(*ui, m_services, *m_images, this);
-    m_findBar = new FindBar(*ui, m_services, *m_journal, this);
-    m_applications = new ApplicationsPage(*ui, m_services, *m_journal, this);
-    m_dropZone = new DropZonePage(*ui, *m_journal, this);
-    m_about = new AboutPage(*ui, m_services, this);
+    m_images = new ImagesPage(*m_ui, m_services, this);
+    m_journal = new JournalPage(*m_ui, m_services, *m_images, this);
+    m_findBar = new FindBar(*m_ui, m_services, *m_journal, this);
+    m_applications = new ApplicationsPage(*m_ui, m_services, *m_journal, this);
+    m_dropZone = new DropZonePage(*m_ui, *m_journal, this);
+    m_about = new AboutPage(*m_ui, m_services, this);
     m_session = new SessionStore(m_services, *m_journal, this);
     setWindowIcon(ImageList::programIcon());
 
     // The tool bar shows its action buttons left of the check boxes.
     const QList<QAction*> toolBarActions
-        = { ui->ActionSave, ui->ActionSaveAs, ui->ActionGotoTop, ui->ActionGotoBottom };
-    QAction* firstWidget = ui->toolBarMain->actions().value(0);
+        = { m_ui->ActionSave, m_ui->ActionSaveAs, m_ui->ActionGotoTop, m_ui->ActionGotoBottom };
+    QAction* firstWidget = m_ui->toolBarMain->actions().value(0);
     for (QAction* action : toolBarActions) {
-        ui->toolBarMain->insertAction(firstWidget, action);
+        m_ui->toolBarMain->insertAction(firstWidget, action);
     }
     const QList<std::pair<QAction*, const char*>> buttonNames
-        = { { ui->ActionSave, "toolbarSave" }, { ui->ActionSaveAs, "toolbarSaveAs" },
-              { ui->ActionGotoTop, "toolbarGotoTop" }, { ui->ActionGotoBottom, "toolbarGotoBottom" } };
+        = { { m_ui->ActionSave, "toolbarSave" }, { m_ui->ActionSaveAs, "toolbarSaveAs" },
+              { m_ui->ActionGotoTop, "toolbarGotoTop" }, { m_ui->ActionGotoBottom, "toolbarGotoBottom" } };
     for (const auto& [action, name] : buttonNames) {
-        QWidget* button = ui->toolBarMain->widgetForAction(action);
+        QWidget* button = m_ui->toolBarMain->widgetForAction(action);
         button->setObjectName(QString::fromLatin1(name));
         button->setMinimumSize(53, 36);
     }
@@ -99,23 +99,23 @@ void TFMain::setUpControls()
             action->setIcon(m_imageList->icon(index.toInt()));
         }
     }
-    for (int i = 0; i < ui->pageMain->count(); ++i) {
-        ui->pageMain->setTabIcon(i, m_imageList->icon(ui->pageMain->widget(i)->property("imageIndex").toInt()));
+    for (int i = 0; i < m_ui->pageMain->count(); ++i) {
+        m_ui->pageMain->setTabIcon(i, m_imageList->icon(m_ui->pageMain->widget(i)->property("imageIndex").toInt()));
     }
 
     // The menu's entries are hidden; an empty bar would only take room.
-    for (QMenu* menu : { ui->mnuMainSession, ui->mnuMainEdit, ui->mnuMainHelp }) {
+    for (QMenu* menu : { m_ui->mnuMainSession, m_ui->mnuMainEdit, m_ui->mnuMainHelp }) {
         menu->menuAction()->setVisible(false);
     }
-    ui->menuMain->hide();
+    m_ui->menuMain->hide();
 
     m_look->applyDesigned();
-    for (QPlainTextEdit* memo : { ui->log, ui->jot }) {
+    for (QPlainTextEdit* memo : { m_ui->log, m_ui->jot }) {
         memo->installEventFilter(this);
         memo->viewport()->installEventFilter(this);
     }
-    ui->txtFindText->installEventFilter(this);
-    ui->txtSysApplicationsFilter->installEventFilter(this);
+    m_ui->txtFindText->installEventFilter(this);
+    m_ui->txtSysApplicationsFilter->installEventFilter(this);
 
     RefreshLayout();
 }
@@ -130,40 +130,40 @@ void TFMain::connectHandlers()
         RefreshLayout();
         m_look->reapplyChosen();
     });
-    connect(ui->chkClipAsleep, &QCheckBox::clicked, this, handler([this] { chkClipAsleepClick(); }));
-    connect(ui->chkClipTimeStamp, &QCheckBox::clicked, this, handler([this] { chkClipTimeStampClick(); }));
-    connect(ui->ActionExit, &QAction::triggered, this, handler([this] { ActionExitExecute(); }));
-    connect(ui->ActionGotoTop, &QAction::triggered, this, handler([this] { ActionGotoTopExecute(); }));
-    connect(ui->ActionGotoBottom, &QAction::triggered, this, handler([this] { ActionGotoBottomExecute(); }));
-    connect(ui->ActionOpenClipboardJournal, &QAction::triggered, this,
+    connect(m_ui->chkClipAsleep, &QCheckBox::clicked, this, handler([this] { chkClipAsleepClick(); }));
+    connect(m_ui->chkClipTimeStamp, &QCheckBox::clicked, this, handler([this] { chkClipTimeStampClick(); }));
+    connect(m_ui->ActionExit, &QAction::triggered, this, handler([this] { ActionExitExecute(); }));
+    connect(m_ui->ActionGotoTop, &QAction::triggered, this, handler([this] { ActionGotoTopExecute(); }));
+    connect(m_ui->ActionGotoBottom, &QAction::triggered, this, handler([this] { ActionGotoBottomExecute(); }));
+    connect(m_ui->ActionOpenClipboardJournal, &QAction::triggered, this,
         handler([this] { ActionOpenClipboardJournalExecute(); }));
-    connect(ui->ActionOpenNoteJotter, &QAction::triggered, this, handler([this] { ActionOpenNoteJotterExecute(); }));
-    connect(ui->ActionSave, &QAction::triggered, this, handler([this] { ActionSaveExecute(); }));
-    connect(ui->ActionSaveAs, &QAction::triggered, this, handler([this] { ActionSaveAsExecute(); }));
-    connect(ui->cmdFindText, &QPushButton::clicked, this, handler([this] { cmdFindTextClick(); }));
-    connect(ui->cmdOpenText, &QPushButton::clicked, this, handler([this] { ActionShellOpenSelectedTextExecute(); }));
-    connect(ui->ActionShellOpenSelectedText, &QAction::triggered, this,
+    connect(m_ui->ActionOpenNoteJotter, &QAction::triggered, this, handler([this] { ActionOpenNoteJotterExecute(); }));
+    connect(m_ui->ActionSave, &QAction::triggered, this, handler([this] { ActionSaveExecute(); }));
+    connect(m_ui->ActionSaveAs, &QAction::triggered, this, handler([this] { ActionSaveAsExecute(); }));
+    connect(m_ui->cmdFindText, &QPushButton::clicked, this, handler([this] { cmdFindTextClick(); }));
+    connect(m_ui->cmdOpenText, &QPushButton::clicked, this, handler([this] { ActionShellOpenSelectedTextExecute(); }));
+    connect(m_ui->ActionShellOpenSelectedText, &QAction::triggered, this,
         handler([this] { ActionShellOpenSelectedTextExecute(); }));
-    connect(ui->chkImageStretch, &QCheckBox::clicked, this, handler([this] { chkImageStretchClick(); }));
-    connect(ui->cmdImageCurrentSaveToFile, &QPushButton::clicked, this,
+    connect(m_ui->chkImageStretch, &QCheckBox::clicked, this, handler([this] { chkImageStretchClick(); }));
+    connect(m_ui->cmdImageCurrentSaveToFile, &QPushButton::clicked, this,
         handler([this] { cmdImageCurrentSaveToFileClick(); }));
-    connect(ui->cmdSysApplicationsFilter, &QPushButton::clicked, this,
+    connect(m_ui->cmdSysApplicationsFilter, &QPushButton::clicked, this,
         handler([this] { ActionGetSysApplicationsExecute(); }));
-    connect(ui->ActionGetSysApplications, &QAction::triggered, this,
+    connect(m_ui->ActionGetSysApplications, &QAction::triggered, this,
         handler([this] { ActionGetSysApplicationsExecute(); }));
-    connect(ui->cmdSysApplicationsCopyToClipboard, &QPushButton::clicked, this,
+    connect(m_ui->cmdSysApplicationsCopyToClipboard, &QPushButton::clicked, this,
         handler([this] { ActionCopySysApplicationsToClipboardExecute(); }));
-    connect(ui->ActionCopySysApplicationsToClipboard, &QAction::triggered, this,
+    connect(m_ui->ActionCopySysApplicationsToClipboard, &QAction::triggered, this,
         handler([this] { ActionCopySysApplicationsToClipboardExecute(); }));
     connect(
-        ui->lvSysApplications, &QTreeWidget::itemDoubleClicked, this, handler([this] { lvSysApplicationsDblClick(); }));
-    connect(ui->chkStayOnTop, &QCheckBox::clicked, this, handler([this] { chkStayOnTopClick(); }));
-    connect(ui->chkScreenSnap, &QCheckBox::clicked, this, handler([this] { chkScreenSnapClick(); }));
-    connect(ui->chkVellumix, &QCheckBox::clicked, this, handler([this] { chkVellumixClick(); }));
+        m_ui->lvSysApplications, &QTreeWidget::itemDoubleClicked, this, handler([this] { lvSysApplicationsDblClick(); }));
+    connect(m_ui->chkStayOnTop, &QCheckBox::clicked, this, handler([this] { chkStayOnTopClick(); }));
+    connect(m_ui->chkScreenSnap, &QCheckBox::clicked, this, handler([this] { chkScreenSnapClick(); }));
+    connect(m_ui->chkVellumix, &QCheckBox::clicked, this, handler([this] { chkVellumixClick(); }));
     connect(
-        ui->cmdAboutCopyToClipboard, &QPushButton::clicked, this, handler([this] { cmdAboutCopyToClipboardClick(); }));
-    connect(ui->cmdDocs, &QPushButton::clicked, this, handler([this] { cmdDocsClick(); }));
-    connect(ui->cbLanguages, &QComboBox::activated, this,
+        m_ui->cmdAboutCopyToClipboard, &QPushButton::clicked, this, handler([this] { cmdAboutCopyToClipboardClick(); }));
+    connect(m_ui->cmdDocs, &QPushButton::clicked, this, handler([this] { cmdDocsClick(); }));
+    connect(m_ui->cbLanguages, &QComboBox::activated, this,
         [this](int index) { guarded([this, index] { cbLanguagesClick(index); }); });
 }
 
@@ -184,19 +184,19 @@ void TFMain::FormCreate()
         m_session->nameFiles(m_services.archiveFile, m_services.executablePath);
         LoadSession();
         setAcceptDrops(true);
-        if (!ui->chkClipAsleep->isChecked()) {
+        if (!m_ui->chkClipAsleep->isChecked()) {
             JoinClipboardChain();
         }
         FillAboutPage();
-        ui->txtSysApplicationsFilter->setText(QStringLiteral("\\"));
+        m_ui->txtSysApplicationsFilter->setText(QStringLiteral("\\"));
         ActionGetSysApplicationsExecute();
-        LocUtils.PopulateMenu(ui->mnuMainSession, 1, 0);
-        m_about->FillLanguageCombo(ui->cbLanguages);
+        LocUtils.PopulateMenu(m_ui->mnuMainSession, 1, 0);
+        m_about->FillLanguageCombo(m_ui->cbLanguages);
         // A saved language that cannot be used is reported; the window is still placed as saved.
         guarded([this] { m_about->switchToSavedLanguage(); });
         m_look->reapplyChosen();
         ReadWindowPlacement();
-        ui->pageMain->setCurrentWidget(ui->tabClipboardJournal);
+        m_ui->pageMain->setCurrentWidget(m_ui->tabClipboardJournal);
     } catch (const std::exception& error) {
         report(error);
     }
@@ -292,16 +292,16 @@ bool TFMain::event(QEvent* event)
 bool TFMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyRelease
-        && (watched == ui->txtFindText || watched == ui->txtSysApplicationsFilter)) {
+        && (watched == m_ui->txtFindText || watched == m_ui->txtSysApplicationsFilter)) {
         guarded([this] { txtFindTextKeyUp(); });
     }
     if (event->type() == QEvent::MouseButtonDblClick
-        && (watched == ui->log->viewport() || watched == ui->jot->viewport())) {
+        && (watched == m_ui->log->viewport() || watched == m_ui->jot->viewport())) {
         // The memo selects the word under the pointer first; its selection is read afterwards.
-        QPlainTextEdit* memo = watched == ui->log->viewport() ? ui->log : ui->jot;
+        QPlainTextEdit* memo = watched == m_ui->log->viewport() ? m_ui->log : m_ui->jot;
         QTimer::singleShot(0, this, handler([this, memo] { ActionOnDblClickGetSelectedExecute(memo); }));
     }
-    if (event->type() == QEvent::KeyPress && (watched == ui->log || watched == ui->jot)) {
+    if (event->type() == QEvent::KeyPress && (watched == m_ui->log || watched == m_ui->jot)) {
         auto* key = static_cast<QKeyEvent*>(event);
         FormKeyDown(key);
         if (key->key() == Qt::Key_Escape) {
@@ -353,10 +353,10 @@ void TFMain::dropEvent(QDropEvent* event)
 
 void TFMain::RefreshLayout()
 {
-    ui->lvDropLog->setColumnWidth(0, 333);
-    ui->lvDropLog->setColumnWidth(1, 666);
-    ui->cmdAboutCopyToClipboard->setFixedSize(162, 24);
-    ui->cmdSysApplicationsCopyToClipboard->setFixedSize(162, 24);
+    m_ui->lvDropLog->setColumnWidth(0, 333);
+    m_ui->lvDropLog->setColumnWidth(1, 666);
+    m_ui->cmdAboutCopyToClipboard->setFixedSize(162, 24);
+    m_ui->cmdSysApplicationsCopyToClipboard->setFixedSize(162, 24);
 }
 
 QMenu* TFMain::createPopupMenu()
@@ -396,11 +396,11 @@ void TFMain::applySettings(const WindowSettings& settings)
         }
         (this->*click)();
     };
-    apply(ui->chkVellumix, settings.vellulook, &TFMain::chkVellumixClick);
-    apply(ui->chkStayOnTop, settings.stayontop, &TFMain::chkStayOnTopClick);
-    apply(ui->chkScreenSnap, settings.screensnap, &TFMain::chkScreenSnapClick);
-    apply(ui->chkClipTimeStamp, settings.timestamp, &TFMain::chkClipTimeStampClick);
-    apply(ui->chkClipAsleep, settings.clipsleep, &TFMain::chkClipAsleepClick);
+    apply(m_ui->chkVellumix, settings.vellulook, &TFMain::chkVellumixClick);
+    apply(m_ui->chkStayOnTop, settings.stayontop, &TFMain::chkStayOnTopClick);
+    apply(m_ui->chkScreenSnap, settings.screensnap, &TFMain::chkScreenSnapClick);
+    apply(m_ui->chkClipTimeStamp, settings.timestamp, &TFMain::chkClipTimeStampClick);
+    apply(m_ui->chkClipAsleep, settings.clipsleep, &TFMain::chkClipAsleepClick);
 }
 
 void TFMain::ReadWindowPlacement()
@@ -423,11 +423,11 @@ void TFMain::WriteSettings()
     WindowSettings settings;
     settings.setOuter(m_placement->outerGeometry());
     settings.languageFile = m_about->languageFile();
-    settings.vellulook = ui->chkVellumix->isChecked();
-    settings.stayontop = ui->chkStayOnTop->isChecked();
-    settings.screensnap = ui->chkScreenSnap->isChecked();
-    settings.timestamp = ui->chkClipTimeStamp->isChecked();
-    settings.clipsleep = ui->chkClipAsleep->isChecked();
+    settings.vellulook = m_ui->chkVellumix->isChecked();
+    settings.stayontop = m_ui->chkStayOnTop->isChecked();
+    settings.screensnap = m_ui->chkScreenSnap->isChecked();
+    settings.timestamp = m_ui->chkClipTimeStamp->isChecked();
+    settings.clipsleep = m_ui->chkClipAsleep->isChecked();
     settings.write(ini);
     if (!ini.save(&error)) {
         throw Exception(error);
@@ -438,7 +438,7 @@ void TFMain::WriteSettings()
 
 void TFMain::SetMemoText(QPlainTextEdit* memo, const QByteArray& bytes)
 {
-    m_journal->setMemoText(memo == ui->log ? JournalPage::Journal : JournalPage::Notes, MemoText::decode(bytes).text);
+    m_journal->setMemoText(memo == m_ui->log ? JournalPage::Journal : JournalPage::Notes, MemoText::decode(bytes).text);
 }
 
 void TFMain::AppendToJournal(const QString& text)
@@ -511,11 +511,11 @@ void TFMain::ActionGotoBottomExecute()
 }
 void TFMain::ActionOpenClipboardJournalExecute()
 {
-    ui->pageMain->setCurrentWidget(ui->tabClipboardJournal);
+    m_ui->pageMain->setCurrentWidget(m_ui->tabClipboardJournal);
 }
 void TFMain::ActionOpenNoteJotterExecute()
 {
-    ui->pageMain->setCurrentWidget(ui->tabNoteJotter);
+    m_ui->pageMain->setCurrentWidget(m_ui->tabNoteJotter);
 }
 void TFMain::chkImageStretchClick()
 {
@@ -559,11 +559,11 @@ void TFMain::cmdDocsClick()
 }
 void TFMain::chkStayOnTopClick()
 {
-    m_placement->SetStayOnTop(ui->chkStayOnTop->isChecked());
+    m_placement->SetStayOnTop(m_ui->chkStayOnTop->isChecked());
 }
 void TFMain::chkScreenSnapClick()
 {
-    m_placement->setScreenSnap(ui->chkScreenSnap->isChecked());
+    m_placement->setScreenSnap(m_ui->chkScreenSnap->isChecked());
 }
 void TFMain::chkVellumixClick()
 {

@@ -144,7 +144,7 @@ private:
     }
 
     TFMainServices m_services;
-    std::unique_ptr<Ui::TFMain> ui;
+    std::unique_ptr<Ui::TFMain> m_ui;
     ImageList* m_imageList = nullptr;
     std::unique_ptr<WindowLook> m_look;
     WindowPlacement* m_placement = nullptr;

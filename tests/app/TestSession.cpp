@@ -4,7 +4,6 @@
 #include "tests/FullDisk.h"
 #include "tests/app/SessionTools.h"
 #include "zip/ZipArchiver.h"
-#include "zip/ZipDlg.h"
 
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -40,7 +39,6 @@ void TestSession::testFirstStartIsQuiet()
     QCOMPARE(memo(window, "log")->toPlainText(), QString());
     QCOMPARE(memo(window, "jot")->toPlainText(), QString());
     QVERIFY(fixture.messages.isEmpty());
-    QVERIFY(!TZipDialogBox::hasNextAnswer());
 }
 
 void TestSession::testStoredAndRestored()
