@@ -43,6 +43,7 @@ TFMain::TFMain(TFMainServices services, QWidget* parent)
 
 TFMain::~TFMain()
 {
+    LocUtils.MenuClickErrorReport = nullptr;
     guarded([this] { FormDestroy(false); });
 }
 
@@ -190,6 +191,7 @@ void TFMain::FormCreate()
         FillAboutPage();
         m_ui->txtSysApplicationsFilter->setText(QStringLiteral("\\"));
         ActionGetSysApplicationsExecute();
+        LocUtils.MenuClickErrorReport = [this](const std::exception& error) { report(error); };
         LocUtils.PopulateMenu(m_ui->mnuMainSession, 1, 0);
         m_about->FillLanguageCombo(m_ui->cbLanguages);
         // A saved language that cannot be used is reported; the window is still placed as saved.

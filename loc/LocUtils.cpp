@@ -395,7 +395,17 @@ void TLocUtils::PopulateMenu(QMenu* parent, int groupIndex, quint8 switchMode)
         // Qt toggles the item before it reports the click; the click handler decides.
         QObject::connect(item, &QAction::triggered, item, [this, item](bool checked) {
             item->setChecked(!checked);
-            MenuItemClick(item);
+            try {
+                MenuItemClick(item);
+            } catch (const std::exception& error) {
+                if (MenuClickErrorReport) {
+                    MenuClickErrorReport(error);
+                } else if (const auto* locError = dynamic_cast<const ELocUtilsError*>(&error)) {
+                    ShowLocError(*locError);
+                } else {
+                    qWarning("language menu: %s", error.what());
+                }
+            }
         });
         if (parent != nullptr) {
             parent->addAction(item);

@@ -89,6 +89,9 @@ public:
     const TDLLInfoItem& GetCurrentInfo();
     void PopulateMenu(QMenu* parent, int groupIndex, quint8 switchMode);
     void MenuItemClick(QAction* item);
+    // Where an error of a menu item's click goes (the application's error report); without one,
+    // a localization error is shown by ShowLocError. Nothing unwinds through Qt's signal code.
+    std::function<void(const std::exception&)> MenuClickErrorReport;
     void ResetResourceModules();
     static void ShowLocError(const ELocUtilsError& error);
 

@@ -304,7 +304,13 @@ void TestLocUtils::testMenu()
     QVERIFY(german->isChecked());
     QCOMPARE(LocModules::openLibraries().size(), 1);
 
-    QVERIFY_THROWS_EXCEPTION(ELUOutOfVersion, old->trigger());
+    // The error reaches the report instead of unwinding through the menu's signal code.
+    bool outOfVersion = false;
+    exe.Utils.MenuClickErrorReport = [&](const std::exception& error) {
+        outOfVersion = dynamic_cast<const ELUOutOfVersion*>(&error) != nullptr;
+    };
+    old->trigger();
+    QVERIFY(outOfVersion);
     QVERIFY(!old->isChecked());
     QVERIFY(german->isChecked());
 
