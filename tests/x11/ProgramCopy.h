@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QString>
@@ -9,7 +10,7 @@
 
 // Another program run to its end (xdotool, xprop, unzip, kill): its standard output,
 // empty when it did not finish in time.
-inline QByteArray runCommand(const QString& program, const QStringList& arguments, int timeout = 15000)
+inline QByteArray runCommand(const QString& program, const QStringList& arguments, int timeout = 60000)
 {
     QProcess process;
     process.start(program, arguments);
@@ -34,12 +35,21 @@ inline bool copyProgram(const QString& folder, const QStringList& extra = {})
     return true;
 }
 
-// The id of the program's main window once it is shown, empty when none appeared.
+// The id of the program's main window once it is shown, empty when none appeared. xdotool gives
+// up when a window goes away while it looks through them (an xclip that lost the clipboard, say),
+// so it is asked again until the deadline.
 inline QByteArray waitForWindow(const QProcess& program)
 {
-    return runCommand(QStringLiteral("xdotool"),
-        { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-            QString::number(program.processId()), QStringLiteral("--name"), QStringLiteral("^vellumix$") })
-        .split('\n')
-        .value(0);
+    QByteArray window;
+    const QDeadlineTimer deadline(60000);
+    while (window.isEmpty() && !deadline.hasExpired() && program.state() == QProcess::Running) {
+        window = runCommand(QStringLiteral("xdotool"),
+            { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                QStringLiteral("--pid"), QString::number(program.processId()), QStringLiteral("--name"),
+                QStringLiteral("^vellumix$") },
+            int(deadline.remainingTime()))
+                     .split('\n')
+                     .value(0);
+    }
+    return window;
 }

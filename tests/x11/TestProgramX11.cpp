@@ -1,3 +1,4 @@
+#include "tests/x11/ProgramCopy.h"
 #include "tests/x11/XClip.h"
 
 #include <QDeadlineTimer>
@@ -13,18 +14,6 @@ namespace
 {
 const QByteArray DefaultSettings = "[vellumix_main]\nleft=100\ntop=100\nwidth=720\nheight=480\nlanguagefile=\n"
                                    "vellulook=1\nstayontop=0\nscreensnap=1\ntimestamp=1\nclipsleep=0\n";
-
-QByteArray run(const QString& program, const QStringList& arguments, int timeout = 60000)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(timeout)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return {};
-    }
-    return process.readAllStandardOutput();
-}
 } // namespace
 
 // The built program as a user meets it: started, shown, closed by the window
@@ -49,7 +38,6 @@ private:
     bool stopProgram();
     bool copiesReachedProgram(XClip& xclip);
     bool closeWith(const QByteArray& window, const QStringList& input);
-    QByteArray waitForWindow();
     QByteArray settings() const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -77,7 +65,7 @@ bool TestProgramX11::startProgram()
 
 bool TestProgramX11::stopProgram()
 {
-    run(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
+    runCommand(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
     return m_program->waitForFinished(60000) && m_program->exitCode() == 0;
 }
 
@@ -98,31 +86,13 @@ void TestProgramX11::cleanup()
     m_program.reset();
 }
 
-QByteArray TestProgramX11::waitForWindow()
-{
-    // xdotool gives up when a window goes away while it looks through them (an xclip that lost the
-    // clipboard, say), so it is asked again until the deadline.
-    QByteArray window;
-    const QDeadlineTimer deadline(60000);
-    while (window.isEmpty() && !deadline.hasExpired() && m_program->state() == QProcess::Running) {
-        window = run(QStringLiteral("xdotool"),
-            { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-                QStringLiteral("--pid"), QString::number(m_program->processId()), QStringLiteral("--name"),
-                QStringLiteral("^vellumix$") },
-            int(deadline.remainingTime()))
-                     .split('\n')
-                     .value(0);
-    }
-    return window;
-}
-
 // Activates the window and sends it the input until the program has ended: on a busy desktop
 // the first keys may arrive before the window manager has given the window the focus.
 bool TestProgramX11::closeWith(const QByteArray& window, const QStringList& input)
 {
     const QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
-        run(QStringLiteral("xdotool"),
+        runCommand(QStringLiteral("xdotool"),
             QStringList { QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(window) }
                 + input,
             20000);
@@ -141,7 +111,7 @@ QByteArray TestProgramX11::settings() const
 
 void TestProgramX11::testClosedByWindowManager()
 {
-    const QByteArray window = waitForWindow();
+    const QByteArray window = waitForWindow(*m_program);
     QVERIFY(!window.isEmpty());
     // Alt+F4 makes openbox ask the window to close, as its close button does.
     QVERIFY(closeWith(window, { QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("alt+F4") }));
@@ -162,8 +132,8 @@ void TestProgramX11::testTerminationSignalClosesNormally_data()
 void TestProgramX11::testTerminationSignalClosesNormally()
 {
     QFETCH(int, signal);
-    QVERIFY(!waitForWindow().isEmpty());
-    run(QStringLiteral("kill"), { QStringLiteral("-%1").arg(signal), QString::number(m_program->processId()) });
+    QVERIFY(!waitForWindow(*m_program).isEmpty());
+    runCommand(QStringLiteral("kill"), { QStringLiteral("-%1").arg(signal), QString::number(m_program->processId()) });
     QVERIFY(m_program->waitForFinished(60000));
     QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_program->exitCode(), 0);
@@ -172,19 +142,19 @@ void TestProgramX11::testTerminationSignalClosesNormally()
 
 void TestProgramX11::testJournalSurvivesRestarts()
 {
-    QVERIFY(!waitForWindow().isEmpty());
+    QVERIFY(!waitForWindow(*m_program).isEmpty());
     QVERIFY(stopProgram());
     XClip xclip;
     for (const QByteArray& text :
         { QByteArray("copied before the first run"), QByteArray("copied before the second run") }) {
         QVERIFY(xclip.copy(text));
         QVERIFY(startProgram());
-        QVERIFY(!waitForWindow().isEmpty());
+        QVERIFY(!waitForWindow(*m_program).isEmpty());
         QVERIFY(copiesReachedProgram(xclip));
         QVERIFY(stopProgram());
     }
     const QString archive = m_dir->filePath(QStringLiteral("vellumix.vma"));
-    const QByteArray journal = run(QStringLiteral("unzip"),
+    const QByteArray journal = runCommand(QStringLiteral("unzip"),
         { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), archive,
             QStringLiteral("vellumix.clips") });
     const qsizetype first = journal.indexOf("]-----------------\r\ncopied before the first run\r\n");
@@ -196,7 +166,7 @@ void TestProgramX11::testJournalSurvivesRestarts()
 
 void TestProgramX11::testCopiesWhileRunningAreStored()
 {
-    const QByteArray window = waitForWindow();
+    const QByteArray window = waitForWindow(*m_program);
     QVERIFY(!window.isEmpty());
     XClip xclip;
     for (const QByteArray& text : { QByteArray("one"), QByteArray("two\nlines"), QByteArray("three") }) {
@@ -206,7 +176,7 @@ void TestProgramX11::testCopiesWhileRunningAreStored()
     QVERIFY(stopProgram());
     const QString archive = m_dir->filePath(QStringLiteral("vellumix.vma"));
     auto journal = [&archive] {
-        return run(QStringLiteral("unzip"),
+        return runCommand(QStringLiteral("unzip"),
             { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), archive,
                 QStringLiteral("vellumix.clips") });
     };
@@ -214,14 +184,14 @@ void TestProgramX11::testCopiesWhileRunningAreStored()
     const QRegularExpression stored(
         QStringLiteral("^") + stamp + "one\r\n" + stamp + "two\r\nlines\r\n" + stamp + "three\r\n$");
     QVERIFY2(stored.match(QString::fromUtf8(journal())).hasMatch(), journal().toPercentEncoding().constData());
-    const QByteArray listing = run(QStringLiteral("7z"), { QStringLiteral("l"), QStringLiteral("-slt"), archive });
+    const QByteArray listing = runCommand(QStringLiteral("7z"), { QStringLiteral("l"), QStringLiteral("-slt"), archive });
     QCOMPARE(listing.count("Encrypted = +"), 2);
 
     // Again: the text on the clipboard at start and one more copy, closed with Escape in the journal.
     const QByteArray before = journal();
     QVERIFY(xclip.copy("there at start"));
     QVERIFY(startProgram());
-    const QByteArray second = waitForWindow();
+    const QByteArray second = waitForWindow(*m_program);
     QVERIFY(!second.isEmpty());
     QVERIFY(xclip.copy("four"));
     QVERIFY(copiesReachedProgram(xclip));
@@ -237,7 +207,7 @@ void TestProgramX11::testCopiesWhileRunningAreStored()
 
 void TestProgramX11::testKilledWhileStoringLeavesAnArchive()
 {
-    QVERIFY(!waitForWindow().isEmpty());
+    QVERIFY(!waitForWindow(*m_program).isEmpty());
     QVERIFY(stopProgram());
     // A large journal, so that a store takes a while and a kill lands inside it.
     QByteArray journal;
@@ -259,8 +229,8 @@ void TestProgramX11::testKilledWhileStoringLeavesAnArchive()
 
     for (int round = 0; round < 6; ++round) {
         QVERIFY(startProgram());
-        QVERIFY(!waitForWindow().isEmpty());
-        run(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
+        QVERIFY(!waitForWindow(*m_program).isEmpty());
+        runCommand(QStringLiteral("kill"), { QStringLiteral("-TERM"), QString::number(m_program->processId()) });
         QTest::qWait(int(QRandomGenerator::global()->bounded(0, 800)));
         m_program->kill();
         m_program->waitForFinished(60000);
@@ -270,7 +240,7 @@ void TestProgramX11::testKilledWhileStoringLeavesAnArchive()
             { QStringLiteral("-tqq"), QStringLiteral("-P"), QStringLiteral("730582"), archive });
         QVERIFY(check.waitForFinished(60000));
         QVERIFY2(check.exitCode() == 0, qPrintable(QStringLiteral("round %1").arg(round)));
-        const QByteArray stored = run(QStringLiteral("unzip"),
+        const QByteArray stored = runCommand(QStringLiteral("unzip"),
             { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), archive,
                 QStringLiteral("vellumix.clips") });
         QVERIFY(stored.startsWith(journal));
