@@ -5,6 +5,8 @@
 #include "app/MemoText.h"
 #include "app/WindowServices.h"
 #include "app/WriteFile.h"
+#include "loc/LocStrings.h"
+#include "platform/ClipboardViewer.h"
 
 #include "ui_vlmx_main.h"
 
@@ -108,6 +110,9 @@ void JournalPage::WMDrawClipboard(const ClipboardContent& content)
         return;
     }
     m_clipboardRetries = 0;
+    if (content.tooLarge) {
+        m_services.dialogs->message(m_window, LoadStr(sClipboardTooLarge).arg(ClipboardViewer::MaxTextBytes >> 20));
+    }
     if (content.hasImage) {
         // An image that could not be fetched leaves the last one in view.
         m_images.ClipboardBitmapStep(content.image);

@@ -34,6 +34,7 @@ enum LocStringId : int {
     sCannotKeepCopy = 65028, // %1: the archive, %2: the copy
     sCannotWrite = 65029, // %1: the file, %2: the reason
     sNotABitmap = 65030, // the reason a picture could not be written
+    sClipboardTooLarge = 65031, // %1: the limit in MiB
 };
 
 // The text of id in the current language.

@@ -41,6 +41,12 @@ ClipboardContent SystemClipboardViewer::read() const
     content.hasText = data->hasText();
     if (content.hasText && !content.secret) {
         content.text = data->text();
+        // Qt has read it whole by now; counted in characters, the limit still keeps it out of the journal.
+        if (content.text.size() > MaxTextBytes) {
+            content = ClipboardContent();
+            content.tooLarge = true;
+            return content;
+        }
         const qsizetype end = content.text.indexOf(QChar(0));
         if (end >= 0) {
             content.text.truncate(end);

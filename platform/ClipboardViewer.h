@@ -21,6 +21,8 @@ struct ClipboardContent
     // The text could not be read, nothing of it arrived, and the change is still the latest:
     // a fresh subscription may read it after all.
     bool failed = false;
+    // A text larger than the viewer takes was offered; nothing of it is carried.
+    bool tooLarge = false;
     // The owner's selection time of the change (X server milliseconds), 0 when unknown.
     quint32 timestamp = 0;
 };
@@ -40,6 +42,9 @@ public:
     virtual void start() = 0;
     virtual void stop() = 0;
     virtual bool isActive() const = 0;
+
+    // One copy's text (or image) is read up to this size; a larger one gives no entry but tooLarge.
+    static constexpr qsizetype MaxTextBytes = qsizetype(128) << 20;
 
     // The desktop's clipboard: the X11 watcher when Qt runs on xcb, else Qt's clipboard.
     static std::unique_ptr<ClipboardViewer> create();

@@ -4,9 +4,9 @@
 
 #include <QGuiApplication>
 
-X11ClipboardViewer::X11ClipboardViewer(QObject* parent)
+X11ClipboardViewer::X11ClipboardViewer(QObject* parent, qsizetype maxReadBytes)
     : ClipboardViewer(parent)
-    , m_watcher(new X11ClipboardWatcher(ReadTimeoutMs))
+    , m_watcher(new X11ClipboardWatcher(ReadTimeoutMs, maxReadBytes))
 {
     qRegisterMetaType<ClipboardContent>();
     m_thread.setObjectName(QStringLiteral("clipboard watcher"));

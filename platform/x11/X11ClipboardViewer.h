@@ -16,7 +16,8 @@ class X11ClipboardViewer final : public ClipboardViewer
 public:
     static constexpr int ReadTimeoutMs = 2000;
 
-    explicit X11ClipboardViewer(QObject* parent = nullptr);
+    // maxReadBytes: tests give a smaller limit than MaxTextBytes.
+    explicit X11ClipboardViewer(QObject* parent = nullptr, qsizetype maxReadBytes = MaxTextBytes);
     ~X11ClipboardViewer() override;
 
     void start() override;

@@ -33,8 +33,9 @@ constexpr uint32_t SelectionEvents = XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTI
     | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE;
 } // namespace
 
-X11ClipboardWatcher::X11ClipboardWatcher(int readTimeoutMs)
+X11ClipboardWatcher::X11ClipboardWatcher(int readTimeoutMs, qsizetype maxReadBytes)
     : m_readTimeoutMs(readTimeoutMs)
+    , m_maxReadBytes(maxReadBytes)
 {
     m_clock.start();
 }
@@ -303,6 +304,11 @@ bool X11ClipboardWatcher::readProperty(Request& request, Read* read)
             request.type = reply->type;
             request.format = reply->format;
         }
+        if (request.data.size() + length > m_maxReadBytes) {
+            // An owner may offer more than memory holds; the read ends here and the copy is dropped.
+            request.tooLarge = true;
+            return false;
+        }
         request.data.append(static_cast<const char*>(xcb_get_property_value(reply.value)), length);
     }
     return true;
@@ -412,8 +418,9 @@ void X11ClipboardWatcher::settle(Notice& notice, Request& request)
         }
     } else if (request.answer == Answer::Data) {
         content.hasText = decodeText(request, &content.text);
-    } else if (!request.data.isEmpty()) {
+    } else if (!request.data.isEmpty() || request.tooLarge) {
         notice.textBroken = true;
+        notice.textTooLarge = notice.textTooLarge || request.tooLarge;
     }
     release(request);
 }
@@ -476,6 +483,7 @@ void X11ClipboardWatcher::finish(Notice& notice)
     if (notice.lost || notice.textBroken) {
         content = ClipboardContent();
         content.timestamp = notice.time;
+        content.tooLarge = notice.textTooLarge && !notice.lost;
         return;
     }
     if (content.secret) {

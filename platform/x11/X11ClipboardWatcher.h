@@ -27,7 +27,7 @@ class X11ClipboardWatcher : public QObject
     Q_OBJECT
 
 public:
-    explicit X11ClipboardWatcher(int readTimeoutMs);
+    X11ClipboardWatcher(int readTimeoutMs, qsizetype maxReadBytes);
     ~X11ClipboardWatcher() override;
 
     // From now on, report the owner there now and each change, tagged with generation.
@@ -52,6 +52,7 @@ private:
         xcb_atom_t type = XCB_ATOM_NONE;
         quint8 format = 0;
         QByteArray data;
+        bool tooLarge = false;
     };
 
     // One change of owner and what has been read of it.
@@ -69,6 +70,7 @@ private:
         std::vector<xcb_atom_t> targets;
         std::vector<xcb_atom_t> textTried;
         bool textBroken = false;
+        bool textTooLarge = false;
         bool anyAnswer = false;
         bool hintAsked = false;
         bool imageAsked = false;
@@ -106,6 +108,7 @@ private:
     bool decodeText(Request& request, QString* text) const;
 
     const int m_readTimeoutMs;
+    const qsizetype m_maxReadBytes;
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = XCB_WINDOW_NONE;
     xcb_window_t m_listener = XCB_WINDOW_NONE;

@@ -1,4 +1,5 @@
 #include "app/MemoText.h"
+#include "platform/x11/X11ClipboardViewer.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/x11/XClip.h"
 
@@ -85,6 +86,7 @@ private Q_SLOTS:
     void testOwnerThatNeverAnswers();
     void testOwnerThatRefusesItsText();
     void testLargeTextArrivesWhole();
+    void testTextOverTheLimitIsReported();
     void testSleepDuringBurst_data();
     void testSleepDuringBurst();
 
@@ -324,6 +326,21 @@ void TestClipboardX11::testLargeTextArrivesWhole()
     QCOMPARE(found.first().size(), big.size());
     QVERIFY(found.first() == big);
     QCOMPARE(found.last(), QByteArray("small after it"));
+}
+
+// An owner may offer more than memory holds: past the limit the read stops, the user is told and the
+// next copy is journalled as usual.
+void TestClipboardX11::testTextOverTheLimitIsReported()
+{
+    m_window = m_fixture->create(std::make_unique<X11ClipboardViewer>(nullptr, 1024 * 1024));
+    m_window->show();
+    XClip xclip;
+    QVERIFY(xclip.copy(QByteArray(2 * 1024 * 1024, 'x')));
+    QTRY_COMPARE_WITH_TIMEOUT(m_fixture->messages.size(), 1, 30000);
+    QVERIFY(m_fixture->messages.first().contains(QStringLiteral("larger than 128 MiB")));
+    QVERIFY(xclip.copy("small after it"));
+    QTRY_COMPARE_WITH_TIMEOUT(entries(), QByteArrayList { "small after it" }, 30000);
+    QCOMPARE(m_fixture->messages.size(), 1);
 }
 
 void TestClipboardX11::testSleepDuringBurst_data()
