@@ -175,6 +175,16 @@ void burst(Recorder& recorder, const char* name, int copies, bool paced, bool wa
         percentile(latencies, 1.0), recorder.longestPauseMs(), loadAverage().constData());
     std::fflush(stdout);
 }
+
+// Runs the event loop until done() holds or the time is up.
+template <typename Done> void turnEventLoopUntil(Done done, qint64 ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -193,14 +203,8 @@ int main(int argc, char* argv[])
     TFMain window(std::move(services));
     window.show();
     // The window's first paint (fonts, style, layout) is not part of a burst.
-    QElapsedTimer settling;
-    settling.start();
-    while (!(window.windowHandle() && window.windowHandle()->isExposed()) && settling.elapsed() < 10000) {
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    while (settling.elapsed() < 1000) {
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    turnEventLoopUntil([&window] { return window.windowHandle() && window.windowHandle()->isExposed(); }, 10000);
+    turnEventLoopUntil([] { return false; }, 1000);
     Recorder recorder(watched);
 
     // The same loop while the window does not watch: the pauses the machine causes by itself.
@@ -208,10 +212,7 @@ int main(int argc, char* argv[])
     burst(recorder, "idle", copies, false, false);
     window.JoinClipboardChain();
     // The text on the clipboard now is journalled on joining, before the burst.
-    settling.restart();
-    while (settling.elapsed() < 1000) {
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    turnEventLoopUntil([] { return false; }, 1000);
     burst(recorder, "full", copies, false);
     burst(recorder, "paced", copies, true);
     // The last xclip ends once it no longer owns the clipboard.
