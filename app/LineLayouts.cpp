@@ -112,17 +112,19 @@ LineLayouts::LongLine& LineLayouts::longLine(qsizetype line)
         if (length - piece <= SegmentLength) {
             break;
         }
+        // A piece ends after the last blank in its second half; without one, anywhere but inside a
+        // surrogate pair or before a combining mark.
+        const qsizetype half = piece + SegmentLength / 2;
+        const QString window = m_buffer.mid(start + half, SegmentLength / 2 + 1);
         qsizetype end = piece + SegmentLength;
-        qsizetype blank = end;
-        while (blank > piece + SegmentLength / 2 && !isBlank(m_buffer.at(start + blank - 1))) {
+        qsizetype blank = SegmentLength / 2 - 1;
+        while (blank >= 0 && !isBlank(window.at(blank))) {
             --blank;
         }
-        if (blank > piece + SegmentLength / 2) {
-            end = blank;
+        if (blank >= 0) {
+            end = half + blank + 1;
         } else {
-            // No blank near: cut anywhere, but not inside a surrogate pair or before a combining mark.
-            while (
-                end > piece + 1 && (m_buffer.at(start + end).isLowSurrogate() || m_buffer.at(start + end).isMark())) {
+            while (end > half && (window.at(end - half).isLowSurrogate() || window.at(end - half).isMark())) {
                 --end;
             }
         }

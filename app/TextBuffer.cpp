@@ -1,5 +1,7 @@
 #include "app/TextBuffer.h"
 
+#include "app/MemoText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -8,6 +10,108 @@ namespace
 // 8 Mi characters (16 MiB) of undo history beyond the newest steps.
 constexpr qsizetype DefaultUndoLimit = qsizetype(8) << 20;
 constexpr qsizetype MinimumGap = 4096;
+constexpr qsizetype CheckpointUnits = 4096;
+
+bool isAscii(const char* data, qsizetype length)
+{
+    // Eight bytes at a time, which compilers turn into vector code.
+    quint64 bits = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= length; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, sizeof word);
+        bits |= word;
+    }
+    for (; i < length; ++i) {
+        bits |= static_cast<unsigned char>(data[i]);
+    }
+    return (bits & 0x8080808080808080ULL) == 0;
+}
+
+// UTF-16 code units of valid UTF-8: one per character, two for those beyond U+FFFF.
+qsizetype unitsOf(const char* data, qsizetype length)
+{
+    if (isAscii(data, length)) {
+        return length;
+    }
+    qsizetype units = 0;
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        units += ((c & 0xC0) != 0x80) + (c >= 0xF0);
+    }
+    return units;
+}
+
+// A lone surrogate has no UTF-8; it becomes U+FFFD, as QString::toUtf8() would write it.
+QString withoutLoneSurrogates(const QString& text)
+{
+    QString result = text;
+    for (qsizetype i = 0; i < result.size(); ++i) {
+        const QChar c = result.at(i);
+        if (c.isHighSurrogate() && i + 1 < result.size() && result.at(i + 1).isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            result[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return result;
+}
+
+// Removes every occurrence of a byte sequence but its first byte, which becomes LF; in place.
+// Returns how many there were.
+qsizetype replaceByLineFeed(QByteArray& bytes, QByteArrayView what)
+{
+    char* data = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype out = 0;
+    qsizetype in = 0;
+    qsizetype count = 0;
+    // Only bytes at or after in are searched, and those were not moved yet.
+    qsizetype at = QByteArrayView(data, size).indexOf(what);
+    while (at >= 0) {
+        std::memmove(data + out, data + in, size_t(at - in));
+        out += at - in;
+        data[out++] = '\n';
+        in = at + what.size();
+        ++count;
+        const qsizetype next = QByteArrayView(data + in, size - in).indexOf(what);
+        at = next < 0 ? -1 : in + next;
+    }
+    std::memmove(data + out, data + in, size_t(size - in));
+    bytes.truncate(out + size - in);
+    return count;
+}
+
+// CR LF and bare CR become LF, in place. Returns the number of bare CRs and of CR LF pairs.
+std::pair<qsizetype, qsizetype> carriageReturnsToLineFeeds(QByteArray& bytes)
+{
+    char* data = bytes.data();
+    const qsizetype size = bytes.size();
+    qsizetype out = 0;
+    qsizetype in = 0;
+    qsizetype bare = 0;
+    qsizetype pairs = 0;
+    for (;;) {
+        const auto* found = static_cast<const char*>(std::memchr(data + in, '\r', size_t(size - in)));
+        const qsizetype at = found != nullptr ? found - data : size;
+        if (out != in) {
+            std::memmove(data + out, data + in, size_t(at - in));
+        }
+        out += at - in;
+        if (found == nullptr) {
+            break;
+        }
+        in = at + 1;
+        if (in < size && data[in] == '\n') {
+            ++pairs; // the LF goes with the next run
+        } else {
+            ++bare;
+            data[out++] = '\n';
+        }
+    }
+    bytes.truncate(out);
+    return { bare, pairs };
+}
 } // namespace
 
 qsizetype TextBuffer::Step::characters() const
@@ -21,55 +125,88 @@ qsizetype TextBuffer::Step::characters() const
 
 TextBuffer::TextBuffer(QObject* parent)
     : QObject(parent)
-    , m_lineStarts { 0 }
+    , m_lines { LineStart { 0, 0 } }
     , m_undoLimit(DefaultUndoLimit)
 { }
 
 QChar TextBuffer::at(qsizetype position) const
 {
     Q_ASSERT(position >= 0 && position < size());
-    return m_data.at(position < m_gapStart ? position : position + gapLength());
+    const Place place = locate(position);
+    const QString character = decode(place.byte, locate(place.unit + 1, true).byte);
+    return character.at(position - place.unit);
 }
 
 QString TextBuffer::mid(qsizetype position, qsizetype length) const
 {
     position = std::clamp<qsizetype>(position, 0, size());
     length = std::clamp<qsizetype>(length, 0, size() - position);
-    const QChar* data = m_data.constData();
-    if (position + length <= m_gapStart) {
-        return QString(data + position, length);
-    }
-    if (position >= m_gapStart) {
-        return QString(data + position + gapLength(), length);
-    }
-    const qsizetype before = m_gapStart - position;
-    QString result(length, Qt::Uninitialized);
-    std::memcpy(result.data(), data + position, before * sizeof(QChar));
-    std::memcpy(result.data() + before, data + m_gapEnd, (length - before) * sizeof(QChar));
-    return result;
+    const Place from = locate(position);
+    return decode(from.byte, length == 0 ? from.byte : locate(position + length, true).byte);
 }
 
-QStringView TextBuffer::text()
+QString TextBuffer::decode(qsizetype fromByte, qsizetype toByte) const
 {
-    moveGap(size());
-    return QStringView(m_data.constData(), m_gapStart);
+    const char* data = m_data.constData();
+    if (toByte <= m_gapStart) {
+        return QString::fromUtf8(data + fromByte, toByte - fromByte);
+    }
+    if (fromByte >= m_gapStart) {
+        return QString::fromUtf8(data + fromByte + gapLength(), toByte - fromByte);
+    }
+    // The gap lies between whole characters.
+    return QString::fromUtf8(data + fromByte, m_gapStart - fromByte)
+        + QString::fromUtf8(data + m_gapEnd, toByte - m_gapStart);
 }
 
-QString TextBuffer::toString() const
+QByteArrayView TextBuffer::utf8()
 {
-    return mid(0, size());
+    moveGap(byteSize());
+    return QByteArrayView(m_data.constData(), m_gapStart);
+}
+
+QByteArray TextBuffer::storedBytes() const
+{
+    QByteArray bytes(byteSize() + lineCount() - 1, Qt::Uninitialized);
+    char* out = bytes.data();
+    const char* data = m_data.constData();
+    for (const auto& [begin, end] :
+        { std::pair(data, data + m_gapStart), std::pair(data + m_gapEnd, data + m_data.size()) }) {
+        const char* run = begin;
+        for (auto* lineFeed = static_cast<const char*>(std::memchr(run, '\n', size_t(end - run))); lineFeed != nullptr;
+             lineFeed = static_cast<const char*>(std::memchr(run, '\n', size_t(end - run)))) {
+            out = std::copy(run, lineFeed, out);
+            *out++ = '\r';
+            *out++ = '\n';
+            run = lineFeed + 1;
+        }
+        out = std::copy(run, end, out);
+    }
+    return bytes;
+}
+
+TextBuffer::LineStart TextBuffer::lineStartAt(qsizetype line) const
+{
+    Q_ASSERT(line >= 0 && line < lineCount());
+    const LineStart stored = m_lines[size_t(line)];
+    return line > m_stepLine ? LineStart { stored.byte + m_step.byte, stored.unit + m_step.unit } : stored;
 }
 
 qsizetype TextBuffer::lineStart(qsizetype line) const
 {
-    Q_ASSERT(line >= 0 && line < lineCount());
-    return m_lineStarts[size_t(line)] + (line > m_stepLine ? m_stepDelta : 0);
+    return lineStartAt(line).unit;
 }
 
 qsizetype TextBuffer::lineLength(qsizetype line) const
 {
-    const qsizetype end = line + 1 < lineCount() ? lineStart(line + 1) - 1 : size();
+    const qsizetype end = line + 1 < lineCount() ? lineStartAt(line + 1).unit - 1 : m_units;
     return end - lineStart(line);
+}
+
+qsizetype TextBuffer::lineBytes(qsizetype line) const
+{
+    const qsizetype end = line + 1 < lineCount() ? lineStartAt(line + 1).byte - 1 : byteSize();
+    return end - lineStartAt(line).byte;
 }
 
 qsizetype TextBuffer::lineAt(qsizetype position) const
@@ -79,7 +216,22 @@ qsizetype TextBuffer::lineAt(qsizetype position) const
     qsizetype high = lineCount() - 1;
     while (low < high) {
         const qsizetype middle = (low + high + 1) / 2;
-        if (lineStart(middle) <= position) {
+        if (lineStartAt(middle).unit <= position) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return low;
+}
+
+qsizetype TextBuffer::lineAtByte(qsizetype byte) const
+{
+    qsizetype low = 0;
+    qsizetype high = lineCount() - 1;
+    while (low < high) {
+        const qsizetype middle = (low + high + 1) / 2;
+        if (lineStartAt(middle).byte <= byte) {
             low = middle;
         } else {
             high = middle - 1;
@@ -105,31 +257,135 @@ qsizetype TextBuffer::fromTextPosition(qsizetype textPosition) const
     return std::clamp<qsizetype>(textPosition - low, 0, lineEnd(low));
 }
 
-void TextBuffer::setText(QString text)
+TextBuffer::Place TextBuffer::walk(Place from, qsizetype toUnit, qsizetype toByte) const
+{
+    while (from.unit < toUnit && from.byte < toByte) {
+        const auto lead = static_cast<unsigned char>(byteAt(from.byte));
+        const qsizetype length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        from.byte += length;
+        from.unit += length == 4 ? 2 : 1;
+    }
+    return from;
+}
+
+const std::vector<TextBuffer::Place>& TextBuffer::checkpoints(qsizetype line) const
+{
+    auto found = m_checkpoints.find(line);
+    if (found == m_checkpoints.end()) {
+        // About every CheckpointUnits units a place from the line's start, so that no walk is long.
+        std::vector<Place> marks;
+        const LineStart start = lineStartAt(line);
+        const qsizetype end = start.byte + lineBytes(line);
+        for (Place place { start.unit, start.byte }; place.byte < end;) {
+            place = walk(place, start.unit + qsizetype(marks.size() + 1) * CheckpointUnits, end);
+            marks.push_back({ place.unit - start.unit, place.byte - start.byte });
+        }
+        found = m_checkpoints.emplace(line, std::move(marks)).first;
+    }
+    return found->second;
+}
+
+TextBuffer::Place TextBuffer::walkInLine(qsizetype line, qsizetype toUnit, qsizetype toByte) const
+{
+    const LineStart start = lineStartAt(line);
+    const qsizetype bytes = lineBytes(line);
+    if (bytes == lineLength(line)) {
+        const qsizetype offset = std::clamp<qsizetype>(std::min(toUnit - start.unit, toByte - start.byte), 0, bytes);
+        return { start.unit + offset, start.byte + offset }; // ASCII
+    }
+    Place from { start.unit, start.byte };
+    if (bytes > CheckpointUnits) {
+        const std::vector<Place>& marks = checkpoints(line);
+        const auto after = std::upper_bound(marks.begin(), marks.end(),
+            Place { toUnit - start.unit, toByte - start.byte },
+            [](const Place& target, const Place& mark) { return target.unit < mark.unit || target.byte < mark.byte; });
+        if (after != marks.begin()) {
+            from = { start.unit + std::prev(after)->unit, start.byte + std::prev(after)->byte };
+        }
+    }
+    return walk(from, toUnit, std::min(toByte, start.byte + bytes));
+}
+
+TextBuffer::Place TextBuffer::locate(qsizetype position, bool roundUp) const
+{
+    position = std::clamp<qsizetype>(position, 0, m_units);
+    Place place = walkInLine(lineAt(position), position, byteSize());
+    if (place.unit > position && !roundUp) {
+        place = { place.unit - 2, place.byte - 4 }; // inside a surrogate pair
+    }
+    return place;
+}
+
+qsizetype TextBuffer::positionOfByte(qsizetype byte) const
+{
+    return walkInLine(lineAtByte(byte), m_units, byte).unit;
+}
+
+void TextBuffer::setText(const QString& text)
+{
+    adopt(withoutLoneSurrogates(text).toUtf8());
+}
+
+TextBuffer::Loaded TextBuffer::setStoredBytes(QByteArray bytes)
+{
+    Loaded loaded;
+    const qsizetype zero = bytes.indexOf('\0');
+    if (zero >= 0) {
+        loaded.cutAtZero = true;
+        bytes.truncate(zero);
+    }
+    if (!QByteArrayView(bytes).isValidUtf8()) {
+        loaded.windows1252 = true;
+        const MemoText::Decoded decoded = MemoText::decode(bytes);
+        loaded.lineBreaksChanged = decoded.lineBreaksChanged;
+        QString text = decoded.text;
+        text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+        adopt(text.toUtf8());
+        return loaded;
+    }
+    const auto [bareReturns, pairs] = carriageReturnsToLineFeeds(bytes);
+    const bool ascii = isAscii(bytes.constData(), bytes.size());
+    const qsizetype separators = ascii ? 0 : replaceByLineFeed(bytes, "\xE2\x80\xA9");
+    adopt(std::move(bytes), ascii);
+    // Every line break that is now LF but was not CR LF was changed on the way in.
+    loaded.lineBreaksChanged = bareReturns > 0 || separators > 0 || lineCount() - 1 != pairs;
+    return loaded;
+}
+
+void TextBuffer::adopt(QByteArray utf8, std::optional<bool> knownAscii)
 {
     const bool undoBefore = isUndoAvailable();
     const bool redoBefore = isRedoAvailable();
-    m_data = std::move(text);
+    m_data = std::move(utf8);
     m_gapStart = m_gapEnd = m_data.size();
-    indexLines();
+    m_checkpoints.clear();
+
+    const char* data = m_data.constData();
+    const qsizetype size = m_data.size();
+    const bool ascii = knownAscii.value_or(isAscii(data, size));
+    m_lines.clear();
+    // Most journal lines are longer than this; a guess too small costs one reallocation.
+    m_lines.reserve(size_t(size / 32 + 1));
+    m_lines.push_back({ 0, 0 });
+    m_stepLine = 0;
+    m_step = { 0, 0 };
+    qsizetype unit = 0;
+    qsizetype lineStart = 0;
+    for (auto* lineFeed = static_cast<const char*>(std::memchr(data, '\n', size_t(size))); lineFeed != nullptr;
+         lineFeed = static_cast<const char*>(std::memchr(lineFeed + 1, '\n', size_t(data + size - lineFeed - 1)))) {
+        const qsizetype byte = lineFeed - data;
+        unit += (ascii ? byte - lineStart : unitsOf(data + lineStart, byte - lineStart)) + 1;
+        lineStart = byte + 1;
+        m_lines.push_back({ lineStart, unit });
+    }
+    m_units = unit + (ascii ? size - lineStart : unitsOf(data + lineStart, size - lineStart));
+
     m_undo.clear();
     m_redo.clear();
     m_undoCharacters = 0;
     m_mergeClosed = true;
     Q_EMIT reset();
     tellUndoState(undoBefore, redoBefore);
-}
-
-void TextBuffer::indexLines()
-{
-    m_lineStarts.clear();
-    m_lineStarts.push_back(0);
-    m_stepLine = 0;
-    m_stepDelta = 0;
-    const QStringView all(m_data.constData(), m_gapStart);
-    for (qsizetype at = all.indexOf(QLatin1Char('\n')); at >= 0; at = all.indexOf(QLatin1Char('\n'), at + 1)) {
-        m_lineStarts.push_back(at + 1);
-    }
 }
 
 void TextBuffer::replace(qsizetype position, qsizetype removed, const QString& added, EditKind kind)
@@ -140,73 +396,83 @@ void TextBuffer::replace(qsizetype position, qsizetype removed, const QString& a
     }
     const bool undoBefore = isUndoAvailable();
     const bool redoBefore = isRedoAvailable();
-    QString removedText = apply(position, removed, added);
-    record(Edit { position, std::move(removedText), added }, kind);
+    record(apply(position, removed, withoutLoneSurrogates(added)), kind);
     tellUndoState(undoBefore, redoBefore);
 }
 
-QString TextBuffer::apply(qsizetype position, qsizetype removed, const QString& added)
+TextBuffer::Edit TextBuffer::apply(qsizetype position, qsizetype removed, const QString& added)
 {
-    const qsizetype firstLine = lineAt(position);
-    moveGap(position);
-    QString removedText(m_data.constData() + m_gapEnd, removed);
-    m_gapEnd += removed;
-    reserveGap(added.size());
-    std::memcpy(m_data.data() + m_gapStart, added.constData(), added.size() * sizeof(QChar));
-    m_gapStart += added.size();
+    const Place from = locate(position);
+    const Place to = locate(position + removed, true);
+    const qsizetype firstLine = lineAt(from.unit);
+    QString removedText = decode(from.byte, to.byte);
+    const QByteArray addedBytes = added.toUtf8();
+
+    moveGap(from.byte);
+    m_gapEnd += to.byte - from.byte;
+    reserveGap(addedBytes.size());
+    std::memcpy(m_data.data() + m_gapStart, addedBytes.constData(), size_t(addedBytes.size()));
+    m_gapStart += addedBytes.size();
+    m_units += added.size() - (to.unit - from.unit);
+    m_checkpoints.clear();
 
     const qsizetype removedBreaks = removedText.count(QLatin1Char('\n'));
     const qsizetype addedBreaks = added.count(QLatin1Char('\n'));
     moveStepTo(firstLine);
-    const auto first = m_lineStarts.begin() + firstLine + 1;
-    m_lineStarts.erase(first, first + removedBreaks);
+    const auto first = m_lines.begin() + firstLine + 1;
+    m_lines.erase(first, first + removedBreaks);
     if (addedBreaks > 0) {
         // Entries up to the step line hold their true starts.
-        std::vector<qsizetype> starts;
+        std::vector<LineStart> starts;
         starts.reserve(size_t(addedBreaks));
-        for (qsizetype at = added.indexOf(QLatin1Char('\n')); at >= 0; at = added.indexOf(QLatin1Char('\n'), at + 1)) {
-            starts.push_back(position + at + 1);
+        qsizetype byte = addedBytes.indexOf('\n');
+        for (qsizetype unit = added.indexOf(QLatin1Char('\n')); unit >= 0;
+             unit = added.indexOf(QLatin1Char('\n'), unit + 1), byte = addedBytes.indexOf('\n', byte + 1)) {
+            starts.push_back({ from.byte + byte + 1, from.unit + unit + 1 });
         }
-        m_lineStarts.insert(m_lineStarts.begin() + firstLine + 1, starts.begin(), starts.end());
+        m_lines.insert(m_lines.begin() + firstLine + 1, starts.begin(), starts.end());
     }
     m_stepLine = firstLine + addedBreaks;
-    m_stepDelta += added.size() - removed;
+    m_step.byte += addedBytes.size() - (to.byte - from.byte);
+    m_step.unit += added.size() - (to.unit - from.unit);
     if (m_stepLine >= lineCount() - 1) {
-        m_stepDelta = 0;
+        m_step = { 0, 0 };
     }
 
     Q_EMIT linesChanged(firstLine, removedBreaks, addedBreaks);
-    Q_EMIT changed(position, removed, added);
-    return removedText;
+    Q_EMIT changed(from.unit, to.unit - from.unit, added);
+    return Edit { from.unit, std::move(removedText), added };
 }
 
 void TextBuffer::moveStepTo(qsizetype line)
 {
-    if (m_stepDelta != 0) {
+    if (m_step.byte != 0 || m_step.unit != 0) {
         if (line > m_stepLine) {
             for (qsizetype i = m_stepLine + 1; i <= line; ++i) {
-                m_lineStarts[size_t(i)] += m_stepDelta;
+                m_lines[size_t(i)].byte += m_step.byte;
+                m_lines[size_t(i)].unit += m_step.unit;
             }
         } else {
             for (qsizetype i = line + 1; i <= m_stepLine; ++i) {
-                m_lineStarts[size_t(i)] -= m_stepDelta;
+                m_lines[size_t(i)].byte -= m_step.byte;
+                m_lines[size_t(i)].unit -= m_step.unit;
             }
         }
     }
     m_stepLine = line;
 }
 
-void TextBuffer::moveGap(qsizetype position)
+void TextBuffer::moveGap(qsizetype byte)
 {
-    QChar* data = m_data.data();
-    if (position < m_gapStart) {
-        const qsizetype moved = m_gapStart - position;
-        std::memmove(data + m_gapEnd - moved, data + position, moved * sizeof(QChar));
+    char* data = m_data.data();
+    if (byte < m_gapStart) {
+        const qsizetype moved = m_gapStart - byte;
+        std::memmove(data + m_gapEnd - moved, data + byte, size_t(moved));
         m_gapStart -= moved;
         m_gapEnd -= moved;
-    } else if (position > m_gapStart) {
-        const qsizetype moved = position - m_gapStart;
-        std::memmove(data + m_gapStart, data + m_gapEnd, moved * sizeof(QChar));
+    } else if (byte > m_gapStart) {
+        const qsizetype moved = byte - m_gapStart;
+        std::memmove(data + m_gapStart, data + m_gapEnd, size_t(moved));
         m_gapStart += moved;
         m_gapEnd += moved;
     }
@@ -217,14 +483,14 @@ void TextBuffer::reserveGap(qsizetype length)
     if (gapLength() >= length) {
         return;
     }
-    // Growing by a share of the size keeps appends amortised; the string's own growth reallocates
-    // in place where it can, so the text is not copied.
-    const qsizetype grow = std::max({ length - gapLength(), MinimumGap, size() / 16 });
+    // Growing by a share of the size keeps appends amortised; the array grows in place where it
+    // can, so the text is not copied.
+    const qsizetype grow = std::max({ length - gapLength(), MinimumGap, byteSize() / 16 });
     const qsizetype oldSize = m_data.size();
     const qsizetype tail = oldSize - m_gapEnd;
     m_data.resize(oldSize + grow);
-    QChar* data = m_data.data();
-    std::memmove(data + m_gapEnd + grow, data + m_gapEnd, tail * sizeof(QChar));
+    char* data = m_data.data();
+    std::memmove(data + m_gapEnd + grow, data + m_gapEnd, size_t(tail));
     m_gapEnd += grow;
 }
 
