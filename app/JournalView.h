@@ -72,6 +72,7 @@ public:
     void appendLine(const QString& text);
 
     QMenu* createStandardContextMenu();
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 public Q_SLOTS:
     void selectAll();
@@ -97,7 +98,6 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
-    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

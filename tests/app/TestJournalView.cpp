@@ -1,5 +1,6 @@
 #include "app/JournalView.h"
 #include "app/LineLayouts.h"
+#include "app/MemoText.h"
 #include "app/TextBuffer.h"
 
 #include <QApplication>
@@ -117,9 +118,166 @@ class TestJournalView : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void testStoredBytes_data();
+    void testStoredBytes();
+    void testStoredBytesAreTakenOverInPlace();
+    void testPositionsAcrossEncodings();
+    void testTextPositions_data();
+    void testTextPositions();
+    void testUndoLimitKeepsNewestSteps();
     void testEditsMatchPlainTextEdit_data();
     void testEditsMatchPlainTextEdit();
+    void testLongLines_data();
+    void testLongLines();
+    void testRowCountsFollowLayouts_data();
+    void testRowCountsFollowLayouts();
+    void testChangeNoticesReplayOnCopy();
+    void testAppendLine_data();
+    void testAppendLine();
+    void testScrollingReachesBothEnds();
+    void testLooksAndSelectionWithoutFocus();
+    void testInputMethodComposesOutsideText();
+    void testDropInsertsAtPoint();
 };
+
+void TestJournalView::testStoredBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("CR LF lines") << QByteArray("one\r\ntwo\r\n");
+    QTest::newRow("bare LF and CR") << QByteArray("a\nb\rc\r\nd\r");
+    QTest::newRow("CR at the end of a CR LF text") << QByteArray("a\r\nb\r");
+    QTest::newRow("paragraph separator") << QByteArray("a\xE2\x80\xA9"
+                                                       "b\r\n");
+    QTest::newRow("no-break space and line separator stay") << QByteArray("a\xC2\xA0"
+                                                                          "b\xE2\x80\xA8"
+                                                                          "c\r\n");
+    QTest::newRow("characters of two, three and four bytes")
+        << QByteArray("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\r\nx");
+    QTest::newRow("zero byte ends the text") << QByteArray("kept\r\n\0lost", 12);
+    QTest::newRow("Windows-1252") << QByteArray("\x93quoted\x94\r\n\x80\n");
+}
+
+void TestJournalView::testStoredBytes()
+{
+    // The buffer reads stored bytes in place as MemoText reads them into a string.
+    QFETCH(QByteArray, bytes);
+    const MemoText::Decoded expected = MemoText::decode(bytes);
+    TextBuffer buffer;
+    const TextBuffer::Loaded loaded = buffer.setStoredBytes(bytes);
+    QCOMPARE(buffer.toString(), QString(expected.text).replace(QChar::ParagraphSeparator, u'\n'));
+    QCOMPARE(loaded.cutAtZero, expected.cutAtZero);
+    QCOMPARE(loaded.windows1252, expected.windows1252);
+    QCOMPARE(loaded.lineBreaksChanged, expected.lineBreaksChanged);
+    QCOMPARE(buffer.lineCount(), buffer.toString().count(u'\n') + 1);
+    QCOMPARE(buffer.storedBytes(), MemoText::encode(buffer.toString()));
+}
+
+void TestJournalView::testStoredBytesAreTakenOverInPlace()
+{
+    QByteArray bytes = QByteArray("caf\xC3\xA9\r\n").repeated(1000);
+    bytes.detach();
+    const char* data = bytes.constData();
+    TextBuffer buffer;
+    buffer.setStoredBytes(std::move(bytes));
+    QCOMPARE(buffer.utf8().constData(), data);
+    QCOMPARE(buffer.size(), 5000);
+}
+
+void TestJournalView::testPositionsAcrossEncodings()
+{
+    // Lines of ASCII, of two- to four-byte characters, and long ones that need checkpoints,
+    // edited at random; every position must map as it does in a QString.
+    const QString pieces[] = { QStringLiteral("ascii "), QStringLiteral("caf\u00e9 "), QStringLiteral("\u20ac\u65e5 "),
+        QStringLiteral("\U0001F600"), QStringLiteral("\n") };
+    QRandomGenerator random(19);
+    QString reference;
+    for (int i = 0; i < 3000; ++i) {
+        reference += pieces[random.bounded(i < 2000 ? 4 : 5)];
+    }
+    TextBuffer buffer;
+    buffer.setText(reference);
+    QString replayed = reference;
+    connect(&buffer, &TextBuffer::changed, this, [&](qsizetype position, qsizetype removed, const QString& added) {
+        replayed.replace(position, removed, added);
+    });
+    const auto boundary = [&](qsizetype at) {
+        return at > 0 && at < reference.size() && reference.at(at).isLowSurrogate() ? at - 1 : at;
+    };
+    for (int round = 0; round < 200; ++round) {
+        const qsizetype position = boundary(random.bounded(reference.size() + 1));
+        const qsizetype removed
+            = boundary(std::min<qsizetype>(reference.size(), position + random.bounded(40))) - position;
+        const QString added = pieces[random.bounded(5)].repeated(random.bounded(3));
+        buffer.replace(position, removed, added);
+        reference.replace(position, removed, added);
+        for (int probe = 0; probe < 20; ++probe) {
+            const qsizetype at = boundary(random.bounded(reference.size() + 1));
+            const qsizetype length = boundary(std::min<qsizetype>(reference.size(), at + random.bounded(50))) - at;
+            QCOMPARE(buffer.mid(at, length), reference.mid(at, length));
+            const qsizetype line = buffer.lineAt(at);
+            QCOMPARE(line, reference.left(at).count(u'\n'));
+            QCOMPARE(buffer.lineStart(line), at == 0 ? 0 : reference.lastIndexOf(u'\n', at - 1) + 1);
+            if (at < reference.size()) {
+                QCOMPARE(buffer.at(at), reference.at(at));
+            }
+        }
+    }
+    QCOMPARE(buffer.toString(), reference);
+    QCOMPARE(buffer.storedBytes(), MemoText::encode(reference));
+    QCOMPARE(replayed, reference);
+}
+
+void TestJournalView::testTextPositions_data()
+{
+    QTest::addColumn<qsizetype>("position");
+    QTest::addColumn<qsizetype>("textPosition");
+    // In "ab\ncd\n\ne", as stored "ab\r\ncd\r\n\r\ne".
+    QTest::newRow("start") << qsizetype(0) << qsizetype(0);
+    QTest::newRow("before the first break") << qsizetype(2) << qsizetype(2);
+    QTest::newRow("second line") << qsizetype(3) << qsizetype(4);
+    QTest::newRow("empty line") << qsizetype(6) << qsizetype(8);
+    QTest::newRow("end") << qsizetype(8) << qsizetype(11);
+}
+
+void TestJournalView::testTextPositions()
+{
+    QFETCH(qsizetype, position);
+    QFETCH(qsizetype, textPosition);
+    TextBuffer buffer;
+    buffer.setText(QStringLiteral("ab\ncd\n\ne"));
+    QCOMPARE(buffer.toTextPosition(position), textPosition);
+    QCOMPARE(buffer.fromTextPosition(textPosition), position);
+    // Between CR and LF is the end of the line.
+    QCOMPARE(buffer.fromTextPosition(3), 2);
+}
+
+void TestJournalView::testUndoLimitKeepsNewestSteps()
+{
+    TextBuffer buffer;
+    buffer.setText(QString(100000, u'x'));
+    buffer.setUndoLimit(1000);
+    // A deletion far larger than the limit can still be taken back.
+    buffer.replace(0, 100000, QString());
+    for (qsizetype i = 0; i < TextBuffer::KeptSteps - 1; ++i) {
+        buffer.replace(buffer.size(), 0, QStringLiteral("\n"));
+    }
+    for (qsizetype i = 0; i < TextBuffer::KeptSteps - 1; ++i) {
+        QVERIFY(buffer.undo() >= 0);
+    }
+    QCOMPARE(buffer.undo(), 100000);
+    QCOMPARE(buffer.size(), 100000);
+    // Past the newest steps, old ones go once the limit is passed.
+    for (qsizetype i = 0; i < TextBuffer::KeptSteps + 50; ++i) {
+        buffer.replace(0, 0, QStringLiteral("0123456789"));
+        buffer.closeUndoStep();
+    }
+    qsizetype steps = 0;
+    while (buffer.undo() >= 0) {
+        ++steps;
+    }
+    QCOMPARE(steps, TextBuffer::KeptSteps);
+}
 
 void TestJournalView::testEditsMatchPlainTextEdit_data()
 {
@@ -201,6 +359,287 @@ void TestJournalView::testEditsMatchPlainTextEdit()
                 + ", expected " + QByteArray::number(expected.anchor()) + "->"
                 + QByteArray::number(expected.position()));
     }
+}
+
+void TestJournalView::testLongLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QString words;
+    for (int i = 0; words.size() < 20000; ++i) {
+        words += QStringLiteral("word%1 ").arg(i);
+    }
+    QTest::newRow("words") << words;
+    QTest::newRow("no blanks") << QString(15000, u'x');
+    QTest::newRow("surrogate pairs, no blanks") << QStringLiteral("\U0001F600").repeated(6000);
+    QTest::newRow("combining marks, no blanks") << QStringLiteral("e\u0301").repeated(6000);
+}
+
+void TestJournalView::testLongLines()
+{
+    // A line far longer than one layout piece: Down from its start visits every row start in
+    // order, none splits a surrogate pair, each is where the mouse finds it, and Down goes on
+    // to the next line at the end.
+    QFETCH(QString, line);
+    JournalView view;
+    view.resize(300, 200);
+    view.show();
+    view.setPlainText(QStringLiteral("before\n") + line + QStringLiteral("\nafter"));
+    const qsizetype start = 7;
+    view.setTextCursor(TextCursor(start));
+    qsizetype rows = 0;
+    for (qsizetype rowStart = start; view.buffer()->lineAt(rowStart) == 1; ++rows) {
+        QVERIFY(!line.at(rowStart - start).isLowSurrogate());
+        view.moveCursor(JournalView::StartOfRow);
+        QCOMPARE(view.textCursor().position(), rowStart);
+        QVERIFY(view.viewport()->rect().contains(view.cursorRect()));
+        QCOMPARE(view.positionAt(view.cursorRect().center() + QPoint(1, 0)), rowStart);
+        view.moveCursor(JournalView::Down);
+        QVERIFY(view.textCursor().position() > rowStart);
+        rowStart = view.textCursor().position();
+    }
+    QVERIFY2(rows > line.size() / 100, qPrintable(QString::number(rows)));
+    QCOMPARE(view.textCursor().position(), start + line.size() + 1);
+    view.moveCursor(JournalView::Up);
+    view.moveCursor(JournalView::EndOfLine);
+    QCOMPARE(view.textCursor().position(), start + line.size());
+    QCOMPARE(view.toPlainText().mid(start, line.size()), line);
+}
+
+void TestJournalView::testRowCountsFollowLayouts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("estimateExact");
+    QString ascii;
+    for (int i = 0; i < 300; ++i) {
+        ascii += QStringLiteral("[2026-12-07-14:05:%1]-----------------\ncopied text %1\n").arg(i);
+    }
+    QTest::newRow("short ASCII lines") << ascii << true;
+    QTest::newRow("combining marks") << QStringLiteral("e\u0301").repeated(60).append(u'\n').repeated(50) << false;
+    QTest::newRow("tabs") << QStringLiteral("a\tb\tc\td\te\tf\tg\th\ti\n").repeated(50) << false;
+}
+
+void TestJournalView::testRowCountsFollowLayouts()
+{
+    // With a monospaced font a short ASCII line's row count follows from its length; elsewhere the
+    // estimate is corrected as lines are laid out, until the total is what the layouts hold.
+    QFETCH(QString, text);
+    QFETCH(bool, estimateExact);
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPointSize(9);
+    TextBuffer buffer;
+    buffer.setText(text);
+    LineLayouts layouts(buffer);
+    layouts.setFormat(font, 200);
+    const qsizetype estimated = layouts.totalRows();
+    qsizetype laidOut = 0;
+    for (qsizetype line = 0; line < buffer.lineCount(); ++line) {
+        for (int segment = 0; segment < layouts.segmentCount(line); ++segment) {
+            laidOut += layouts.layout(line, segment).lineCount();
+        }
+        layouts.trim();
+    }
+    QCOMPARE(layouts.totalRows(), laidOut);
+    QCOMPARE(estimated == laidOut, estimateExact);
+    RowRef row = layouts.rowAt(laidOut - 1);
+    QCOMPARE(layouts.rowNumber(row), laidOut - 1);
+    QVERIFY(!layouts.nextRow(row));
+}
+
+void TestJournalView::testChangeNoticesReplayOnCopy()
+{
+    // Whatever the user does, the notices rebuild the text exactly on a copy.
+    JournalView view;
+    view.resize(300, 200);
+    view.show();
+    view.setFocus();
+    view.setPlainText(wrapped());
+    QString copy = view.toPlainText();
+    connect(view.buffer(), &TextBuffer::changed, this,
+        [&](qsizetype position, qsizetype removed, const QString& added) { copy.replace(position, removed, added); });
+    QGuiApplication::clipboard()->setText(QStringLiteral("pasted\r\ntwo lines"));
+    const QList<QKeyCombination> keys = { Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Return, Qt::Key_Left, Qt::Key_Down,
+        Qt::ControlModifier | Qt::Key_Backspace, Qt::ControlModifier | Qt::Key_Z, Qt::ControlModifier | Qt::Key_Y,
+        Qt::ControlModifier | Qt::Key_V, Qt::ShiftModifier | Qt::Key_Up, Qt::ControlModifier | Qt::Key_X,
+        Qt::ShiftModifier | Qt::Key_Return, Qt::Key_A, Qt::Key_Space };
+    QRandomGenerator random(7);
+    for (int step = 0; step < 400; ++step) {
+        const int choice = random.bounded(int(keys.size()) + 2);
+        if (choice == keys.size()) {
+            view.appendLine(QStringLiteral("capture %1").arg(step));
+        } else if (choice == keys.size() + 1) {
+            view.setTextCursor(TextCursor(random.bounded(view.buffer()->size() + 1)));
+        } else {
+            QTest::keyClick(&view, keys[choice].key(), keys[choice].keyboardModifiers());
+        }
+        QCOMPARE(copy, view.toPlainText());
+    }
+    QCOMPARE(view.buffer()->storedBytes(), MemoText::encode(copy));
+}
+
+void TestJournalView::testAppendLine_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("empty") << QString() << "abc"
+                           << "abc\n";
+    QTest::newRow("ends with a line break") << "x\n"
+                                            << "abc"
+                                            << "x\nabc\n";
+    QTest::newRow("typed after the last break") << "x\ntyped"
+                                                << "abc"
+                                                << "x\ntyped\nabc";
+    QTest::newRow("line breaks of every kind") << "x\n"
+                                               << "a\r\nb\nc\rd"
+                                               << "x\na\nb\nc\nd\n";
+    QTest::newRow("empty capture") << "x\n"
+                                   << ""
+                                   << "x\n\n";
+}
+
+void TestJournalView::testAppendLine()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, text);
+    QFETCH(QString, after);
+    JournalView view;
+    view.resize(300, 200);
+    view.show();
+    // A long text and a selection at its top: the capture still ends up under the caret, in view.
+    const QString filler = QStringLiteral("line\n").repeated(500);
+    view.setPlainText(filler + before);
+    TextCursor selection(0);
+    selection.setPosition(3, TextCursor::KeepAnchor);
+    view.setTextCursor(selection);
+    view.appendLine(text);
+    QCOMPARE(view.toPlainText(), filler + after);
+    QCOMPARE(view.textCursor(), TextCursor(view.buffer()->size()));
+    QVERIFY(view.cursorRect().isValid());
+    QVERIFY(view.viewport()->rect().contains(view.cursorRect()));
+    QCOMPARE(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+}
+
+void TestJournalView::testScrollingReachesBothEnds()
+{
+    JournalView view;
+    view.resize(300, 200);
+    view.show();
+    view.setFocus();
+    QString text;
+    for (int i = 0; i < 2000; ++i) {
+        text += QStringLiteral("line %1\n").arg(i);
+    }
+    view.setPlainText(text + wrapped());
+    QScrollBar* bar = view.verticalScrollBar();
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(view.cursorRect().isValid());
+    // The scroll bar's ends show the text's ends.
+    bar->setValue(0);
+    QCOMPARE(view.positionAt(QPoint(5, 5)), 0);
+    bar->setValue(bar->maximum());
+    const QPoint bottom(view.viewport()->width() - 5, view.viewport()->height() - 5);
+    QCOMPARE(view.buffer()->lineAt(view.positionAt(bottom)), view.buffer()->lineCount() - 1);
+    // Page Down from the top walks the whole text in order, the caret always in view.
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    qsizetype pages = 0;
+    for (qsizetype before = -1; view.textCursor().position() != before && pages < 1000; ++pages) {
+        before = view.textCursor().position();
+        QTest::keyClick(&view, Qt::Key_PageDown);
+        QVERIFY(view.textCursor().position() >= before);
+        QVERIFY(view.viewport()->rect().contains(view.cursorRect()));
+    }
+    QVERIFY(pages > 50);
+    QCOMPARE(view.buffer()->lineAt(view.textCursor().position()), view.buffer()->lineCount() - 1);
+    QTest::keyClick(&view, Qt::Key_PageUp);
+    QVERIFY(view.buffer()->lineAt(view.textCursor().position()) < view.buffer()->lineCount() - 1);
+}
+
+void TestJournalView::testLooksAndSelectionWithoutFocus()
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* view = new JournalView;
+    auto* other = new QLineEdit;
+    layout->addWidget(view);
+    layout->addWidget(other);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Base, Qt::black);
+    palette.setColor(QPalette::Text, Qt::green);
+    palette.setColor(QPalette::Active, QPalette::Highlight, Qt::blue);
+    palette.setColor(QPalette::Inactive, QPalette::Highlight, Qt::red);
+    view->setPalette(palette);
+    window.resize(300, 300);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    view->setPlainText(QStringLiteral("selected text"));
+    view->selectAll();
+    const auto colours = [view] {
+        QSet<QRgb> seen;
+        const QImage image = view->viewport()->grab().toImage();
+        for (int y = 0; y < image.height(); y += 2) {
+            for (int x = 0; x < image.width(); x += 2) {
+                seen.insert(image.pixel(x, y));
+            }
+        }
+        return seen;
+    };
+    view->setFocus();
+    QTRY_VERIFY(view->hasFocus());
+    QSet<QRgb> seen = colours();
+    QVERIFY(seen.contains(QColor(Qt::black).rgb()));
+    QVERIFY(seen.contains(QColor(Qt::blue).rgb()));
+    other->setFocus();
+    QTRY_VERIFY(other->hasFocus());
+    seen = colours();
+    QVERIFY(seen.contains(QColor(Qt::red).rgb()));
+    QVERIFY(!seen.contains(QColor(Qt::blue).rgb()));
+}
+
+void TestJournalView::testInputMethodComposesOutsideText()
+{
+    JournalView view;
+    view.resize(300, 200);
+    view.show();
+    view.setPlainText(QStringLiteral("ab"));
+    view.setTextCursor(TextCursor(1));
+    QSignalSpy changes(view.buffer(), &TextBuffer::changed);
+    QInputMethodEvent compose(QStringLiteral("にほ"), {});
+    QApplication::sendEvent(&view, &compose);
+    QCOMPARE(view.toPlainText(), QStringLiteral("ab"));
+    QCOMPARE(changes.size(), 0);
+    QCOMPARE(view.inputMethodQuery(Qt::ImSurroundingText).toString(), QStringLiteral("ab"));
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("日本"));
+    QApplication::sendEvent(&view, &commit);
+    QCOMPARE(view.toPlainText(), QStringLiteral("a日本b"));
+    QCOMPARE(view.textCursor(), TextCursor(3));
+    QCOMPARE(changes.size(), 1);
+    view.undo();
+    QCOMPARE(view.toPlainText(), QStringLiteral("ab"));
+}
+
+void TestJournalView::testDropInsertsAtPoint()
+{
+    Pair pair;
+    pair.setText(Words);
+    QMimeData data;
+    data.setText(QStringLiteral("dropped "));
+    const QPoint point = pair.pointOf(4);
+    for (QAbstractScrollArea* widget :
+        { static_cast<QAbstractScrollArea*>(&pair.plain), static_cast<QAbstractScrollArea*>(&pair.view) }) {
+        QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget->viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDragMoveEvent move(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget->viewport(), &move);
+        QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget->viewport(), &drop);
+        QVERIFY(drop.isAccepted());
+    }
+    QCOMPARE(pair.view.toPlainText(), pair.plainText());
+    QCOMPARE(pair.view.textCursor().position(), pair.plain.textCursor().position());
 }
 
 QTEST_MAIN(TestJournalView)
