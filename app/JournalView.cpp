@@ -1,7 +1,9 @@
 #include "app/JournalView.h"
 
+#include "app/JournalViewAccessible.h"
 #include "app/MemoText.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDrag>
 #include <QInputMethod>
@@ -106,6 +108,8 @@ JournalView::JournalView(QWidget* parent)
     connect(m_buffer, &TextBuffer::redoAvailable, this, &JournalView::redoAvailable);
     connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &JournalView::syncScrollBar);
 
+    static const bool accessible = (QAccessible::installFactory(journalViewAccessible), true);
+    Q_UNUSED(accessible);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setCursor(Qt::IBeamCursor);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -271,6 +275,14 @@ void JournalView::setCursor(qsizetype anchor, qsizetype position, bool keepGoalX
     }
     if (before.hasSelection() != cursor.hasSelection()) {
         Q_EMIT copyAvailable(cursor.hasSelection());
+    }
+    if (QAccessible::isActive()) {
+        QAccessibleTextCursorEvent moved(this, int(cursor.position()));
+        QAccessible::updateAccessibility(&moved);
+        if (selectionMoved) {
+            QAccessibleTextSelectionEvent selected(this, int(cursor.selectionStart()), int(cursor.selectionEnd()));
+            QAccessible::updateAccessibility(&selected);
+        }
     }
     updateMicroFocus();
 }
@@ -1002,6 +1014,10 @@ void JournalView::onChanged(qsizetype position, qsizetype removed, const QString
     }
     syncScrollBar();
     viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent update(this, int(position), m_buffer->removedText(), added);
+        QAccessible::updateAccessibility(&update);
+    }
     Q_EMIT textChanged();
     if (before.position() != m_cursor.position()) {
         Q_EMIT cursorPositionChanged();
@@ -1147,9 +1163,9 @@ JournalView::Placed JournalView::place(const RowRef& row) const
     return { row, int(y), y < height };
 }
 
-void JournalView::ensureCursorVisible()
+void JournalView::ensureVisible(qsizetype position)
 {
-    const RowRef target = m_layouts.rowOf(m_cursor.position());
+    const RowRef target = m_layouts.rowOf(std::clamp<qsizetype>(position, 0, m_buffer->size()));
     const Placed placed = place(target);
     if (target < m_top) {
         setTop(target);

@@ -58,7 +58,8 @@ public:
     QString selectedText() const;
     // Selects the word at the caret, as a double click does.
     void selectWordUnderCursor();
-    void ensureCursorVisible();
+    void ensureCursorVisible() { ensureVisible(m_cursor.position()); }
+    void ensureVisible(qsizetype position);
     // Where the caret is drawn, in viewport coordinates; empty while its row is out of view.
     QRect cursorRect() const { return cursorRect(m_cursor.position()); }
     QRect cursorRect(qsizetype position) const;

@@ -440,7 +440,9 @@ TextBuffer::Edit TextBuffer::apply(qsizetype position, qsizetype removed, const 
     }
 
     Q_EMIT linesChanged(firstLine, removedBreaks, addedBreaks);
+    m_removedText = removedText;
     Q_EMIT changed(from.unit, to.unit - from.unit, added);
+    m_removedText.clear();
     return Edit { from.unit, std::move(removedText), added };
 }
 

@@ -62,6 +62,8 @@ public:
     // at the end costs little while edits happen near the end, as a journal's do.
     QByteArrayView utf8();
     qsizetype positionOfByte(qsizetype byte) const;
+    // What the change being told by changed() removed; empty at other times.
+    const QString& removedText() const { return m_removedText; }
 
     // Replaces [position, position + removed) with added, which holds LF line breaks only. A
     // range that splits a surrogate pair grows to hold all of it; a lone surrogate in added
@@ -163,6 +165,7 @@ private:
 
     std::deque<Step> m_undo;
     std::vector<Step> m_redo;
+    QString m_removedText;
     qsizetype m_undoCharacters = 0;
     qsizetype m_undoLimit;
     int m_groupDepth = 0;

@@ -3,6 +3,7 @@
 #include "app/MemoText.h"
 #include "app/TextBuffer.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
@@ -138,6 +139,7 @@ private Q_SLOTS:
     void testLooksAndSelectionWithoutFocus();
     void testInputMethodComposesOutsideText();
     void testDropInsertsAtPoint();
+    void testAccessibleText();
 };
 
 void TestJournalView::testStoredBytes_data()
@@ -640,6 +642,33 @@ void TestJournalView::testDropInsertsAtPoint()
     }
     QCOMPARE(pair.view.toPlainText(), pair.plainText());
     QCOMPARE(pair.view.textCursor().position(), pair.plain.textCursor().position());
+}
+
+void TestJournalView::testAccessibleText()
+{
+    JournalView view;
+    view.resize(300, 200);
+    view.show();
+    view.setAccessibleName(QStringLiteral("Clipboard Journal"));
+    view.setPlainText(Words);
+    view.setTextCursor(TextCursor(9));
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&view);
+    QVERIFY(accessible != nullptr);
+    QCOMPARE(accessible->role(), QAccessible::EditableText);
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Clipboard Journal"));
+    QAccessibleTextInterface* text = accessible->textInterface();
+    QVERIFY(text != nullptr);
+    QCOMPARE(text->characterCount(), Words.size());
+    QCOMPARE(text->cursorPosition(), 9);
+    int start = 0;
+    int end = 0;
+    QCOMPARE(text->textAtOffset(10, QAccessible::WordBoundary, &start, &end), QStringLiteral("three"));
+    QCOMPARE(text->textAtOffset(30, QAccessible::LineBoundary, &start, &end), QStringLiteral("six (seven) eight-nine"));
+    QCOMPARE(text->textBeforeOffset(30, QAccessible::LineBoundary, &start, &end), QStringLiteral("\n"));
+    QCOMPARE(text->textAfterOffset(3, QAccessible::CharBoundary, &start, &end), QStringLiteral("t"));
+    QCOMPARE(text->offsetAtPoint(text->characterRect(4).center()), 4);
+    accessible->editableTextInterface()->replaceText(0, 3, QStringLiteral("ONE"));
+    QVERIFY(view.toPlainText().startsWith(QStringLiteral("ONE two")));
 }
 
 QTEST_MAIN(TestJournalView)
