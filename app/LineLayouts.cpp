@@ -78,6 +78,11 @@ void LineLayouts::linesChanged(qsizetype firstLine, qsizetype removedBreaks, qsi
         [](LayoutKey key, qsizetype delta) { return LayoutKey(key.first + delta, key.second); });
     shiftLines(m_rows, firstLine, removedBreaks, addedBreaks, lineKey, movedLine);
     shiftLines(m_longLines, firstLine, removedBreaks, addedBreaks, lineKey, movedLine);
+    if (m_preeditLine > firstLine + removedBreaks) {
+        m_preeditLine += addedBreaks - removedBreaks;
+    } else if (m_preeditLine >= firstLine) {
+        m_preeditLine = -1; // its layout went with the changed lines
+    }
 
     const qsizetype chunks = (m_buffer.lineCount() + ChunkLines - 1) / ChunkLines;
     if (removedBreaks == addedBreaks) {

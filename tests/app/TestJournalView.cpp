@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
@@ -140,6 +141,7 @@ private Q_SLOTS:
     void testInputMethodComposesOutsideText();
     void testDropInsertsAtPoint();
     void testAccessibleText();
+    void testContextMenuMatchesPlainTextEdit();
 };
 
 void TestJournalView::testStoredBytes_data()
@@ -669,6 +671,36 @@ void TestJournalView::testAccessibleText()
     QCOMPARE(text->offsetAtPoint(text->characterRect(4).center()), 4);
     accessible->editableTextInterface()->replaceText(0, 3, QStringLiteral("ONE"));
     QVERIFY(view.toPlainText().startsWith(QStringLiteral("ONE two")));
+}
+
+void TestJournalView::testContextMenuMatchesPlainTextEdit()
+{
+    Pair pair;
+    const auto entries = [](QMenu* menu) {
+        QStringList names;
+        for (const QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                names << action->objectName() + (action->isEnabled() ? QStringLiteral("+") : QStringLiteral("-"));
+            }
+        }
+        delete menu;
+        return names;
+    };
+    QGuiApplication::clipboard()->clear();
+    pair.setText(QString());
+    QCOMPARE(entries(pair.view.createStandardContextMenu()), entries(pair.plain.createStandardContextMenu()));
+    QGuiApplication::clipboard()->setText(QStringLiteral("clip"));
+    pair.setText(Words);
+    pair.run(QStringLiteral("select 4 7"));
+    pair.run(QStringLiteral("type x"));
+    pair.run(QStringLiteral("select 0 3"));
+    QCOMPARE(entries(pair.view.createStandardContextMenu()), entries(pair.plain.createStandardContextMenu()));
+    pair.run(QStringLiteral("undo"));
+    QCOMPARE(entries(pair.view.createStandardContextMenu()), entries(pair.plain.createStandardContextMenu()));
+    // Delete removes the selection.
+    pair.run(QStringLiteral("select 0 3"));
+    pair.view.createStandardContextMenu()->findChild<QAction*>(QStringLiteral("edit-delete"))->trigger();
+    QCOMPARE(pair.view.toPlainText(), Words.mid(3));
 }
 
 QTEST_MAIN(TestJournalView)
