@@ -112,6 +112,21 @@ std::pair<qsizetype, qsizetype> carriageReturnsToLineFeeds(QByteArray& bytes)
     bytes.truncate(out);
     return { bare, pairs };
 }
+// The last line whose start, as startOf tells it, lies at or before a value.
+template <typename StartOf> qsizetype lastLine(qsizetype lines, qsizetype value, StartOf startOf)
+{
+    qsizetype low = 0;
+    qsizetype high = lines - 1;
+    while (low < high) {
+        const qsizetype middle = (low + high + 1) / 2;
+        if (startOf(middle) <= value) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return low;
+}
 } // namespace
 
 qsizetype TextBuffer::Step::characters() const
@@ -211,48 +226,19 @@ qsizetype TextBuffer::lineBytes(qsizetype line) const
 
 qsizetype TextBuffer::lineAt(qsizetype position) const
 {
-    // The last line that starts at or before the position.
-    qsizetype low = 0;
-    qsizetype high = lineCount() - 1;
-    while (low < high) {
-        const qsizetype middle = (low + high + 1) / 2;
-        if (lineStartAt(middle).unit <= position) {
-            low = middle;
-        } else {
-            high = middle - 1;
-        }
-    }
-    return low;
+    return lastLine(lineCount(), position, [this](qsizetype line) { return lineStartAt(line).unit; });
 }
 
 qsizetype TextBuffer::lineAtByte(qsizetype byte) const
 {
-    qsizetype low = 0;
-    qsizetype high = lineCount() - 1;
-    while (low < high) {
-        const qsizetype middle = (low + high + 1) / 2;
-        if (lineStartAt(middle).byte <= byte) {
-            low = middle;
-        } else {
-            high = middle - 1;
-        }
-    }
-    return low;
+    return lastLine(lineCount(), byte, [this](qsizetype line) { return lineStartAt(line).byte; });
 }
 
 qsizetype TextBuffer::fromTextPosition(qsizetype textPosition) const
 {
     // Line n starts at lineStart(n) + n when every line break before it counts twice.
-    qsizetype low = 0;
-    qsizetype high = lineCount() - 1;
-    while (low < high) {
-        const qsizetype middle = (low + high + 1) / 2;
-        if (lineStart(middle) + middle <= textPosition) {
-            low = middle;
-        } else {
-            high = middle - 1;
-        }
-    }
+    const qsizetype low
+        = lastLine(lineCount(), textPosition, [this](qsizetype line) { return lineStart(line) + line; });
     // A position between CR and LF is the end of its line.
     return std::clamp<qsizetype>(textPosition - low, 0, lineEnd(low));
 }
