@@ -57,17 +57,19 @@ QString withoutLoneSurrogates(const QString& text)
     return result;
 }
 
-// Removes every occurrence of a byte sequence but its first byte, which becomes LF; in place.
-// Returns how many there were.
+// Every occurrence of a byte sequence becomes LF, in place. Returns how many there were.
 qsizetype replaceByLineFeed(QByteArray& bytes, QByteArrayView what)
 {
+    qsizetype at = QByteArrayView(bytes).indexOf(what);
+    if (at < 0) {
+        return 0; // untouched, so bytes shared with the caller are not copied
+    }
     char* data = bytes.data();
     const qsizetype size = bytes.size();
     qsizetype out = 0;
     qsizetype in = 0;
     qsizetype count = 0;
     // Only bytes at or after in are searched, and those were not moved yet.
-    qsizetype at = QByteArrayView(data, size).indexOf(what);
     while (at >= 0) {
         std::memmove(data + out, data + in, size_t(at - in));
         out += at - in;
@@ -85,6 +87,9 @@ qsizetype replaceByLineFeed(QByteArray& bytes, QByteArrayView what)
 // CR LF and bare CR become LF, in place. Returns the number of bare CRs and of CR LF pairs.
 std::pair<qsizetype, qsizetype> carriageReturnsToLineFeeds(QByteArray& bytes)
 {
+    if (!bytes.contains('\r')) {
+        return { 0, 0 };
+    }
     char* data = bytes.data();
     const qsizetype size = bytes.size();
     qsizetype out = 0;
