@@ -403,7 +403,6 @@ void LineLayouts::setPreedit(qsizetype position, const QString& text, const QLis
     m_preeditLine = -1;
     m_preeditText = text;
     m_preeditFormats = formats;
-    m_preeditPosition = position;
     if (text.isEmpty()) {
         return;
     }

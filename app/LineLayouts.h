@@ -59,7 +59,6 @@ public:
     // Text that an input method is composing, shown at a position of the text without being part
     // of it; the formats' positions count from the start of the preedit text.
     void setPreedit(qsizetype position, const QString& text, const QList<QTextLayout::FormatRange>& formats);
-    qsizetype preeditPosition() const { return m_preeditText.isEmpty() ? -1 : m_preeditPosition; }
     // Offsets in a piece's layout, which holds the preedit text where it is shown, and back; an
     // offset within the preedit text goes back to where it is shown.
     int toLayoutOffset(qsizetype line, int segment, qsizetype offsetInSegment) const;
@@ -117,7 +116,6 @@ private:
     std::vector<qsizetype> m_chunkRows;
     qsizetype m_validChunks = 0;
 
-    qsizetype m_preeditPosition = 0;
     qsizetype m_preeditLine = -1;
     int m_preeditSegment = 0;
     qsizetype m_preeditOffset = 0; // in its piece

@@ -117,6 +117,48 @@ std::pair<qsizetype, qsizetype> carriageReturnsToLineFeeds(QByteArray& bytes)
     bytes.truncate(out);
     return { bare, pairs };
 }
+char foldAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Where the folded pattern starts in text at or after from, or -1. Candidates for its first byte
+// come from memchr(), once for each case, each search reused until the scan has passed it.
+qsizetype indexOfFolded(QByteArrayView text, QByteArrayView pattern, qsizetype from)
+{
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    const char lower = foldAscii(pattern.front());
+    const char upper = lower >= 'a' && lower <= 'z' ? char(lower - 'a' + 'A') : lower;
+    const auto next = [end](const char* at, char c) {
+        const auto* found = static_cast<const char*>(std::memchr(at, c, size_t(end - at)));
+        return found != nullptr ? found : end;
+    };
+    const char* nextLower = nullptr;
+    const char* nextUpper = upper != lower ? nullptr : end;
+    for (const char* at = begin + from; end - at >= pattern.size();) {
+        if (nextLower == nullptr || nextLower < at) {
+            nextLower = next(at, lower);
+        }
+        if (nextUpper == nullptr || nextUpper < at) {
+            nextUpper = next(at, upper);
+        }
+        const char* candidate = std::min(nextLower, nextUpper);
+        if (end - candidate < pattern.size()) {
+            return -1;
+        }
+        qsizetype k = 1;
+        while (k < pattern.size() && foldAscii(candidate[k]) == foldAscii(pattern[k])) {
+            ++k;
+        }
+        if (k == pattern.size()) {
+            return candidate - begin;
+        }
+        at = candidate + 1;
+    }
+    return -1;
+}
+
 // The last line whose start, as startOf tells it, lies at or before a value.
 template <typename StartOf> qsizetype lastLine(qsizetype lines, qsizetype value, StartOf startOf)
 {
@@ -305,6 +347,19 @@ TextBuffer::Place TextBuffer::locate(qsizetype position, bool roundUp) const
         place = { place.unit - 2, place.byte - 4 }; // inside a surrogate pair
     }
     return place;
+}
+
+qsizetype TextBuffer::find(QStringView needle, qsizetype from, bool caseSensitive)
+{
+    if (needle.isEmpty() || from < 0 || from > size()) {
+        return -1;
+    }
+    // A match of whole UTF-8 sequences in UTF-8 text starts on a character, and only ASCII bytes fold.
+    const QByteArray pattern = withoutLoneSurrogates(needle.toString()).toUtf8();
+    const QByteArrayView text = utf8();
+    const qsizetype start = locate(from, true).byte;
+    const qsizetype found = caseSensitive ? text.indexOf(pattern, start) : indexOfFolded(text, pattern, start);
+    return found < 0 ? -1 : positionOfByte(found);
 }
 
 qsizetype TextBuffer::positionOfByte(qsizetype byte) const

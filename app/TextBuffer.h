@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringView>
 
 #include <deque>
 #include <optional>
@@ -58,10 +59,13 @@ public:
     Loaded setStoredBytes(QByteArray bytes);
     // The text as it is stored: UTF-8, lines joined by CR LF, made in one pass.
     QByteArray storedBytes() const;
-    // The UTF-8 text in one piece, valid until the next change, for searching; closing the gap
-    // at the end costs little while edits happen near the end, as a journal's do.
+    // The UTF-8 text in one piece, valid until the next change; closing the gap at the end costs
+    // little while edits happen near the end, as a journal's do.
     QByteArrayView utf8();
     qsizetype positionOfByte(qsizetype byte) const;
+    // The first occurrence of needle that starts at or after a position, or -1; without
+    // caseSensitive only the ASCII letters A to Z are folded, as TextPosFrom() does.
+    qsizetype find(QStringView needle, qsizetype from, bool caseSensitive);
     // What the change being told by changed() removed; empty at other times.
     const QString& removedText() const { return m_removedText; }
 

@@ -1,7 +1,9 @@
 // The journal memo (QPlainTextEdit) and the journal view (JournalView) side by side, with
 // generated journals of 16 and 64 MiB: load to the first painted frame, peak resident memory
-// over the empty widget, appending captures, and the longest frame while dragging the scroll
-// bar through the whole text and paging down and up. Each run has a process of its own, so
+// over the empty widget, a search that finds nothing (the find bar's "Next" to the end),
+// appending captures, and the longest frame while dragging the scroll bar through the whole
+// text and paging down and up. The memo's figures include the copy of its text that the find
+// bar searches, as the program keeps one. Each run has a process of its own, so
 // that one widget's freed memory does not hide the other's. Times are printed twice: as the
 // wall clock saw them and as CPU time of the GUI thread, which other load on the machine does
 // not stretch.
@@ -9,6 +11,7 @@
 
 #include "app/JournalView.h"
 #include "app/MemoText.h"
+#include "app/TextPos.h"
 #include "bench/BenchSupport.h"
 
 #include <QApplication>
@@ -23,6 +26,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace
@@ -40,6 +44,18 @@ void load(QPlainTextEdit& memo, QByteArray&& bytes)
 void load(JournalView& view, QByteArray&& bytes)
 {
     view.buffer()->setStoredBytes(std::move(bytes));
+}
+
+// The find bar searches a copy of the memo's text, and the view's buffer itself.
+std::function<qsizetype()> searchToTheEnd(QPlainTextEdit& memo)
+{
+    auto copy = std::make_shared<QString>(memo.document()->toRawText());
+    return [copy] { return TextPosFrom(u"needle", *copy, 1, false) - 1; };
+}
+
+std::function<qsizetype()> searchToTheEnd(JournalView& view)
+{
+    return [&view] { return view.buffer()->find(u"needle", 0, false); };
 }
 
 void appendLine(QPlainTextEdit& memo, const QString& line)
@@ -123,6 +139,9 @@ template <typename Widget> void run(const char* name, int mebibytes)
 
     QByteArray entry(bytes.constData(), bytes.size());
     const Time loaded = frame([&] { load(widget, std::move(entry)); });
+    const std::function<qsizetype()> search = searchToTheEnd(widget);
+    qsizetype found = 0;
+    const Time searched = frame([&] { found = search(); });
 
     std::vector<Time> appends;
     for (int i = 0; i < Appends; ++i) {
@@ -155,10 +174,11 @@ template <typename Widget> void run(const char* name, int mebibytes)
     }
     const long peak = BenchSupport::statusMiB("VmHWM:") - before;
 
-    std::printf("%-14s %2d MiB: load+paint %.0f/%.0f ms, peak +%ld MiB (%.1fx), append %s, scroll bar frames %s, "
-                "page frames %s\n",
-        name, mebibytes, loaded.wall, loaded.cpu, peak, double(peak) / mebibytes, spreadOf(appends, true).constData(),
-        spreadOf(scrolls, false).constData(), spreadOf(pages, false).constData());
+    std::printf("%-14s %2d MiB: load+paint %.0f/%.0f ms, peak +%ld MiB (%.1fx), search to the end %.0f/%.0f ms%s, "
+                "append %s, scroll bar frames %s, page frames %s\n",
+        name, mebibytes, loaded.wall, loaded.cpu, peak, double(peak) / mebibytes, searched.wall, searched.cpu,
+        found < 0 ? "" : " (found!)", spreadOf(appends, true).constData(), spreadOf(scrolls, false).constData(),
+        spreadOf(pages, false).constData());
     std::fflush(stdout);
 }
 } // namespace

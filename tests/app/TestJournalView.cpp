@@ -2,6 +2,7 @@
 #include "app/LineLayouts.h"
 #include "app/MemoText.h"
 #include "app/TextBuffer.h"
+#include "app/TextPos.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -124,6 +125,8 @@ private Q_SLOTS:
     void testStoredBytes();
     void testStoredBytesAreTakenOverInPlace();
     void testPositionsAcrossEncodings();
+    void testFindMatchesTextPosFrom_data();
+    void testFindMatchesTextPosFrom();
     void testTextPositions_data();
     void testTextPositions();
     void testUndoLimitKeepsNewestSteps();
@@ -230,6 +233,42 @@ void TestJournalView::testPositionsAcrossEncodings()
     QCOMPARE(buffer.toString(), reference);
     QCOMPARE(buffer.storedBytes(), MemoText::encode(reference));
     QCOMPARE(replayed, reference);
+}
+
+void TestJournalView::testFindMatchesTextPosFrom_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("needle");
+    QTest::newRow("case folded") << "xxAByyab"
+                                 << "ab";
+    QTest::newRow("repeats do not overlap") << "aaaa"
+                                            << "aa";
+    QTest::newRow("only ASCII folds") << "\u00c9t\u00e9 \u00e9T\u00e9"
+                                      << "\u00e9t\u00e9";
+    QTest::newRow("after characters of every length") << "\u00e9\u20ac\U0001F600 Needle, needle"
+                                                      << "NEEDLE";
+    QTest::newRow("across lines") << "one\ntwo\nthree"
+                                  << "o\nt";
+    QTest::newRow("capital first letter only later") << "bbbb Bbbx"
+                                                     << "bbx";
+    QTest::newRow("missing") << "nothing here"
+                             << "absent";
+    QTest::newRow("longer than the text") << "ab"
+                                          << "abc";
+}
+
+void TestJournalView::testFindMatchesTextPosFrom()
+{
+    // Each occurrence in turn, as the find bar's Next goes on after the match.
+    QFETCH(QString, text);
+    QFETCH(QString, needle);
+    TextBuffer buffer;
+    buffer.setText(text);
+    for (const bool caseSensitive : { false, true }) {
+        for (qsizetype from = 0; from <= text.size(); ++from) {
+            QCOMPARE(buffer.find(needle, from, caseSensitive), TextPosFrom(needle, text, from + 1, caseSensitive) - 1);
+        }
+    }
 }
 
 void TestJournalView::testTextPositions_data()
