@@ -650,6 +650,7 @@ void JournalView::inputMethodEvent(QInputMethodEvent* event)
         }
     }
     m_preedit = event->preeditString();
+    m_preeditFormats = formats;
     m_layouts.setPreedit(m_cursor.position(), m_preedit, formats);
     event->accept();
     ensureCursorVisible();
@@ -1010,7 +1011,7 @@ void JournalView::onChanged(qsizetype position, qsizetype removed, const QString
     m_cursor.setPosition(moved(before.position()), TextCursor::KeepAnchor);
     m_goalX = -1;
     if (!m_preedit.isEmpty()) {
-        m_layouts.setPreedit(m_cursor.position(), m_preedit, {});
+        m_layouts.setPreedit(m_cursor.position(), m_preedit, m_preeditFormats);
     }
     syncScrollBar();
     viewport()->update();
@@ -1045,7 +1046,7 @@ void JournalView::relayout()
     m_layouts.setFormat(font(), textWidth());
     m_top = RowRef { m_top.line, 0, 0 };
     if (!m_preedit.isEmpty()) {
-        m_layouts.setPreedit(m_cursor.position(), m_preedit, {});
+        m_layouts.setPreedit(m_cursor.position(), m_preedit, m_preeditFormats);
     }
     syncScrollBar();
     viewport()->update();

@@ -174,6 +174,7 @@ private:
     bool m_syncingScrollBar = false;
 
     QString m_preedit;
+    QList<QTextLayout::FormatRange> m_preeditFormats;
     int m_preeditCursor = 0;
     bool m_preeditCursorVisible = true;
 
