@@ -145,7 +145,7 @@ void JournalView::appendLine(const QString& text)
     const qsizetype end = m_buffer->size();
     const bool atLineStart = end == 0 || m_buffer->at(end - 1) == QLatin1Char('\n');
     m_buffer->replace(end, 0, atLineStart ? line + QLatin1Char('\n') : QLatin1Char('\n') + line);
-    setCursor(m_buffer->size(), m_buffer->size());
+    setCaret(m_buffer->size(), m_buffer->size());
     ensureCursorVisible();
 }
 
@@ -153,7 +153,7 @@ void JournalView::replaceSelection(const QString& text, EditKind kind)
 {
     const qsizetype start = m_cursor.selectionStart();
     m_buffer->replace(start, m_cursor.selectionEnd() - start, text, kind);
-    setCursor(start + text.size(), start + text.size());
+    setCaret(start + text.size(), start + text.size());
 }
 
 void JournalView::removeRange(qsizetype from, qsizetype to, EditKind kind)
@@ -161,19 +161,19 @@ void JournalView::removeRange(qsizetype from, qsizetype to, EditKind kind)
     if (to > from) {
         m_buffer->replace(from, to - from, QString(), kind);
     }
-    setCursor(from, from);
+    setCaret(from, from);
 }
 
 void JournalView::selectAll()
 {
-    setCursor(0, m_buffer->size());
+    setCaret(0, m_buffer->size());
 }
 
 void JournalView::undo()
 {
     const qsizetype caret = m_buffer->undo();
     if (caret >= 0) {
-        setCursor(caret, caret);
+        setCaret(caret, caret);
         ensureCursorVisible();
     }
 }
@@ -182,7 +182,7 @@ void JournalView::redo()
 {
     const qsizetype caret = m_buffer->redo();
     if (caret >= 0) {
-        setCursor(caret, caret);
+        setCaret(caret, caret);
         ensureCursorVisible();
     }
 }
@@ -246,11 +246,11 @@ void JournalView::setClipboardSelection()
 
 void JournalView::setTextCursor(const TextCursor& cursor)
 {
-    setCursor(cursor.anchor(), cursor.position());
+    setCaret(cursor.anchor(), cursor.position());
     ensureCursorVisible();
 }
 
-void JournalView::setCursor(qsizetype anchor, qsizetype position, bool keepGoalX)
+void JournalView::setCaret(qsizetype anchor, qsizetype position, bool keepGoalX)
 {
     const qsizetype size = m_buffer->size();
     TextCursor cursor(std::clamp<qsizetype>(anchor, 0, size));
@@ -295,7 +295,7 @@ void JournalView::moveCursor(Move move, TextCursor::MoveMode mode)
         m_goalX = xOfPosition(from);
     }
     const qsizetype to = movedPosition(move, from);
-    setCursor(mode == TextCursor::KeepAnchor ? m_cursor.anchor() : to, to, vertical);
+    setCaret(mode == TextCursor::KeepAnchor ? m_cursor.anchor() : to, to, vertical);
     ensureCursorVisible();
 }
 
@@ -417,7 +417,7 @@ std::pair<qsizetype, qsizetype> JournalView::wordAt(qsizetype position)
 void JournalView::selectWordUnderCursor()
 {
     const auto [start, end] = wordAt(m_cursor.position());
-    setCursor(start, end);
+    setCaret(start, end);
 }
 
 void JournalView::pageUpDown(bool down, TextCursor::MoveMode mode)
@@ -463,7 +463,7 @@ void JournalView::pageUpDown(bool down, TextCursor::MoveMode mode)
         }
     }
     const qsizetype to = positionInRow(target, m_goalX);
-    setCursor(mode == TextCursor::KeepAnchor ? m_cursor.anchor() : to, to, true);
+    setCaret(mode == TextCursor::KeepAnchor ? m_cursor.anchor() : to, to, true);
 }
 
 void JournalView::restartBlinking()
@@ -556,7 +556,7 @@ bool JournalView::moveByKey(QKeyEvent* event)
         if (move.mode == TextCursor::MoveAnchor && m_cursor.hasSelection()
             && (move.move == PreviousCharacter || move.move == NextCharacter)) {
             const qsizetype end = move.move == NextCharacter ? m_cursor.selectionEnd() : m_cursor.selectionStart();
-            setCursor(end, end);
+            setCaret(end, end);
         } else {
             moveCursor(move.move, move.mode);
         }
@@ -627,7 +627,7 @@ void JournalView::inputMethodEvent(QInputMethodEvent* event)
             to = std::clamp<qsizetype>(from + event->replacementLength(), from, m_buffer->size());
         }
         m_buffer->replace(from, to - from, commit, EditKind::Typing);
-        setCursor(from + commit.size(), from + commit.size());
+        setCaret(from + commit.size(), from + commit.size());
     } else if (m_cursor.hasSelection() && !event->preeditString().isEmpty()) {
         removeRange(m_cursor.selectionStart(), m_cursor.selectionEnd(), EditKind::Other);
     }
@@ -646,7 +646,7 @@ void JournalView::inputMethodEvent(QInputMethodEvent* event)
             }
         } else if (attribute.type == QInputMethodEvent::Selection) {
             const qsizetype lineStart = m_buffer->lineStart(m_buffer->lineAt(m_cursor.position()));
-            setCursor(lineStart + attribute.start, lineStart + attribute.start + attribute.length);
+            setCaret(lineStart + attribute.start, lineStart + attribute.start + attribute.length);
         }
     }
     m_preedit = event->preeditString();
@@ -714,7 +714,7 @@ void JournalView::mousePressEvent(QMouseEvent* event)
     }
     if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()) {
         const qsizetype position = positionAt(point);
-        setCursor(position, position);
+        setCaret(position, position);
         pasteFrom(QClipboard::Selection);
         return;
     }
@@ -730,7 +730,7 @@ void JournalView::mousePressEvent(QMouseEvent* event)
         // A third click selects the line with its line break.
         m_tripleClickTimer.stop();
         const qsizetype line = m_buffer->lineAt(m_cursor.position());
-        setCursor(m_buffer->lineStart(line), std::min(m_buffer->lineEnd(line) + 1, m_buffer->size()));
+        setCaret(m_buffer->lineStart(line), std::min(m_buffer->lineEnd(line) + 1, m_buffer->size()));
         return;
     }
     const qsizetype position = positionAt(point);
@@ -742,19 +742,19 @@ void JournalView::mousePressEvent(QMouseEvent* event)
         m_mightDrag = true;
     } else {
         m_wordStart = m_wordEnd = -1;
-        setCursor(position, position);
+        setCaret(position, position);
     }
 }
 
 void JournalView::extendSelection(qsizetype position, int x)
 {
     if (m_wordStart < 0) {
-        setCursor(m_cursor.anchor(), position);
+        setCaret(m_cursor.anchor(), position);
         return;
     }
     // After a double click the selection grows by whole words, to the edge of the word nearer the pointer.
     if (position >= m_wordStart && position <= m_wordEnd) {
-        setCursor(m_wordStart, m_wordEnd);
+        setCaret(m_wordStart, m_wordEnd);
         return;
     }
     const auto [start, end] = wordAt(position);
@@ -766,7 +766,7 @@ void JournalView::extendSelection(qsizetype position, int x)
     if (x < startX || x > endX) {
         return;
     }
-    setCursor(position < m_wordStart ? m_wordEnd : m_wordStart, x - startX < endX - x ? start : end);
+    setCaret(position < m_wordStart ? m_wordEnd : m_wordStart, x - startX < endX - x ? start : end);
 }
 
 void JournalView::mouseMoveEvent(QMouseEvent* event)
@@ -810,7 +810,7 @@ void JournalView::mouseReleaseEvent(QMouseEvent* event)
     }
     if (m_mightDrag) {
         const qsizetype position = positionAt(event->position().toPoint());
-        setCursor(position, position);
+        setCaret(position, position);
     }
     m_mightDrag = false;
     m_mousePressed = false;
@@ -825,7 +825,7 @@ void JournalView::mouseDoubleClickEvent(QMouseEvent* event)
     }
     const QPoint point = event->position().toPoint();
     const auto [start, end] = wordAt(positionAt(point));
-    setCursor(start, end);
+    setCaret(start, end);
     m_wordStart = start;
     m_wordEnd = end;
     m_mousePressed = true;
@@ -900,12 +900,12 @@ void JournalView::dropEvent(QDropEvent* event)
         if (position > end) {
             position -= end - start;
         }
-        setCursor(position, position);
+        setCaret(position, position);
         replaceSelection(text, EditKind::Other);
         m_buffer->endUndoGroup();
         m_droppedHere = true;
     } else {
-        setCursor(position, position);
+        setCaret(position, position);
         insertFromMimeData(event->mimeData());
     }
     event->acceptProposedAction();
@@ -1030,7 +1030,7 @@ void JournalView::onReset()
     m_layouts.clear();
     m_top = RowRef {};
     m_preedit.clear();
-    setCursor(0, 0);
+    setCaret(0, 0);
     syncScrollBar();
     viewport()->update();
     Q_EMIT textChanged();

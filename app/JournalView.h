@@ -124,7 +124,7 @@ private:
     static bool isEditingKey(QKeyEvent* event);
 
     // Caret and selection
-    void setCursor(qsizetype anchor, qsizetype position, bool keepGoalX = false);
+    void setCaret(qsizetype anchor, qsizetype position, bool keepGoalX = false);
     void replaceSelection(const QString& text, EditKind kind);
     void removeRange(qsizetype from, qsizetype to, EditKind kind);
     qsizetype movedPosition(Move move, qsizetype position);
