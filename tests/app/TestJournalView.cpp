@@ -99,6 +99,24 @@ struct Pair
         } else if (op == QLatin1String("end")) {
             plain.moveCursor(QTextCursor::End);
             view.moveCursor(JournalView::End);
+        } else if (op == QLatin1String("resize")) {
+            plain.resize(numbers[0].toInt(), 200);
+            view.resize(numbers[0].toInt(), 200);
+        } else if (op == QLatin1String("font")) {
+            QFont font = view.font();
+            font.setPointSize(numbers[0].toInt());
+            plain.setFont(font);
+            view.setFont(font);
+        } else if (op == QLatin1String("outside")) {
+            // A change made past the widget, as another part of the program makes it.
+            const int position = numbers[0].toInt();
+            const int removed = numbers[1].toInt();
+            const QString added = argument.section(QLatin1Char(' '), 2);
+            QTextCursor cursor(plain.document());
+            cursor.setPosition(position);
+            cursor.setPosition(position + removed, QTextCursor::KeepAnchor);
+            cursor.insertText(added);
+            view.buffer()->replace(position, removed, added);
         }
     }
     // Where the old memo shows a character: just right of its left edge, mid-row.
