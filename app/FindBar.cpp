@@ -1,7 +1,7 @@
 #include "app/FindBar.h"
 
-#include "app/DocumentText.h"
 #include "app/JournalPage.h"
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
@@ -18,7 +18,7 @@ FindBar::FindBar(Ui::TFMain& ui, TFMainServices& services, JournalPage& journal,
     , m_window(window)
 { }
 
-qsizetype FindBar::findInMemo(QPlainTextEdit* memo, qsizetype start)
+qsizetype FindBar::findInMemo(JournalView* memo, qsizetype start)
 {
     if (FFindText.contains(QLatin1Char('\r')) || FFindText.contains(QLatin1Char('\n'))) {
         // A search text with line breaks: rare enough to search the text as it leaves the memo.
@@ -28,19 +28,18 @@ qsizetype FindBar::findInMemo(QPlainTextEdit* memo, qsizetype start)
         return 0;
     }
     // Without line breaks in the search text a match lies within one line, where both counts agree.
-    QTextDocument* document = memo->document();
-    const QString& text = m_journal.textOf(memo)->text();
-    const qsizetype found = TextPosFrom(FFindText, text, MemoText::toDocumentPosition(document, start - 1) + 1, false);
-    return found == 0 ? 0 : MemoText::toTextPosition(document, int(found - 1)) + 1;
+    TextBuffer* buffer = memo->buffer();
+    const qsizetype found = buffer->find(FFindText, buffer->fromTextPosition(start - 1), false);
+    return found < 0 ? 0 : buffer->toTextPosition(found) + 1;
 }
 
-void FindBar::selectMatch(QPlainTextEdit* memo)
+void FindBar::selectMatch(JournalView* memo)
 {
     if (FFindPos >= 0) {
         MemoText::selectText(memo, FFindPos, FFindLength);
         return;
     }
-    QTextCursor cursor = memo->textCursor();
+    TextCursor cursor = memo->textCursor();
     cursor.clearSelection();
     memo->setTextCursor(cursor);
 }
@@ -49,7 +48,7 @@ void FindBar::txtFindTextKeyUp()
 {
     FFindText = m_ui.txtFindText->text();
     FFindLength = FFindText.size();
-    if (QPlainTextEdit* memo = m_journal.activeMemo()) {
+    if (JournalView* memo = m_journal.activeMemo()) {
         FFindPos = findInMemo(memo, 1) - 1;
         FFindNext = FFindPos + FFindLength;
         selectMatch(memo);
@@ -58,7 +57,7 @@ void FindBar::txtFindTextKeyUp()
 
 void FindBar::cmdFindTextClick()
 {
-    if (QPlainTextEdit* memo = m_journal.activeMemo()) {
+    if (JournalView* memo = m_journal.activeMemo()) {
         FFindPos = findInMemo(memo, FFindNext + 1) - 1;
         FFindNext = FFindPos + FFindLength;
         selectMatch(memo);
@@ -70,8 +69,8 @@ void FindBar::ActionOnDblClickGetSelectedExecute(QObject* sender)
     if (sender != m_ui.log && sender != m_ui.jot) {
         return;
     }
-    QString selected = static_cast<QPlainTextEdit*>(sender)->textCursor().selectedText();
-    selected.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
+    QString selected = static_cast<JournalView*>(sender)->selectedText();
+    selected.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     m_ui.txtFindText->setText(selected);
 }
 

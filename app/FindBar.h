@@ -4,7 +4,7 @@
 #include <QString>
 
 class JournalPage;
-class QPlainTextEdit;
+class JournalView;
 class QWidget;
 struct TFMainServices;
 
@@ -34,8 +34,8 @@ public:
     qsizetype findNext() const { return FFindNext; }
 
 private:
-    qsizetype findInMemo(QPlainTextEdit* memo, qsizetype start);
-    void selectMatch(QPlainTextEdit* memo);
+    qsizetype findInMemo(JournalView* memo, qsizetype start);
+    void selectMatch(JournalView* memo);
 
     Ui::TFMain& m_ui;
     TFMainServices& m_services;

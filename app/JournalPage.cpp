@@ -1,7 +1,7 @@
 #include "app/JournalPage.h"
 
-#include "app/DocumentText.h"
 #include "app/ImagesPage.h"
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "app/WindowServices.h"
 #include "app/WriteFile.h"
@@ -11,20 +11,11 @@
 #include "ui_vlmx_main.h"
 
 #include <QRegularExpression>
-#include <QTextCursor>
 
 namespace
 {
 // Nested re-reads while another program keeps the clipboard busy.
 constexpr int MaxClipboardRetries = 3;
-
-void scrollCaretTo(QPlainTextEdit* memo, QTextCursor::MoveOperation where)
-{
-    QTextCursor cursor = memo->textCursor();
-    cursor.movePosition(where);
-    memo->setTextCursor(cursor);
-    memo->ensureCursorVisible();
-}
 } // namespace
 
 JournalPage::JournalPage(Ui::TFMain& ui, TFMainServices& services, ImagesPage& images, QWidget* window)
@@ -33,10 +24,9 @@ JournalPage::JournalPage(Ui::TFMain& ui, TFMainServices& services, ImagesPage& i
     , m_services(services)
     , m_images(images)
     , m_window(window)
-    , m_texts { new DocumentText(m_ui.log), new DocumentText(m_ui.jot) }
 { }
 
-QPlainTextEdit* JournalPage::memo(Memo which) const
+JournalView* JournalPage::memo(Memo which) const
 {
     return which == Journal ? m_ui.log : m_ui.jot;
 }
@@ -128,7 +118,7 @@ void JournalPage::chkClipAsleepClick()
     }
 }
 
-QPlainTextEdit* JournalPage::activeMemo() const
+JournalView* JournalPage::activeMemo() const
 {
     const QWidget* page = m_ui.pageMain->currentWidget();
     if (page == m_ui.tabClipboardJournal) {
@@ -142,15 +132,15 @@ QPlainTextEdit* JournalPage::activeMemo() const
 
 void JournalPage::ActionGotoTopExecute()
 {
-    if (QPlainTextEdit* memo = activeMemo()) {
-        scrollCaretTo(memo, QTextCursor::Start);
+    if (JournalView* memo = activeMemo()) {
+        memo->moveCursor(JournalView::Start);
     }
 }
 
 void JournalPage::ActionGotoBottomExecute()
 {
-    if (QPlainTextEdit* memo = activeMemo()) {
-        scrollCaretTo(memo, QTextCursor::End);
+    if (JournalView* memo = activeMemo()) {
+        memo->moveCursor(JournalView::End);
     }
 }
 
@@ -164,7 +154,7 @@ void JournalPage::ActionSaveAsExecute()
     }
 }
 
-void JournalPage::saveMemoAs(QPlainTextEdit* memo, const QString& prefix)
+void JournalPage::saveMemoAs(JournalView* memo, const QString& prefix)
 {
     // Short dates hold slashes in most locales ("12/7/26"); no file name can.
     QString date = m_services.clock.shortDate(m_services.clock.now().date());
@@ -175,10 +165,4 @@ void JournalPage::saveMemoAs(QPlainTextEdit* memo, const QString& prefix)
     if (!fileName.isEmpty()) {
         writeWholeFile(fileName, MemoText::toBytes(memo));
     }
-}
-
-void JournalPage::setMemoText(Memo which, const QString& text)
-{
-    MemoText::setText(memo(which), text);
-    m_texts[which]->follow(text);
 }

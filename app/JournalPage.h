@@ -5,9 +5,8 @@
 #include <QStringList>
 
 struct ClipboardContent;
-class DocumentText;
 class ImagesPage;
-class QPlainTextEdit;
+class JournalView;
 class QWidget;
 struct TFMainServices;
 
@@ -27,10 +26,7 @@ public:
 
     JournalPage(Ui::TFMain& ui, TFMainServices& services, ImagesPage& images, QWidget* window);
 
-    QPlainTextEdit* memo(Memo which) const;
-    // The memo's text, kept current as it changes.
-    DocumentText* textOf(Memo which) const { return m_texts[which]; }
-    DocumentText* textOf(const QPlainTextEdit* memo) const { return m_texts[memo == this->memo(Journal) ? 0 : 1]; }
+    JournalView* memo(Memo which) const;
 
     void AppendToJournal(const QString& text);
     // Lines written straight into the journal under a stamp line ending in the given tail.
@@ -47,21 +43,18 @@ public:
     void chkClipAsleepClick();
 
     // The memo of the shown page, or null when the page holds none.
-    QPlainTextEdit* activeMemo() const;
+    JournalView* activeMemo() const;
     void ActionGotoTopExecute();
     void ActionGotoBottomExecute();
     void ActionSaveAsExecute();
 
-    // Replaces a memo's whole text (LF line breaks).
-    void setMemoText(Memo which, const QString& text);
 
 private:
-    void saveMemoAs(QPlainTextEdit* memo, const QString& prefix);
+    void saveMemoAs(JournalView* memo, const QString& prefix);
 
     Ui::TFMain& m_ui;
     TFMainServices& m_services;
     ImagesPage& m_images;
     QWidget* m_window;
-    DocumentText* m_texts[2];
     int m_clipboardRetries = 0;
 };

@@ -1,5 +1,7 @@
 #include "app/MemoText.h"
 
+#include "app/JournalView.h"
+
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -33,6 +35,11 @@ QByteArray toBytes(const QPlainTextEdit* memo)
 {
     // The raw text keeps no-break spaces and line separators that toPlainText() would change.
     return encode(memo->document()->toRawText());
+}
+
+QByteArray toBytes(const JournalView* memo)
+{
+    return memo->buffer()->storedBytes();
 }
 
 QString normalizeLineBreaks(QString text)
@@ -128,6 +135,16 @@ void setFromBytes(QPlainTextEdit* memo, const QByteArray& bytes)
     setText(memo, decode(bytes).text);
 }
 
+void setFromBytes(JournalView* memo, QByteArray bytes)
+{
+    memo->buffer()->setStoredBytes(std::move(bytes));
+}
+
+void appendLine(JournalView* memo, const QString& text)
+{
+    memo->appendLine(text);
+}
+
 void appendLine(QPlainTextEdit* memo, const QString& text)
 {
     QTextDocument* document = memo->document();
@@ -171,5 +188,13 @@ void selectText(QPlainTextEdit* memo, qsizetype textPosition, qsizetype length)
     cursor.setPosition(toDocumentPosition(document, textPosition + length), QTextCursor::KeepAnchor);
     memo->setTextCursor(cursor);
     memo->ensureCursorVisible();
+}
+
+void selectText(JournalView* memo, qsizetype textPosition, qsizetype length)
+{
+    const TextBuffer* buffer = memo->buffer();
+    TextCursor cursor(buffer->fromTextPosition(textPosition));
+    cursor.setPosition(buffer->fromTextPosition(textPosition + length), TextCursor::KeepAnchor);
+    memo->setTextCursor(cursor);
 }
 } // namespace MemoText

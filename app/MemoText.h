@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+class JournalView;
 class QPlainTextEdit;
 class QTextDocument;
 
@@ -12,6 +13,7 @@ class QTextDocument;
 namespace MemoText
 {
 QByteArray toBytes(const QPlainTextEdit* memo);
+QByteArray toBytes(const JournalView* memo);
 
 // Stored bytes as the memo holds them, and what did not come through unchanged.
 struct Decoded
@@ -32,6 +34,8 @@ QByteArray encode(QStringView text);
 void setText(QPlainTextEdit* memo, const QString& text);
 // Replaces the memo's text with decoded bytes.
 void setFromBytes(QPlainTextEdit* memo, const QByteArray& bytes);
+// Takes stored bytes over as the view's text, in place where they are UTF-8.
+void setFromBytes(JournalView* memo, QByteArray bytes);
 
 // Every CR LF and bare CR becomes LF.
 QString normalizeLineBreaks(QString text);
@@ -40,6 +44,7 @@ QString normalizeLineBreaks(QString text);
 // a line break, otherwise after a new line break. Leaves the caret after the
 // appended characters, nothing selected, scrolled into view.
 void appendLine(QPlainTextEdit* memo, const QString& text);
+void appendLine(JournalView* memo, const QString& text);
 
 // Positions in the text as it leaves the memo (each line break two characters, CR and LF)
 // and in the widget's document (each line break one character).
@@ -48,4 +53,5 @@ int toDocumentPosition(const QTextDocument* document, qsizetype textPosition);
 
 // Selects length characters from a text position and scrolls the caret into view.
 void selectText(QPlainTextEdit* memo, qsizetype textPosition, qsizetype length);
+void selectText(JournalView* memo, qsizetype textPosition, qsizetype length);
 } // namespace MemoText

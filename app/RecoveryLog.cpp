@@ -301,7 +301,33 @@ RecoveryLog::~RecoveryLog()
     m_thread->wait();
 }
 
+namespace
+{
+class StringTexts : public RecoveryLog::Texts
+{
+public:
+    explicit StringTexts(QString* texts)
+        : m_texts(texts)
+    { }
+    qsizetype size(RecoveryLog::Memo memo) const override { return m_texts[memo].size(); }
+    void replace(RecoveryLog::Memo memo, qsizetype position, qsizetype removed, const QString& added) override
+    {
+        m_texts[memo].replace(position, removed, added);
+    }
+    void setText(RecoveryLog::Memo memo, const QString& text) override { m_texts[memo] = text; }
+
+private:
+    QString* m_texts;
+};
+} // namespace
+
 RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerprint& stored, QString texts[2])
+{
+    StringTexts strings(texts);
+    return open(path, stored, strings);
+}
+
+RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerprint& stored, Texts& texts)
 {
     Replay replay;
     m_path = path;
@@ -346,23 +372,6 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
     }
     const bool fits
         = parsed.valid && (start[Journal] >= 0 || !recorded[Journal]) && (start[Notes] >= 0 || !recorded[Notes]);
-    QString replayed[2] = { texts[0], texts[1] };
-    for (qsizetype i = 0; fits && i < parsed.records.size(); ++i) {
-        const auto& record = parsed.records.at(i);
-        if (record.type == StoreBegins || i < start[record.memo]) {
-            continue;
-        }
-        QString& text = replayed[record.memo];
-        if (record.type == WholeText) {
-            text = record.text;
-        } else if (record.position <= quint64(text.size())
-            && record.removed <= quint64(text.size()) - record.position) {
-            text.replace(qsizetype(record.position), qsizetype(record.removed), record.text);
-        } else {
-            break;
-        }
-        ++replay.changes;
-    }
     if (!fits) {
         replay.keptAside = FileAccess::freeBackupName(path);
         if (!QFile::rename(path, replay.keptAside)) {
@@ -370,8 +379,22 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
         }
         return replay;
     }
-    texts[0] = replayed[0];
-    texts[1] = replayed[1];
+    for (qsizetype i = 0; i < parsed.records.size(); ++i) {
+        const auto& record = parsed.records.at(i);
+        if (record.type == StoreBegins || i < start[record.memo]) {
+            continue;
+        }
+        const Memo memo = record.memo;
+        const auto size = quint64(texts.size(memo));
+        if (record.type == WholeText) {
+            texts.setText(memo, record.text);
+        } else if (record.position <= size && record.removed <= size - record.position) {
+            texts.replace(memo, qsizetype(record.position), qsizetype(record.removed), record.text);
+        } else {
+            break;
+        }
+        ++replay.changes;
+    }
     m_base = parsed.base;
     // A record a kill cut short would hide everything appended after it.
     if (parsed.end < bytes.size()) {

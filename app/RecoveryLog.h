@@ -45,6 +45,17 @@ public:
     // Applies what the file at path recorded on top of the stored texts (LF line breaks) and
     // records there from now on. A file that does not fit the stored session is kept aside.
     Replay open(const QString& path, const SessionFingerprint& stored, QString texts[2]);
+    // Where recorded changes are applied: the two memos' texts, LF line breaks.
+    class Texts
+    {
+    public:
+        virtual ~Texts() = default;
+        virtual qsizetype size(Memo memo) const = 0;
+        virtual void replace(Memo memo, qsizetype position, qsizetype removed, const QString& added) = 0;
+        virtual void setText(Memo memo, const QString& text) = 0;
+    };
+    // The same for texts held elsewhere, such as a view's buffer, which are changed in place.
+    Replay open(const QString& path, const SessionFingerprint& stored, Texts& texts);
     const QString& path() const { return m_path; }
 
     // The characters [position, position + removed) were replaced by added.

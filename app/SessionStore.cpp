@@ -1,7 +1,7 @@
 #include "app/SessionStore.h"
 
-#include "app/DocumentText.h"
 #include "app/JournalPage.h"
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "app/WindowServices.h"
 #include "loc/LocStrings.h"
@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QWidget>
+
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -83,16 +85,19 @@ SessionStore::SessionStore(TFMainServices& services, JournalPage& journal, QWidg
     });
 
     for (const RecoveryLog::Memo memo : Memos) {
-        const DocumentText* text
-            = m_journal.textOf(memo == RecoveryLog::Journal ? JournalPage::Journal : JournalPage::Notes);
-        connect(text, &DocumentText::changed, this,
-            [this, memo](qsizetype position, qsizetype removed, const QString& added) {
+        TextBuffer* text = bufferOf(memo);
+        connect(text, &TextBuffer::changed, this, [this, memo](qsizetype position, qsizetype removed, const QString& added) {
+            // What a load puts in place is what the archive and the recovery file already hold.
+            if (!m_loading) {
                 m_recovery->recordChange(memo, position, removed, added);
                 Q_EMIT changed();
-            });
-        connect(text, &DocumentText::retaken, this, [this, memo](const QString& whole) {
-            m_recovery->recordText(memo, whole);
-            Q_EMIT changed();
+            }
+        });
+        connect(text, &TextBuffer::reset, this, [this, memo, text] {
+            if (!m_loading) {
+                m_recovery->recordText(memo, text->toString());
+                Q_EMIT changed();
+            }
         });
     }
     connect(m_recovery, &RecoveryLog::writeFailed, this, &SessionStore::reportRecoveryFailure);
@@ -119,12 +124,41 @@ template <typename Operation> QString SessionStore::collectingMessages(Operation
     return m_collected.join(QStringLiteral("; "));
 }
 
+TextBuffer* SessionStore::bufferOf(RecoveryLog::Memo memo) const
+{
+    return m_journal.memo(memo == RecoveryLog::Journal ? JournalPage::Journal : JournalPage::Notes)->buffer();
+}
+
+namespace
+{
+// Recorded changes go straight into the views' buffers, so that a large journal is never held twice.
+class BufferTexts : public RecoveryLog::Texts
+{
+public:
+    explicit BufferTexts(std::function<TextBuffer*(RecoveryLog::Memo)> bufferOf)
+        : m_bufferOf(std::move(bufferOf))
+    { }
+    qsizetype size(RecoveryLog::Memo memo) const override { return m_bufferOf(memo)->size(); }
+    void replace(RecoveryLog::Memo memo, qsizetype position, qsizetype removed, const QString& added) override
+    {
+        m_bufferOf(memo)->replace(position, removed, added);
+    }
+    void setText(RecoveryLog::Memo memo, const QString& text) override { m_bufferOf(memo)->setText(text); }
+
+private:
+    std::function<TextBuffer*(RecoveryLog::Memo)> m_bufferOf;
+};
+} // namespace
+
 void SessionStore::LoadSession()
 {
-    QString texts[2];
     SessionFingerprint stored;
     QStringList problems;
     const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
+    m_loading = true;
+    for (const RecoveryLog::Memo memo : Memos) {
+        bufferOf(memo)->setText(QString());
+    }
     // Temporary files of a store that a kill interrupted; no store of another program runs on this archive.
     AtomicFile::removeLeftovers(archive);
     AtomicFile::removeLeftovers(m_recoveryFileName);
@@ -141,18 +175,19 @@ void SessionStore::LoadSession()
                 m_zip->SetAddOptions(AddOpts { AddEncrypt });
                 const QString names[2] = { FJournalEntryName, FNotesEntryName };
                 for (const RecoveryLog::Memo memo : Memos) {
-                    const Loaded loaded = loadEntry(names[memo], &problems);
-                    texts[memo] = loaded.text;
-                    stored.memo[memo] = loaded.fingerprint;
+                    stored.memo[memo] = loadEntry(names[memo], bufferOf(memo), &problems);
                 }
             }
         }
     } catch (...) { }
     m_keepArchive = !problems.isEmpty();
 
-    const RecoveryLog::Replay replay = m_recovery->open(m_recoveryFileName, stored, texts);
-    m_journal.setMemoText(JournalPage::Journal, texts[RecoveryLog::Journal]);
-    m_journal.setMemoText(JournalPage::Notes, texts[RecoveryLog::Notes]);
+    BufferTexts buffers([this](RecoveryLog::Memo memo) { return bufferOf(memo); });
+    const RecoveryLog::Replay replay = m_recovery->open(m_recoveryFileName, stored, buffers);
+    for (const RecoveryLog::Memo memo : Memos) {
+        bufferOf(memo)->clearUndo();
+    }
+    m_loading = false;
     if (!m_notAFile.isEmpty()) {
         m_services.dialogs->message(m_window, m_notAFile);
     }
@@ -169,9 +204,9 @@ void SessionStore::LoadSession()
     }
 }
 
-SessionStore::Loaded SessionStore::loadEntry(const QString& entryName, QStringList* problems)
+SessionFingerprint::Entry SessionStore::loadEntry(const QString& entryName, TextBuffer* text, QStringList* problems)
 {
-    Loaded loaded;
+    SessionFingerprint::Entry fingerprint;
     const ZipDirEntry* found = nullptr;
     for (int i = 0; i < m_zip->Count(); ++i) {
         if (m_zip->DirEntry(i).FileName.compare(entryName, Qt::CaseInsensitive) == 0) {
@@ -179,27 +214,26 @@ SessionStore::Loaded SessionStore::loadEntry(const QString& entryName, QStringLi
         }
     }
     if (!found) {
-        return loaded;
+        return fingerprint;
     }
-    loaded.fingerprint = { quint64(found->UncompressedSize), found->Crc32 };
+    fingerprint = { quint64(found->UncompressedSize), found->Crc32 };
     if (quint64(found->UncompressedSize) > MaxEntrySize) {
         *problems << LoadStr(sEntryTooLarge).arg(entryName).arg(MaxEntrySize >> 20);
-        return loaded;
+        return fingerprint;
     }
     TZipStream* stream = m_zip->EntryStream();
     stream->Clear();
     const QString failure = collectingMessages([&] { m_zip->ExtractEntryToStream(entryName); });
-    const QByteArray bytes = stream->data().mid(stream->pos());
+    QByteArray bytes = stream->data().mid(stream->pos());
     stream->Clear();
     if (bytes.size() != qsizetype(found->UncompressedSize)) {
         // Adding to an archive whose entry cannot be read (a part of a split set, another password) would
         // fail as well; once its copy is kept, the store makes a new one.
         m_archiveUnreadable = true;
         *problems << LoadStr(sEntryUnreadable).arg(entryName, failure.isEmpty() ? m_zip->ErrorMessage() : failure);
-        return loaded;
+        return fingerprint;
     }
-    const MemoText::Decoded decoded = MemoText::decode(bytes);
-    loaded.text = decoded.text;
+    const TextBuffer::Loaded decoded = text->setStoredBytes(std::move(bytes));
     if (decoded.cutAtZero) {
         *problems << LoadStr(sEntryCutAtZero).arg(entryName);
     }
@@ -209,7 +243,7 @@ SessionStore::Loaded SessionStore::loadEntry(const QString& entryName, QStringLi
     if (decoded.lineBreaksChanged) {
         *problems << LoadStr(sEntryLineBreaks).arg(entryName);
     }
-    return loaded;
+    return fingerprint;
 }
 
 QString SessionStore::keepCopy()
@@ -262,8 +296,8 @@ SessionStore::Result SessionStore::StoreSession()
         QFile::remove(archive);
         m_archiveUnreadable = false;
     }
-    const QByteArray bytes[2] = { MemoText::encode(m_journal.textOf(JournalPage::Journal)->text()),
-        MemoText::encode(m_journal.textOf(JournalPage::Notes)->text()) };
+    const QByteArray bytes[2] = { bufferOf(RecoveryLog::Journal)->storedBytes(),
+        bufferOf(RecoveryLog::Notes)->storedBytes() };
     SessionFingerprint snapshot;
     for (const RecoveryLog::Memo memo : Memos) {
         snapshot.memo[memo] = fingerprintOf(bytes[memo]);
@@ -280,8 +314,9 @@ SessionStore::Result SessionStore::StoreSession()
             break;
         }
         TZipStream* stream = m_zip->EntryStream();
-        stream->Clear();
-        stream->write(bytes[memo]);
+        // Shared, not copied: the stream's bytes are only read while the entry is added.
+        stream->buffer() = bytes[memo];
+        stream->seek(stream->size());
         int status = 0;
         failure = collectingMessages([&] { status = m_zip->AddStreamEntry(names[memo], 0, 0x20); });
         if (status != 0 && failure.isEmpty()) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class JournalPage;
+class TextBuffer;
 class QWidget;
 class TZipArchiver;
 struct TFMainServices;
@@ -56,12 +57,9 @@ Q_SIGNALS:
     void changed();
 
 private:
-    struct Loaded
-    {
-        QString text;
-        SessionFingerprint::Entry fingerprint;
-    };
-    Loaded loadEntry(const QString& entryName, QStringList* problems);
+    // Loads the entry into text and returns its size and CRC as the archive's directory tells them.
+    SessionFingerprint::Entry loadEntry(const QString& entryName, TextBuffer* text, QStringList* problems);
+    TextBuffer* bufferOf(RecoveryLog::Memo memo) const;
     // Runs a component operation with its message boxes collected instead of shown.
     template <typename Operation> QString collectingMessages(Operation operation);
     // A copy of the archive as it is now, unless one with the same bytes exists; empty when none could be made.
@@ -78,6 +76,8 @@ private:
     QString FJournalEntryName;
     QString FNotesEntryName;
     QString m_recoveryFileName;
+    // Set while a load fills the memos, whose changes are then no news to the recovery file.
+    bool m_loading = false;
     QStringList m_collected;
     // The archive could not be read as stored and must be copied aside before it is replaced.
     bool m_keepArchive = false;

@@ -426,11 +426,24 @@ void TextBuffer::adopt(QByteArray utf8, std::optional<bool> knownAscii)
     }
     m_units = unit + (ascii ? size - lineStart : unitsOf(data + lineStart, size - lineStart));
 
+    forgetSteps();
+    Q_EMIT reset();
+    tellUndoState(undoBefore, redoBefore);
+}
+
+void TextBuffer::forgetSteps()
+{
     m_undo.clear();
     m_redo.clear();
     m_undoCharacters = 0;
     m_mergeClosed = true;
-    Q_EMIT reset();
+}
+
+void TextBuffer::clearUndo()
+{
+    const bool undoBefore = isUndoAvailable();
+    const bool redoBefore = isRedoAvailable();
+    forgetSteps();
     tellUndoState(undoBefore, redoBefore);
 }
 

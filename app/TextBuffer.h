@@ -79,6 +79,8 @@ public:
     void endUndoGroup();
     // The next edit starts an undo step of its own, even where it could merge with the last.
     void closeUndoStep() { m_mergeClosed = true; }
+    // Forgets every undo and redo step, as after a load.
+    void clearUndo();
     bool isUndoAvailable() const { return !m_undo.empty(); }
     bool isRedoAvailable() const { return !m_redo.empty(); }
     // Each returns where the caret goes: after the text the step put back, or -1 when there was no step.
@@ -129,6 +131,7 @@ private:
     void record(Edit edit, EditKind kind);
     static bool merge(Step& step, const Edit& edit, EditKind kind);
     void forgetOldSteps();
+    void forgetSteps();
     void tellUndoState(bool undoBefore, bool redoBefore);
     void adopt(QByteArray utf8, std::optional<bool> knownAscii = {});
 

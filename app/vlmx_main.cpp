@@ -111,7 +111,7 @@ void TFMain::setUpControls()
     m_ui->menuMain->hide();
 
     m_look->applyDesigned();
-    for (QPlainTextEdit* memo : { m_ui->log, m_ui->jot }) {
+    for (JournalView* memo : { m_ui->log, m_ui->jot }) {
         memo->installEventFilter(this);
         memo->viewport()->installEventFilter(this);
     }
@@ -300,7 +300,7 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::MouseButtonDblClick
         && (watched == m_ui->log->viewport() || watched == m_ui->jot->viewport())) {
         // The memo selects the word under the pointer first; its selection is read afterwards.
-        QPlainTextEdit* memo = watched == m_ui->log->viewport() ? m_ui->log : m_ui->jot;
+        JournalView* memo = watched == m_ui->log->viewport() ? m_ui->log : m_ui->jot;
         QTimer::singleShot(0, this, handler([this, memo] { ActionOnDblClickGetSelectedExecute(memo); }));
     }
     if (event->type() == QEvent::KeyPress && (watched == m_ui->log || watched == m_ui->jot)) {
@@ -438,9 +438,9 @@ void TFMain::WriteSettings()
 
 // ---- Handlers, each handed on to the controller of its page
 
-void TFMain::SetMemoText(QPlainTextEdit* memo, const QByteArray& bytes)
+void TFMain::SetMemoText(JournalView* memo, const QByteArray& bytes)
 {
-    m_journal->setMemoText(memo == m_ui->log ? JournalPage::Journal : JournalPage::Notes, MemoText::decode(bytes).text);
+    MemoText::setFromBytes(memo, bytes);
 }
 
 void TFMain::AppendToJournal(const QString& text)

@@ -14,7 +14,7 @@ class FindBar;
 class ImageList;
 class ImagesPage;
 class JournalPage;
-class QPlainTextEdit;
+class JournalView;
 class SessionStore;
 class TZipArchiver;
 class WindowLook;
@@ -59,7 +59,7 @@ public:
 
     void RefreshLayout();
     // Replaces a memo's text with stored bytes.
-    void SetMemoText(QPlainTextEdit* memo, const QByteArray& bytes);
+    void SetMemoText(JournalView* memo, const QByteArray& bytes);
 
     // Text tools
     void txtFindTextKeyUp();

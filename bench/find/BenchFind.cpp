@@ -4,6 +4,7 @@
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_find [MiB]
 
 #include "app/FindBar.h"
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
@@ -11,7 +12,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -34,7 +34,7 @@ int main(int argc, char* argv[])
     const int mebibytes = argc > 1 ? QByteArray(argv[1]).toInt() : 64;
     QTemporaryDir dir;
     TFMain window(BenchSupport::quietServices(dir.filePath(QStringLiteral("vellumix"))));
-    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window.findChild<JournalView*>(QStringLiteral("log"));
     auto* find = window.findChild<QLineEdit*>(QStringLiteral("txtFindText"));
     // "Next" from the first needle has to search the whole journal for the second.
     window.SetMemoText(log,

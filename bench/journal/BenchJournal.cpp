@@ -2,13 +2,13 @@
 // 1,000 captures to each, printing load time, append latency and memory.
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_journal [MiB ...]
 
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "bench/BenchSupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QPlainTextEdit>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,7 +19,7 @@ namespace
 void run(int mebibytes)
 {
     const QByteArray bytes = BenchSupport::journalOf(qsizetype(mebibytes) * 1024 * 1024);
-    QPlainTextEdit memo;
+    JournalView memo;
     memo.resize(700, 400);
     memo.show();
     QApplication::processEvents();

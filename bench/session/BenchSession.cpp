@@ -4,6 +4,7 @@
 // loop while it is made safe and while the whole session is stored.
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_session [MiB ...]
 
+#include "app/JournalView.h"
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
 #include "loc/LocUtils.h"
@@ -12,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -68,7 +68,7 @@ void autosave(int mebibytes)
     const QString executable = dir.filePath(QStringLiteral("vellumix"));
     LocUtils.SetAppFileName(executable);
     auto window = std::make_unique<TFMain>(BenchSupport::quietServices(executable));
-    window->SetMemoText(window->findChild<QPlainTextEdit*>(QStringLiteral("log")),
+    window->SetMemoText(window->findChild<JournalView*>(QStringLiteral("log")),
         BenchSupport::journalOf(qsizetype(mebibytes) * 1024 * 1024));
     window->show();
     // The window lays out and paints its journal first; what is measured is the capture alone.
@@ -119,7 +119,7 @@ void run(int mebibytes)
     const QByteArray journal = BenchSupport::journalOf(qsizetype(mebibytes) * 1024 * 1024);
 
     auto window = std::make_unique<TFMain>(BenchSupport::quietServices(executable));
-    window->SetMemoText(window->findChild<QPlainTextEdit*>(QStringLiteral("log")), journal);
+    window->SetMemoText(window->findChild<JournalView*>(QStringLiteral("log")), journal);
     const double store = seconds([&] { window.reset(); });
 
     const double load = seconds([&] {

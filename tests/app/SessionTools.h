@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/JournalView.h"
 #include "tests/app/WindowFixture.h"
 
-#include <QPlainTextEdit>
 #include <QProcess>
 
 // The session archive as other programs see and make it.
@@ -60,8 +60,8 @@ inline void zipSession(const WindowFixture& fixture, const QByteArray& journal, 
     }
 }
 
-inline QPlainTextEdit* memo(TFMain* window, const char* name)
+inline JournalView* memo(TFMain* window, const char* name)
 {
-    return window->findChild<QPlainTextEdit*>(QString::fromLatin1(name));
+    return window->findChild<JournalView*>(QString::fromLatin1(name));
 }
 } // namespace SessionTools

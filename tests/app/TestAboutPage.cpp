@@ -1,4 +1,5 @@
 #include "app/MemoText.h"
+#include "app/JournalView.h"
 #include "app/ShellOpen.h"
 #include "tests/app/WindowFixture.h"
 
@@ -61,7 +62,7 @@ void TestAboutPage::testCopyToClipboardIsJournalled()
     // The system clipboard of the offscreen platform, so the copy comes back to the journal.
     TFMain* window = fixture.create(std::make_unique<SystemClipboardViewer>());
     auto* memo = window->findChild<QPlainTextEdit*>(QStringLiteral("memoAbout"));
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
     log->clear();
     window->findChild<QPushButton*>(QStringLiteral("cmdAboutCopyToClipboard"))->click();
     const QByteArray text = MemoText::toBytes(memo);

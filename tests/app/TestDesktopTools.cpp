@@ -1,4 +1,5 @@
 #include "app/ImagesPage.h"
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "app/WindowPlacement.h"
 #include "tests/app/WindowFixture.h"
@@ -77,7 +78,7 @@ void TestDesktopTools::testImagesFollowTheClipboard()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     auto* view = child<QLabel>(window, "imageCurrent");
-    auto* log = child<QPlainTextEdit>(window, "log");
+    auto* log = child<JournalView>(window, "log");
     QVERIFY(view->pixmap().isNull());
 
     fixture.clipboard->copyImage(picture(40, 30, QImage::Format_RGB32));
@@ -143,7 +144,7 @@ void TestDesktopTools::testDropReplacesListAndJournals()
     fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\nclipsleep=1\n");
     TFMain* window = fixture.create();
     auto* drops = child<QTreeWidget>(window, "lvDropLog");
-    auto* log = child<QPlainTextEdit>(window, "log");
+    auto* log = child<JournalView>(window, "log");
     child<QTabWidget>(window, "pageMain")->setCurrentIndex(2);
 
     window->WMDropFiles({ QStringLiteral("/old/one") });
@@ -201,8 +202,8 @@ void TestDesktopTools::testDropEventDeliversLocalPathsInOrder()
     QCoreApplication::sendEvent(receiver, &drop);
     QVERIFY(drop.isAccepted());
     QCOMPARE(rows(child<QTreeWidget>(window, "lvDropLog"), 1), QStringList({ "/z/last", "/a/first" }));
-    QCOMPARE(MemoText::toBytes(child<QPlainTextEdit>(window, "log")), QByteArray("/z/last\r\n/a/first\r\n"));
-    QCOMPARE(MemoText::toBytes(child<QPlainTextEdit>(window, "jot")), QByteArray());
+    QCOMPARE(MemoText::toBytes(child<JournalView>(window, "log")), QByteArray("/z/last\r\n/a/first\r\n"));
+    QCOMPARE(MemoText::toBytes(child<JournalView>(window, "jot")), QByteArray());
     for (const char* edit : { "txtFindText", "txtSysApplicationsFilter" }) {
         QVERIFY(!child<QLineEdit>(window, edit)->text().contains(QLatin1String("file:")));
     }
@@ -213,7 +214,7 @@ void TestDesktopTools::testTextDraggedOntoAMemoIsInserted()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     window->show();
-    auto* jot = child<QPlainTextEdit>(window, "jot");
+    auto* jot = child<JournalView>(window, "jot");
     QMimeData data;
     data.setText(QStringLiteral("dragged words"));
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -272,7 +273,7 @@ void TestDesktopTools::testApplicationsCopyAndDoubleClick()
     fixture.windows = std::make_unique<FakeWindowList>(
         QList<TopLevelWindow> { { 1, QStringLiteral("b \\ two") }, { 2, QStringLiteral("a \\ one") } });
     TFMain* window = fixture.create();
-    auto* log = child<QPlainTextEdit>(window, "log");
+    auto* log = child<JournalView>(window, "log");
     auto* list = child<QTreeWidget>(window, "lvSysApplications");
     auto* find = child<QLineEdit>(window, "txtFindText");
     log->setPlainText(QStringLiteral("typed"));

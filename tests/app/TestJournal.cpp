@@ -1,8 +1,8 @@
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "tests/app/WindowFixture.h"
 
 #include <QCheckBox>
-#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -45,7 +45,7 @@ void TestJournal::testAppendLine()
     QFETCH(QByteArray, before);
     QFETCH(QString, text);
     QFETCH(QByteArray, after);
-    QPlainTextEdit memo;
+    JournalView memo;
     MemoText::setFromBytes(&memo, before);
     MemoText::appendLine(&memo, text);
     QCOMPARE(MemoText::toBytes(&memo), after);
@@ -53,15 +53,14 @@ void TestJournal::testAppendLine()
 
 void TestJournal::testAppendLeavesCaretAfterText()
 {
-    QPlainTextEdit memo;
+    JournalView memo;
     MemoText::setFromBytes(&memo, "one\r\ntwo\r\n");
-    QTextCursor selection = memo.textCursor();
-    selection.setPosition(0);
-    selection.setPosition(3, QTextCursor::KeepAnchor);
+    TextCursor selection(0);
+    selection.setPosition(3, TextCursor::KeepAnchor);
     memo.setTextCursor(selection);
     MemoText::appendLine(&memo, QStringLiteral("three"));
     QVERIFY(!memo.textCursor().hasSelection());
-    QCOMPARE(memo.textCursor().position(), memo.document()->characterCount() - 1);
+    QCOMPARE(memo.textCursor().position(), memo.buffer()->size());
 }
 
 void TestJournal::testBytesRoundTrip_data()
@@ -80,7 +79,7 @@ void TestJournal::testBytesRoundTrip()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, stored);
-    QPlainTextEdit memo;
+    JournalView memo;
     MemoText::setFromBytes(&memo, bytes);
     QCOMPARE(MemoText::toBytes(&memo), stored);
 }
@@ -90,7 +89,7 @@ void TestJournal::testCapturesUnderStampLines()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     // The empty clipboard at start offers no text.
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
     QCOMPARE(MemoText::toBytes(log), QByteArray());
     fixture.clipboard->copy(QStringLiteral("first"));
     fixture.clipboard->copy(QStringLiteral("second\r\nline"));
@@ -102,7 +101,7 @@ void TestJournal::testStampUncheckedAndRepeats()
     WindowFixture fixture;
     fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\ntimestamp=0\n");
     TFMain* window = fixture.create();
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
     fixture.clipboard->copy(QStringLiteral("same"));
     fixture.clipboard->copy(QStringLiteral("same"));
     QCOMPARE(MemoText::toBytes(log), QByteArray("same\r\nsame\r\n"));
@@ -112,7 +111,7 @@ void TestJournal::testSleepNeverSubscribesTwice()
 {
     WindowFixture fixture;
     TFMain* window = fixture.create();
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
     auto* sleep = window->findChild<QCheckBox*>(QStringLiteral("chkClipAsleep"));
     fixture.clipboard->copy(QStringLiteral("now"));
     QCOMPARE(fixture.clipboard->starts, 1);
@@ -143,7 +142,7 @@ void TestJournal::testSleepSavedAsCheckedCapturesNothing()
     WindowFixture fixture;
     fixture.writeFile(QStringLiteral("vellumix.ini"), "[vellumix_main]\nclipsleep=1\n");
     TFMain* window = fixture.create();
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
     QCOMPARE(fixture.clipboard->starts, 0);
     fixture.clipboard->copy(QStringLiteral("ignored"));
     QCOMPARE(log->toPlainText(), QString());
@@ -155,7 +154,7 @@ void TestJournal::testSecretTextIsNotRecorded()
 {
     WindowFixture fixture;
     TFMain* window = fixture.create();
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
     fixture.clipboard->copy(QStringLiteral("hunter2"), true);
     fixture.clipboard->copy(QStringLiteral("public"));
     QCOMPARE(MemoText::toBytes(log), StampLine + "\r\npublic\r\n");
@@ -165,7 +164,7 @@ void TestJournal::testFailedReadIsRetriedWithinBound()
 {
     WindowFixture fixture;
     TFMain* window = fixture.create();
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
 
     // Two failures: the third read, inside the nested re-joins, succeeds.
     fixture.clipboard->failingReads = 2;
@@ -187,7 +186,7 @@ void TestJournal::testNoTextAppendsNothing()
 {
     WindowFixture fixture;
     TFMain* window = fixture.create();
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
     fixture.clipboard->content = {};
     fixture.clipboard->content.hasImage = true;
     fixture.clipboard->announce();

@@ -1,3 +1,4 @@
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "app/SessionStore.h"
 #include "app/VellumixApplication.h"
@@ -10,7 +11,6 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -91,7 +91,7 @@ void TestMainWindow::testDesignedWindow()
             "chkStayOnTop", "chkScreenSnap", "chkClipTimeStamp", "chkClipAsleep", "cmdDocs" }));
     QCOMPARE(toolBar->widgetForAction(toolBar->actions().at(0))->toolTip(), QStringLiteral("Save current file"));
     for (const char* name : { "log", "jot" }) {
-        auto* memo = child<QPlainTextEdit>(window, name);
+        auto* memo = child<JournalView>(window, name);
         QCOMPARE(memo->palette().color(QPalette::Base), QColor(0, 0, 0));
         QCOMPARE(memo->palette().color(QPalette::Text), QColor(0, 255, 0));
         QCOMPARE(memo->font().family(), QStringLiteral("Fixedsys"));
@@ -245,7 +245,7 @@ void TestMainWindow::testEscapeFromMemoCloses()
     TFMain* window = fixture.create();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    auto* jot = child<QPlainTextEdit>(window, "jot");
+    auto* jot = child<JournalView>(window, "jot");
     child<QTabWidget>(window, "pageMain")->setCurrentIndex(1);
     jot->setFocus();
     QTest::keyClick(jot, Qt::Key_Escape);
@@ -287,18 +287,15 @@ void TestMainWindow::testActivationMovesCaretToEnd()
 {
     WindowFixture fixture;
     TFMain* window = fixture.create();
-    auto* log = child<QPlainTextEdit>(window, "log");
+    auto* log = child<JournalView>(window, "log");
     log->setPlainText(QStringLiteral("one\ntwo\nthree"));
-    QTextCursor cursor = log->textCursor();
-    cursor.setPosition(2);
-    log->setTextCursor(cursor);
+    log->setTextCursor(TextCursor(2));
     QEvent activate(QEvent::WindowActivate);
     QCoreApplication::sendEvent(window, &activate);
     QCOMPARE(log->textCursor().position(), 13);
 
     // On a page without a memo nothing moves.
-    cursor.setPosition(2);
-    log->setTextCursor(cursor);
+    log->setTextCursor(TextCursor(2));
     child<QTabWidget>(window, "pageMain")->setCurrentIndex(2);
     QCoreApplication::sendEvent(window, &activate);
     QCOMPARE(log->textCursor().position(), 2);

@@ -5,7 +5,6 @@
 #include "tests/app/SessionTools.h"
 #include "zip/ZipArchiver.h"
 
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTest>
 #include <QtEndian>
@@ -331,18 +330,17 @@ void TestSession::testEveryEditComesBackAfterAKill()
     WindowFixture fixture;
     zipSession(fixture, "stored line\r\n", "stored note");
     TFMain* window = fixture.create();
-    QPlainTextEdit* log = memo(window, "log");
-    QPlainTextEdit* jot = memo(window, "jot");
+    JournalView* log = memo(window, "log");
+    JournalView* jot = memo(window, "jot");
     fixture.clipboard->copy(QStringLiteral("first capture"));
     window->WMDropFiles({ QStringLiteral("/tmp/dropped file") });
-    QTextCursor cursor = log->textCursor();
-    cursor.setPosition(3);
-    cursor.setPosition(9, QTextCursor::KeepAnchor);
+    TextCursor cursor(3);
+    cursor.setPosition(9, TextCursor::KeepAnchor);
     log->setTextCursor(cursor);
     log->insertPlainText(QStringLiteral("typed\nover two lines"));
     log->undo();
     log->redo();
-    jot->moveCursor(QTextCursor::End);
+    jot->moveCursor(JournalView::End);
     QTest::keyClicks(jot, QStringLiteral(" and more"));
     jot->selectAll();
     jot->cut();

@@ -1,4 +1,5 @@
 #include "app/FindBar.h"
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
@@ -6,7 +7,6 @@
 #include "tests/app/WindowFixture.h"
 
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -19,8 +19,8 @@ struct Tools
 {
     explicit Tools(WindowFixture& fixture)
         : window(fixture.create())
-        , log(window->findChild<QPlainTextEdit*>(QStringLiteral("log")))
-        , jot(window->findChild<QPlainTextEdit*>(QStringLiteral("jot")))
+        , log(window->findChild<JournalView*>(QStringLiteral("log")))
+        , jot(window->findChild<JournalView*>(QStringLiteral("jot")))
         , find(window->findChild<QLineEdit*>(QStringLiteral("txtFindText")))
         , pages(window->findChild<QTabWidget*>(QStringLiteral("pageMain")))
     { }
@@ -31,15 +31,15 @@ struct Tools
     }
     void next() { window->findChild<QPushButton*>(QStringLiteral("cmdFindText"))->click(); }
     // The selection in text positions (line breaks counted as CR LF), or -1 when nothing is selected.
-    qsizetype selectedAt(QPlainTextEdit* memo) const
+    qsizetype selectedAt(JournalView* memo) const
     {
-        const QTextCursor cursor = memo->textCursor();
-        return cursor.hasSelection() ? MemoText::toTextPosition(memo->document(), cursor.selectionStart()) : -1;
+        const TextCursor cursor = memo->textCursor();
+        return cursor.hasSelection() ? memo->buffer()->toTextPosition(cursor.selectionStart()) : -1;
     }
 
     TFMain* window;
-    QPlainTextEdit* log;
-    QPlainTextEdit* jot;
+    JournalView* log;
+    JournalView* jot;
     QLineEdit* find;
     QTabWidget* pages;
 };
@@ -149,7 +149,7 @@ void TestTextTools::testFind()
         QCOMPARE(tools.window->findBar().findPos(), selections.at(i));
         QCOMPARE(tools.selectedAt(tools.log), selections.at(i));
         if (selections.at(i) >= 0) {
-            QCOMPARE(tools.log->textCursor().selectedText(), journal.mid(selections.at(i), typed.size()));
+            QCOMPARE(tools.log->selectedText(), journal.mid(selections.at(i), typed.size()));
         }
     }
     // Nothing found leaves "Next" to start again just before the search text's length.
@@ -193,8 +193,7 @@ void TestTextTools::testFindFollowsEditsAndReloads()
     tools.window->AppendToJournal(QStringLiteral("gamma"));
     tools.type(QStringLiteral("gamma"));
     QCOMPARE(tools.window->findBar().findPos(), 13 + 40);
-    QTextCursor cursor(tools.log->document());
-    cursor.insertText(QStringLiteral("gamma "));
+    tools.log->buffer()->replace(0, 0, QStringLiteral("gamma "));
     tools.type(QStringLiteral("gamma"));
     QCOMPARE(tools.window->findBar().findPos(), 0);
     MemoText::setFromBytes(tools.log, "x\r\ny gamma");
@@ -208,10 +207,8 @@ void TestTextTools::testDoubleClickFillsFindBoxOnly()
     Tools tools(fixture);
     tools.log->setPlainText(QStringLiteral("first second third second"));
     tools.type(QStringLiteral("second"));
-    QTextCursor cursor = tools.log->textCursor();
-    cursor.setPosition(14);
-    cursor.select(QTextCursor::WordUnderCursor);
-    tools.log->setTextCursor(cursor);
+    tools.log->setTextCursor(TextCursor(14));
+    tools.log->selectWordUnderCursor();
     tools.window->ActionOnDblClickGetSelectedExecute(tools.log);
     QCOMPARE(tools.find->text(), QStringLiteral("third"));
     QCOMPARE(tools.window->findBar().findText(), QStringLiteral("second"));

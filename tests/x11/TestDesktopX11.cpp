@@ -1,4 +1,5 @@
 #include "app/ImagesPage.h"
+#include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/x11/XClip.h"
@@ -7,7 +8,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -219,7 +219,7 @@ void TestDesktopX11::testCopiedImageAppearsAndStays()
     QCOMPARE(window->images().lastPicture().pixelColor(3, 3), QColor(200, 20, 20));
 
     QVERIFY(xclip.copy("a text after the image"));
-    auto* log = window->findChild<QPlainTextEdit*>(QStringLiteral("log"));
+    auto* log = window->findChild<JournalView*>(QStringLiteral("log"));
     QTRY_VERIFY(MemoText::toBytes(log).endsWith("\r\na text after the image\r\n"));
     QCOMPARE(window->images().lastPicture().size(), QSize(64, 48));
 }
