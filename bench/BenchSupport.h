@@ -78,8 +78,8 @@ inline TFMainServices quietServices(const QString& executablePath)
     return services;
 }
 
-// A line of /proc/self/status in MiB ("VmRSS:" now, "VmHWM:" at the peak), -1 when unknown.
-inline long statusMiB(const char* key)
+// A line of /proc/self/status in KiB ("VmRSS:" now, "VmHWM:" at the peak), -1 when unknown.
+inline long statusKiB(const char* key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) {
@@ -87,9 +87,15 @@ inline long statusMiB(const char* key)
     }
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith(key)) {
-            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLong() / 1024;
+            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLong();
         }
     }
     return -1;
+}
+
+inline long statusMiB(const char* key)
+{
+    const long kib = statusKiB(key);
+    return kib < 0 ? -1 : kib / 1024;
 }
 } // namespace BenchSupport
