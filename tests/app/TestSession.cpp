@@ -19,6 +19,7 @@ private Q_SLOTS:
     void testFirstStartIsQuiet();
     void testStoredAndRestored();
     void testArchiveMadeByZipLoads();
+    void testLargeJournalRoundTrip();
     void testSaveTwiceKeepsTwoEntries();
     void testSaveDuringStoreIsRefused();
     void testRenamedExecutable();
@@ -81,6 +82,47 @@ void TestSession::testArchiveMadeByZipLoads()
     QCOMPARE(MemoText::toBytes(memo(window, "log")), QByteArray("journal line\r\nsecond line\r\n"));
     QCOMPARE(MemoText::toBytes(memo(window, "jot")), QByteArray("a note"));
     QVERIFY(fixture.messages.isEmpty());
+}
+
+// A journal of a heavy user's year: every kind of line the view holds in its own way (pure
+// ASCII, accented and wide characters, characters outside the BMP, line separators inside a
+// line, a line of a mebibyte) must leave the archive, come back and go in again byte for byte.
+void TestSession::testLargeJournalRoundTrip()
+{
+    const QByteArray kinds[] = { "[2026-12-07-14:05:09]-----------------\r\n",
+        "https://example.org/path?id=42&q=journal\r\n", "caf\xc3\xa9 na\xc3\xafve \xe6\x97\xa5\xe6\x9c\xac\r\n",
+        "\xf0\x9f\x98\x80 smile\xc2\xa0" "and\xe2\x80\xa8" "separator\r\n", "\tindented\ttext\r\n", "\r\n" };
+    QByteArray journal;
+    journal.reserve(64 << 20);
+    for (quint32 i = 0; journal.size() < (64 << 20); ++i) {
+        journal += kinds[(i * 2654435761u >> 7) % std::size(kinds)];
+        if (i == 100000) {
+            journal += QByteArray(1 << 20, 'x') + "\r\n";
+        }
+    }
+    WindowFixture fixture;
+    zipSession(fixture, journal);
+    TFMain* window = fixture.create();
+    QVERIFY(fixture.messages.isEmpty());
+    JournalView* log = memo(window, "log");
+    QVERIFY(MemoText::toBytes(log) == journal);
+
+    // An edit in the middle and a capture at the end; both must be in the stored entry.
+    log->setTextCursor(TextCursor(log->buffer()->fromTextPosition(journal.size() / 2)));
+    log->insertPlainText(QStringLiteral("typed \u00e9\U0001F600"));
+    fixture.clipboard->copy(QStringLiteral("the last capture"));
+    const QByteArray edited = MemoText::toBytes(log);
+    QVERIFY(edited.startsWith(journal.left(journal.size() / 2 - 1024)));
+    QVERIFY(edited.indexOf("typed \xc3\xa9\xf0\x9f\x98\x80") >= journal.size() / 2 - 1024);
+    QVERIFY(edited.endsWith("the last capture\r\n"));
+    fixture.destroy();
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    QVERIFY(soundArchive(archive));
+    QVERIFY(entry(archive, QStringLiteral("vellumix.clips")) == edited);
+
+    window = fixture.create();
+    QVERIFY(fixture.messages.isEmpty());
+    QVERIFY(MemoText::toBytes(memo(window, "log")) == edited);
 }
 
 void TestSession::testSaveTwiceKeepsTwoEntries()
