@@ -273,6 +273,13 @@ void TestJournalView::testFindMatchesTextPosFrom_data()
                              << "absent";
     QTest::newRow("longer than the text") << "ab"
                                           << "abc";
+    // The search starts from the needle's rarest byte; matches must still begin where they begin.
+    QTest::newRow("rare letter late in the needle") << "the quiz, The Quiz, quiz"
+                                                    << "the quiz";
+    QTest::newRow("rare letter at the text's end") << "aazaaz"
+                                                   << "aaz";
+    QTest::newRow("digits and punctuation") << "v1.2 and V1.2."
+                                            << "v1.2";
 }
 
 void TestJournalView::testFindMatchesTextPosFrom()
