@@ -359,6 +359,11 @@ void TFMain::RefreshLayout()
     m_ui->lvDropLog->setColumnWidth(1, 666);
     m_ui->cmdAboutCopyToClipboard->setFixedSize(162, 24);
     m_ui->cmdSysApplicationsCopyToClipboard->setFixedSize(162, 24);
+    // Screen readers name the memos after their pages, in the language shown.
+    for (JournalView* memo : { m_ui->log, m_ui->jot }) {
+        const int page = m_ui->pageMain->indexOf(memo->parentWidget());
+        memo->setAccessibleName(m_ui->pageMain->tabText(page).remove(QLatin1Char('&')));
+    }
 }
 
 QMenu* TFMain::createPopupMenu()

@@ -76,6 +76,9 @@ void TestLanguages::testSwitchingTheRunningWindow()
     QCOMPARE(window->about().languageFile(), window->about().languages()[german].LibraryFile);
     QVERIFY(aboutButton(window) != QStringLiteral("Copy To Clipboard"));
     QVERIFY(pages->tabText(0) != QStringLiteral("&Clipboard Journal"));
+    // Screen readers hear the journal named as its page is.
+    QCOMPARE(window->findChild<QWidget*>(QStringLiteral("log"))->accessibleName(),
+        QString(pages->tabText(0)).remove(QLatin1Char('&')));
     // Re-reading resets sizes that the layout refresh puts back; nothing is created, destroyed or refilled.
     auto* drops = window->findChild<QTreeWidget*>(QStringLiteral("lvDropLog"));
     QCOMPARE(drops->columnWidth(0), 333);
