@@ -34,7 +34,8 @@ WholeDeflate deflateWhole(const char* input, uint64_t size, int level)
         libdeflate_alloc_compressor(libdeflateLevel(level)));
     if (!compressor)
         throw std::bad_alloc();
-    // Pages past the compressed end are never touched, so the bound costs address space, not memory.
+    // Only the pages the compressed data fills get written, so the bound costs address space rather
+    // than memory.
     const size_t capacity = libdeflate_deflate_compress_bound(compressor.get(), size);
     auto output = std::make_unique_for_overwrite<char[]>(capacity);
     const size_t written = libdeflate_deflate_compress(compressor.get(), input, size, output.get(), capacity);

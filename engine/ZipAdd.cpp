@@ -131,8 +131,8 @@ void reportProgress(zip_t*, double fraction, void* state)
 {
     auto* progress = static_cast<AddProgress*>(state);
     const uint64_t share = progress->size - progress->writeStart;
-    const auto done = std::min(
-        progress->size, progress->writeStart + static_cast<uint64_t>(fraction * static_cast<double>(share)));
+    const auto done
+        = std::min(progress->size, progress->writeStart + static_cast<uint64_t>(fraction * static_cast<double>(share)));
     if (done <= progress->reported)
         return;
     progress->channel.progress(done - progress->reported, progress->file.written());

@@ -223,8 +223,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot load the engine: %s\n", dlerror());
         return 1;
     }
-    std::printf("median of %d run(s); ratio = engine / Info-ZIP; targets: add at most 0.60, archive at most 1.02\n",
-        runs);
+    std::printf(
+        "median of %d run(s); ratio = engine / Info-ZIP; targets: add at most 0.60, archive at most 1.02\n", runs);
     for (int mebibytes : sizes)
         run(engine, mebibytes, runs);
     dlclose(engine.handle);
