@@ -1,6 +1,7 @@
 #include "engine/ArchiveSource.h"
 #include "engine/EngineCommands.h"
 #include "engine/EngineNames.h"
+#include "engine/WholeDeflate.h"
 
 #include <zip.h>
 
@@ -45,14 +46,18 @@ time_t fromDos(uint32_t dosDateTime)
     return std::mktime(&local);
 }
 
-// The entry's bytes as libzip reads them. The time stamp travels with the data rather than
-// through zip_file_set_dostime: libzip 1.7 derives the encryption check byte from the data's
-// time and would otherwise write an entry that no one can decrypt.
+// The entry's bytes as libzip reads them: the input itself, or its deflated form, which libzip
+// takes as is when the stat names method, sizes and CRC, and then only encrypts. The time stamp
+// travels with the data rather than through zip_file_set_dostime: libzip 1.7 derives the
+// encryption check byte from the data's time and would otherwise write an entry that no one can
+// decrypt.
 struct MemorySource
 {
     const char* data;
-    uint64_t size;
+    uint64_t dataSize;
+    uint64_t size; // of the entry's content
     time_t modified;
+    const WholeDeflate* deflated = nullptr;
     uint64_t position = 0;
     zip_error_t error = {};
 
@@ -68,7 +73,7 @@ struct MemorySource
             position = 0;
             return 0;
         case ZIP_SOURCE_READ: {
-            uint64_t count = std::min<uint64_t>(length, size - position);
+            uint64_t count = std::min<uint64_t>(length, dataSize - position);
             if (count > 0)
                 std::memcpy(buffer, data + position, count);
             position += count;
@@ -78,7 +83,7 @@ struct MemorySource
         case ZIP_SOURCE_FREE:
             return 0;
         case ZIP_SOURCE_SEEK: {
-            zip_int64_t to = zip_source_seek_compute_offset(position, size, buffer, length, &error);
+            zip_int64_t to = zip_source_seek_compute_offset(position, dataSize, buffer, length, &error);
             if (to < 0)
                 return -1;
             position = static_cast<uint64_t>(to);
@@ -92,6 +97,12 @@ struct MemorySource
             st->size = size;
             st->mtime = modified;
             st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+            if (deflated) {
+                st->comp_size = deflated->size;
+                st->comp_method = ZIP_CM_DEFLATE;
+                st->crc = deflated->crc;
+                st->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+            }
             return sizeof *st;
         }
         case ZIP_SOURCE_ERROR:
@@ -112,13 +123,16 @@ struct AddProgress
     const ArchiveSource& file;
     uint64_t size;
     uint64_t reported = 0;
+    uint64_t writeStart = 0; // the share of size that libzip's fractions cover begins here
 };
 
 // libzip tells the fraction done; the caller wants the bytes since the last report.
 void reportProgress(zip_t*, double fraction, void* state)
 {
     auto* progress = static_cast<AddProgress*>(state);
-    const auto done = std::min(progress->size, static_cast<uint64_t>(fraction * static_cast<double>(progress->size)));
+    const uint64_t share = progress->size - progress->writeStart;
+    const auto done
+        = std::min(progress->size, progress->writeStart + static_cast<uint64_t>(fraction * static_cast<double>(share)));
     if (done <= progress->reported)
         return;
     progress->channel.progress(done - progress->reported, progress->file.written());
@@ -190,8 +204,10 @@ int32_t addFromMemory(const ZipCommandRecord& record, EngineChannel& channel)
         }
     }
 
-    // Both sources must outlive the archive, which refers to them until it is closed or discarded.
-    MemorySource input { static_cast<const char*>(record.InputMemory), size, fromDos(record.DosDateTime) };
+    // The data and both sources must outlive the archive, which refers to them until it is closed
+    // or discarded.
+    WholeDeflate deflated;
+    MemorySource input { static_cast<const char*>(record.InputMemory), size, size, fromDos(record.DosDateTime) };
     ArchiveSource file(archiveName, textOrEmpty(record.TempDir));
     if (!file.open()) {
         channel.message(ZEC_Open, file.errorText());
@@ -210,8 +226,25 @@ int32_t addFromMemory(const ZipCommandRecord& record, EngineChannel& channel)
     }
     zip_error_fini(&error);
 
-    const bool stored = record.Level == 0 || hasStoreSuffix(name, textOrEmpty(record.StoreSuffixes));
-    const int level = record.Level >= 1 && record.Level <= 9 ? record.Level : DefaultLevel;
+    if (channel.stopped())
+        return channel.stopStatus();
+    if (record.Level != 0 && !hasStoreSuffix(name, textOrEmpty(record.StoreSuffixes))) {
+        const int level = record.Level >= 1 && record.Level <= 9 ? record.Level : DefaultLevel;
+        // One call that cannot be interrupted; a stop asked for meanwhile is seen right after it.
+        deflated = deflateWhole(input.data, size, level);
+        if (channel.stopped())
+            return channel.stopStatus();
+    }
+    AddProgress progress { channel, file, size };
+    if (deflated) {
+        input = MemorySource { deflated.data.get(), deflated.size, size, input.modified, &deflated };
+        // Deflating and writing each report in proportion to the bytes they go through.
+        const double share = static_cast<double>(size) / static_cast<double>(size + deflated.size);
+        progress.writeStart = static_cast<uint64_t>(share * static_cast<double>(size));
+        if (!channel.progress(progress.writeStart, file.written()))
+            return channel.stopStatus();
+        progress.reported = progress.writeStart;
+    }
     const zip_flags_t nameEncoding = record.CodePage == 2 ? ZIP_FL_ENC_CP437 : ZIP_FL_ENC_GUESS;
     zip_source_t* data = zip_source_function(archive.get(), &MemorySource::dispatch, &input);
     zip_int64_t index = -1;
@@ -222,10 +255,9 @@ int32_t addFromMemory(const ZipCommandRecord& record, EngineChannel& channel)
     }
     bool ready = index >= 0;
     auto entry = static_cast<zip_uint64_t>(index);
-    ready = ready
-        && zip_set_file_compression(archive.get(), entry, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-               static_cast<zip_uint32_t>(stored ? 0 : level))
-            == 0;
+    // Data already deflated keeps the default method, which takes the method of the source.
+    if (!deflated)
+        ready = ready && zip_set_file_compression(archive.get(), entry, ZIP_CM_STORE, 0) == 0;
     ready = ready && zip_file_set_external_attributes(archive.get(), entry, 0, ZIP_OPSYS_DOS, record.Attributes) == 0;
     if (encrypt)
         ready = ready && zip_file_set_encryption(archive.get(), entry, ZIP_EM_TRAD_PKWARE, password.c_str()) == 0;
@@ -238,7 +270,6 @@ int32_t addFromMemory(const ZipCommandRecord& record, EngineChannel& channel)
         return channel.stopped() ? channel.stopStatus() : ZS_Aborted;
     }
 
-    AddProgress progress { channel, file, size };
     zip_register_progress_callback_with_state(archive.get(), 0.01, reportProgress, nullptr, &progress);
     zip_register_cancel_callback_with_state(archive.get(), checkCancel, nullptr, &progress);
     if (channel.stopped())

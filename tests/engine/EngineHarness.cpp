@@ -76,7 +76,7 @@ int32_t Recorder::handle(CallbackRecord* record)
         record->Data.Item.Text2 = outputMemory->data();
         record->Action = ZE_CB_ACCEPT;
     }
-    if (event.action == stopAction) {
+    if (event.action == stopAction && stopPassing-- == 0) {
         stopAction = -1;
         if (throwThere)
             throw std::runtime_error("handler failed");

@@ -43,6 +43,7 @@ struct Recorder
     bool acceptCrc = false;
     QByteArray* outputMemory = nullptr; // resized on action 13
     int stopAction = -1; // at the first callback with this action...
+    int stopPassing = 0; // ...after letting this many of them pass...
     int stopResult = 0; // ...return this, or
     bool abortThere = false; // ...call ZE_Abort with the operation key, or
     bool throwThere = false; // ...throw

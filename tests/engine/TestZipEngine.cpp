@@ -2,12 +2,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
 #include <csignal>
+#include <iterator>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -25,6 +27,56 @@ QByteArray journalText(int lines)
     for (int i = 0; i < lines; ++i)
         text += "2024-05-17 10:20:" + QByteArray::number(i % 60) + " copied line " + QByteArray::number(i) + "\r\n";
     return text;
+}
+
+// Time stamp lines, addresses, paths and prose, so it deflates like a real journal.
+QByteArray mixedJournal(qsizetype bytes)
+{
+    static const char* const words[] = { "clipboard", "meeting", "server", "release", "error", "customer", "invoice",
+        "ticket", "review", "deploy", "morning", "report", "version", "window", "archive", "search", "address" };
+    QRandomGenerator random(17);
+    auto word = [&random] { return QByteArray(words[random.bounded(int(std::size(words)))]); };
+    QByteArray text;
+    while (text.size() < bytes) {
+        text += "[2024-05-17 " + QByteArray::number(random.bounded(10, 24)) + ':'
+            + QByteArray::number(random.bounded(10, 60)) + "]-----\r\n";
+        switch (random.bounded(3)) {
+        case 0:
+            text += "https://example.org/" + word() + "?id=" + QByteArray::number(random.generate(), 16) + "\r\n";
+            break;
+        case 1:
+            text += "/home/user/" + word() + '/' + word() + '_' + QByteArray::number(random.bounded(9999)) + ".txt\r\n";
+            break;
+        default:
+            for (int i = 0, n = random.bounded(4, 16); i < n; ++i)
+                text += word() + (i + 1 < n ? " " : ".\r\n");
+        }
+    }
+    text.truncate(bytes);
+    return text;
+}
+
+QByteArray randomBytes(qsizetype bytes)
+{
+    QByteArray data(bytes, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(data.data()), bytes / 4);
+    return data;
+}
+
+// zlib's raw deflate size at a level, the yardstick Info-ZIP's zip is close to.
+qsizetype zlibDeflatedSize(const QByteArray& data, int level)
+{
+    z_stream stream {};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return -1;
+    QByteArray output(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(output.data());
+    stream.avail_out = uInt(output.size());
+    const int result = deflate(&stream, Z_FINISH);
+    deflateEnd(&stream);
+    return result == Z_STREAM_END ? qsizetype(stream.total_out) : -1;
 }
 
 quint32 crcOf(const QByteArray& data)
@@ -60,6 +112,8 @@ private slots:
     void testProgressIncrements();
     void testAddKeepsOtherEntriesAndComment();
     void testEmptyEntry();
+    void testDeflatedReadBack_data();
+    void testDeflatedReadBack();
     void testCompressionChoice_data();
     void testCompressionChoice();
     void testAddAsksForPassword();
@@ -232,6 +286,56 @@ void TestZipEngine::testEmptyEntry()
     ExtractRequest request { path("session.vma"), "vellumix.notes", Password };
     QCOMPARE(runExtract(FEngine, reader, request, output, 0), 1);
     QVERIFY(output.isEmpty());
+}
+
+void TestZipEngine::testDeflatedReadBack_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QByteArray>("method");
+
+    const QByteArray journal = mixedJournal(3 * 1024 * 1024);
+    QTest::newRow("journal") << journal << 9 << QByteArray("ZipCrypto Deflate");
+    QTest::newRow("journal, fastest level") << journal << 1 << QByteArray("ZipCrypto Deflate");
+    QTest::newRow("incompressible") << randomBytes(1024 * 1024) << 9 << QByteArray("ZipCrypto Store");
+    QTest::newRow("one byte") << QByteArray("x") << 9 << QByteArray("ZipCrypto Store");
+    QTest::newRow("empty") << QByteArray() << 9 << QByteArray("ZipCrypto Store");
+}
+
+// Data deflated by the engine and only encrypted by libzip reads back everywhere, with the CRC of
+// the content, at no more than zlib's size at the same level.
+void TestZipEngine::testDeflatedReadBack()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, level);
+    QFETCH(QByteArray, method);
+
+    const QString archive = path("session.vma");
+    Recorder notes;
+    QCOMPARE(runAdd(FEngine, notes, addRequest("vellumix.notes", "a note")), 1);
+    AddRequest request = addRequest("vellumix.clips", data);
+    request.level = level;
+    Recorder writer;
+    QCOMPARE(runAdd(FEngine, writer, request), 1);
+
+    QByteArray output;
+    Recorder reader;
+    QCOMPARE(runExtract(FEngine, reader, { archive, "vellumix.clips", Password }, output, quint32(data.size())), 1);
+    QCOMPARE(output, data);
+    QCOMPARE(runTool("unzip", { "-q", "-t", "-P", Password, archive }), 0);
+    QCOMPARE(tool("unzip", { "-P", Password, "-p", archive, "vellumix.clips" }), data);
+    QCOMPARE(tool("7z", { "x", "-so", "-p" + QString(Password), archive, "vellumix.clips" }), data);
+    QCOMPARE(tool("bsdtar", { "-xOf", archive, "--passphrase", Password, "vellumix.clips" }), data);
+    const QByteArray details = tool("7z", { "l", "-slt", "-p" + QString(Password), archive, "vellumix.clips" });
+    QVERIFY2(details.contains("Method = " + method), details.constData());
+    QVERIFY2(details.contains("CRC = " + QByteArray::number(crcOf(data), 16).toUpper().rightJustified(8, '0')),
+        details.constData());
+
+    const qsizetype stored = rawEntryData(archive, "vellumix.clips").size() - 12;
+    if (method.endsWith("Deflate"))
+        QVERIFY2(stored <= zlibDeflatedSize(data, level) * 102 / 100, qPrintable(QString::number(stored)));
+    else
+        QCOMPARE(stored, data.size());
 }
 
 void TestZipEngine::testCompressionChoice_data()
@@ -462,13 +566,19 @@ void TestZipEngine::testStopAdd_data()
     QTest::addColumn<bool>("abort");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("status");
+    QTest::addColumn<int>("passing");
+    QTest::addColumn<int>("level");
 
-    QTest::newRow("ZE_Abort at new item") << int(ZA_NewItem) << true << 0 << int(ZS_Cancelled);
-    QTest::newRow("ZE_Abort while writing") << int(ZA_Progress) << true << 0 << int(ZS_Cancelled);
-    QTest::newRow("cancel at password") << int(ZA_Password) << false << 1 << int(ZS_Cancelled);
-    QTest::newRow("cancel while writing") << int(ZA_Progress) << false << 1 << int(ZS_Cancelled);
-    QTest::newRow("handler failed") << int(ZA_TotalSize) << false << 10106 << int(ZS_HandlerException);
-    QTest::newRow("other stop") << int(ZA_Progress) << false << 7 << int(ZS_Aborted);
+    // The first progress report follows deflating; later ones come from libzip writing.
+    QTest::newRow("ZE_Abort at new item") << int(ZA_NewItem) << true << 0 << int(ZS_Cancelled) << 0 << 9;
+    QTest::newRow("ZE_Abort after deflating") << int(ZA_Progress) << true << 0 << int(ZS_Cancelled) << 0 << 9;
+    QTest::newRow("ZE_Abort while writing") << int(ZA_Progress) << true << 0 << int(ZS_Cancelled) << 1 << 9;
+    QTest::newRow("cancel at password") << int(ZA_Password) << false << 1 << int(ZS_Cancelled) << 0 << 9;
+    QTest::newRow("cancel after deflating") << int(ZA_Progress) << false << 1 << int(ZS_Cancelled) << 0 << 9;
+    QTest::newRow("cancel while writing") << int(ZA_Progress) << false << 1 << int(ZS_Cancelled) << 1 << 9;
+    QTest::newRow("cancel while storing") << int(ZA_Progress) << false << 1 << int(ZS_Cancelled) << 0 << 0;
+    QTest::newRow("handler failed") << int(ZA_TotalSize) << false << 10106 << int(ZS_HandlerException) << 0 << 9;
+    QTest::newRow("other stop") << int(ZA_Progress) << false << 7 << int(ZS_Aborted) << 0 << 9;
 }
 
 void TestZipEngine::testStopAdd()
@@ -477,6 +587,8 @@ void TestZipEngine::testStopAdd()
     QFETCH(bool, abort);
     QFETCH(int, result);
     QFETCH(int, status);
+    QFETCH(int, passing);
+    QFETCH(int, level);
 
     Recorder writer;
     QCOMPARE(runAdd(FEngine, writer, addRequest("vellumix.clips", journalText(100))), 1);
@@ -485,10 +597,12 @@ void TestZipEngine::testStopAdd()
     const QStringList files = folderEntries(FDir->path());
 
     AddRequest request = addRequest("vellumix.notes", journalText(20000));
+    request.level = level;
     if (action == ZA_Password)
         request.password.clear();
     Recorder recorder;
     recorder.stopAction = action;
+    recorder.stopPassing = passing;
     recorder.abortThere = abort;
     recorder.stopResult = result;
     QCOMPARE(runAdd(FEngine, recorder, request), status);
@@ -499,6 +613,7 @@ void TestZipEngine::testStopAdd()
     // An exception from the caller's callback ends the command with a status after the clean-up.
     Recorder throwing;
     throwing.stopAction = action;
+    throwing.stopPassing = passing;
     throwing.throwThere = true;
     QCOMPARE(runAdd(FEngine, throwing, request), int(ZS_Exception));
     QCOMPARE(readFile(archive), before);
