@@ -1,6 +1,7 @@
 #include "app/TextBuffer.h"
 
 #include "app/MemoText.h"
+#include "platform/LargeBuffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -248,7 +249,7 @@ QByteArrayView TextBuffer::utf8()
 
 QByteArray TextBuffer::storedBytes() const
 {
-    QByteArray bytes(byteSize() + lineCount() - 1, Qt::Uninitialized);
+    QByteArray bytes = LargeBuffer::uninitialized(byteSize() + lineCount() - 1);
     char* out = bytes.data();
     const char* data = m_data.constData();
     for (const auto& [begin, end] :
@@ -431,6 +432,7 @@ void TextBuffer::adopt(QByteArray utf8, std::optional<bool> knownAscii)
     m_lines.clear();
     // Most journal lines are longer than this; a guess too small costs one reallocation.
     m_lines.reserve(size_t(size / 32 + 1));
+    LargeBuffer::preferHugePages(m_lines.data(), m_lines.capacity() * sizeof(LineStart));
     m_lines.push_back({ 0, 0 });
     m_stepLine = 0;
     m_step = { 0, 0 };

@@ -1,3 +1,4 @@
+#include "platform/LargeBuffer.h"
 #include "zip/ZipMsgStr.h"
 #include "zip/ZipWorker.h"
 #include "zip/ZipWorkerRecords.h"
@@ -131,7 +132,7 @@ void TZipWorker::ExtExtract()
         for (const ZipDirEntry& entry : m_entries) {
             if (entry.FileName.compare(wanted, Qt::CaseInsensitive) != 0)
                 continue;
-            m_output = QByteArray(qsizetype(entry.UncompressedSize), Qt::Uninitialized);
+            m_output = LargeBuffer::uninitialized(qsizetype(entry.UncompressedSize));
             r.OutputToMemory = ZE_TRUE;
             r.OutputMemory = m_output.data();
             r.OutputSize = entry.UncompressedSize;
