@@ -124,6 +124,8 @@ private slots:
     void testPasswordRequests_data();
     void testPasswordRequests();
     void testCrcDamage();
+    void testDeflatedDamage_data();
+    void testDeflatedDamage();
     void testStopAdd_data();
     void testStopAdd();
     void testStopExtract();
@@ -776,6 +778,44 @@ void TestZipEngine::testBrokenRecords()
     QCOMPARE(readFile(path("session.vma")), before);
     QCOMPARE(FEngine.zipExec(nullptr), int(ZS_InvalidRecord));
     QCOMPARE(FEngine.unzExec(nullptr), int(ZS_InvalidRecord));
+}
+
+// Deflated data read into memory is inflated in one piece into a buffer of the size the directory
+// tells: damaged data or a size that does not fit must be refused, never written past the buffer.
+void TestZipEngine::testDeflatedDamage_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("a flipped byte in the data") << "flip";
+    QTest::newRow("directory size one too small") << "smaller";
+    QTest::newRow("directory size one too large") << "larger";
+}
+
+void TestZipEngine::testDeflatedDamage()
+{
+    QFETCH(QString, damage);
+    const QByteArray data = journalText(400);
+    AddRequest add = addRequest("vellumix.clips", data);
+    add.encrypt = false;
+    Recorder writer;
+    QCOMPARE(runAdd(FEngine, writer, add), 1);
+    QByteArray zip = readFile(add.archive);
+    const qsizetype central = zip.indexOf(QByteArray("PK\x01\x02", 4));
+    QVERIFY(central > 0);
+    const auto size = qFromLittleEndian<quint32>(zip.constData() + central + 24);
+    QCOMPARE(size, quint32(data.size()));
+    if (damage == "flip") {
+        zip[central / 2] = char(zip[central / 2] ^ 0x5A);
+    } else {
+        qToLittleEndian<quint32>(damage == "smaller" ? size - 1 : size + 1, zip.data() + central + 24);
+    }
+    writeFile(add.archive, zip);
+
+    ExtractRequest request { add.archive, "vellumix.clips" };
+    QByteArray output;
+    Recorder recorder;
+    const quint32 told = damage == "smaller" ? size - 1 : damage == "larger" ? size + 1 : size;
+    QCOMPARE(runExtract(FEngine, recorder, request, output, told), 0);
+    QCOMPARE(recorder.count(ZA_CrcError) + recorder.count(ZA_Skipped), 1);
 }
 
 void TestZipEngine::testBrokenArchives_data()
