@@ -11,6 +11,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <ctime>
 #include <functional>
 
 namespace BenchSupport
@@ -76,6 +77,15 @@ inline TFMainServices quietServices(const QString& executablePath)
     services.dialogs = std::make_unique<PrintedDialogs>();
     services.executablePath = executablePath;
     return services;
+}
+
+// A clock's reading in milliseconds: CLOCK_MONOTONIC for wall time, CLOCK_THREAD_CPUTIME_ID for
+// the CPU time of the calling thread, which other load on the machine does not stretch.
+inline double clockMilliseconds(clockid_t clock)
+{
+    timespec now {};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
 // A line of /proc/self/status in KiB ("VmRSS:" now, "VmHWM:" at the peak), -1 when unknown.

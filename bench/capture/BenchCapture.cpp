@@ -22,20 +22,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 namespace
 {
 // The X server stamps events with CLOCK_MONOTONIC in milliseconds (Xorg's GetTimeInMillis), so a
 // change's time stamp and this clock can be compared, to within the millisecond the server drops.
-double monotonicMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
 struct Entry
 {
     QString text;
@@ -53,7 +45,7 @@ public:
             if (!m_recording || !content.hasText || content.secret) {
                 return;
             }
-            const double now = monotonicMs();
+            const double now = BenchSupport::clockMilliseconds(CLOCK_MONOTONIC);
             const double serverNow = std::fmod(now, 4294967296.0);
             double latency = serverNow - double(content.timestamp);
             if (latency < -1e6) {

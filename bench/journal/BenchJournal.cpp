@@ -24,7 +24,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -68,13 +67,6 @@ void appendLine(JournalView& view, const QString& line)
     view.appendLine(line);
 }
 
-double threadMilliseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
 struct Time
 {
     double wall;
@@ -86,10 +78,10 @@ Time frame(const std::function<void()>& step)
 {
     QElapsedTimer timer;
     timer.start();
-    const double cpu = threadMilliseconds();
+    const double cpu = BenchSupport::clockMilliseconds(CLOCK_THREAD_CPUTIME_ID);
     step();
     QApplication::processEvents();
-    return { timer.nsecsElapsed() / 1e6, threadMilliseconds() - cpu };
+    return { timer.nsecsElapsed() / 1e6, BenchSupport::clockMilliseconds(CLOCK_THREAD_CPUTIME_ID) - cpu };
 }
 
 // "p50 a/b ms" and so on: wall clock / CPU time.
