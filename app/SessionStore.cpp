@@ -15,8 +15,6 @@
 #include <QFileInfo>
 #include <QWidget>
 
-#include <functional>
-
 #include <sys/stat.h>
 
 namespace
@@ -135,18 +133,18 @@ namespace
 class BufferTexts : public RecoveryLog::Texts
 {
 public:
-    explicit BufferTexts(std::function<TextBuffer*(RecoveryLog::Memo)> bufferOf)
-        : m_bufferOf(std::move(bufferOf))
+    BufferTexts(TextBuffer* journal, TextBuffer* notes)
+        : m_buffers { journal, notes }
     { }
-    qsizetype size(RecoveryLog::Memo memo) const override { return m_bufferOf(memo)->size(); }
+    qsizetype size(RecoveryLog::Memo memo) const override { return m_buffers[memo]->size(); }
     void replace(RecoveryLog::Memo memo, qsizetype position, qsizetype removed, const QString& added) override
     {
-        m_bufferOf(memo)->replace(position, removed, added);
+        m_buffers[memo]->replace(position, removed, added);
     }
-    void setText(RecoveryLog::Memo memo, const QString& text) override { m_bufferOf(memo)->setText(text); }
+    void setText(RecoveryLog::Memo memo, const QString& text) override { m_buffers[memo]->setText(text); }
 
 private:
-    std::function<TextBuffer*(RecoveryLog::Memo)> m_bufferOf;
+    TextBuffer* m_buffers[2];
 };
 } // namespace
 
@@ -182,7 +180,7 @@ void SessionStore::LoadSession()
     } catch (...) { }
     m_keepArchive = !problems.isEmpty();
 
-    BufferTexts buffers([this](RecoveryLog::Memo memo) { return bufferOf(memo); });
+    BufferTexts buffers(bufferOf(RecoveryLog::Journal), bufferOf(RecoveryLog::Notes));
     const RecoveryLog::Replay replay = m_recovery->open(m_recoveryFileName, stored, buffers);
     for (const RecoveryLog::Memo memo : Memos) {
         bufferOf(memo)->clearUndo();
