@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QWidget>
 
+#include <utility>
+
 #include <sys/stat.h>
 
 namespace
@@ -87,12 +89,14 @@ SessionStore::SessionStore(TFMainServices& services, JournalPage& journal, QWidg
         connect(text, &TextBuffer::changed, this, [this, memo](qsizetype position, qsizetype removed, const QString& added) {
             // What a load puts in place is what the archive and the recovery file already hold.
             if (!m_loading) {
+                m_changedSinceStore[memo] = true;
                 m_recovery->recordChange(memo, position, removed, added);
                 Q_EMIT changed();
             }
         });
         connect(text, &TextBuffer::reset, this, [this, memo, text] {
             if (!m_loading) {
+                m_changedSinceStore[memo] = true;
                 m_recovery->recordText(memo, text->toString());
                 Q_EMIT changed();
             }
@@ -186,6 +190,8 @@ void SessionStore::LoadSession()
         bufferOf(memo)->clearUndo();
     }
     m_loading = false;
+    // Whether the archive holds what the memos now show is told by its directory at the next store.
+    m_changedSinceStore[RecoveryLog::Journal] = m_changedSinceStore[RecoveryLog::Notes] = false;
     if (!m_notAFile.isEmpty()) {
         m_services.dialogs->message(m_window, m_notAFile);
     }
@@ -202,15 +208,21 @@ void SessionStore::LoadSession()
     }
 }
 
-SessionFingerprint::Entry SessionStore::loadEntry(const QString& entryName, TextBuffer* text, QStringList* problems)
+const ZipDirEntry* SessionStore::findEntry(const QString& entryName) const
 {
-    SessionFingerprint::Entry fingerprint;
     const ZipDirEntry* found = nullptr;
     for (int i = 0; i < m_zip->Count(); ++i) {
         if (m_zip->DirEntry(i).FileName.compare(entryName, Qt::CaseInsensitive) == 0) {
             found = &m_zip->DirEntry(i);
         }
     }
+    return found;
+}
+
+SessionFingerprint::Entry SessionStore::loadEntry(const QString& entryName, TextBuffer* text, QStringList* problems)
+{
+    SessionFingerprint::Entry fingerprint;
+    const ZipDirEntry* found = findEntry(entryName);
     if (!found) {
         return fingerprint;
     }
@@ -294,6 +306,9 @@ SessionStore::Result SessionStore::StoreSession()
         QFile::remove(archive);
         m_archiveUnreadable = false;
     }
+    // Changes from here on belong to the next store.
+    const bool changed[2] = { std::exchange(m_changedSinceStore[RecoveryLog::Journal], false),
+        std::exchange(m_changedSinceStore[RecoveryLog::Notes], false) };
     const QByteArray bytes[2] = { bufferOf(RecoveryLog::Journal)->storedBytes(),
         bufferOf(RecoveryLog::Notes)->storedBytes() };
     SessionFingerprint snapshot;
@@ -311,6 +326,12 @@ SessionStore::Result SessionStore::StoreSession()
         if (!failure.isEmpty()) {
             break;
         }
+        // Each add rewrites the whole archive; an entry it already holds unchanged is left as it is.
+        const ZipDirEntry* held = findEntry(names[memo]);
+        if (!changed[memo] && held && quint64(held->UncompressedSize) == snapshot.memo[memo].size
+            && held->Crc32 == snapshot.memo[memo].crc) {
+            continue;
+        }
         TZipStream* stream = m_zip->EntryStream();
         // Shared, not copied: the stream's bytes are only read while the entry is added.
         stream->buffer() = bytes[memo];
@@ -323,6 +344,9 @@ SessionStore::Result SessionStore::StoreSession()
         stream->Clear();
     }
     if (!failure.isEmpty()) {
+        for (const RecoveryLog::Memo memo : Memos) {
+            m_changedSinceStore[memo] = m_changedSinceStore[memo] || changed[memo];
+        }
         return { Outcome::Failed, failure };
     }
     m_recovery->storeSucceeded();

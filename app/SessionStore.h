@@ -8,6 +8,7 @@
 
 class JournalPage;
 class TextBuffer;
+struct ZipDirEntry;
 class QWidget;
 class TZipArchiver;
 struct TFMainServices;
@@ -59,6 +60,8 @@ Q_SIGNALS:
 private:
     // Loads the entry into text and returns its size and CRC as the archive's directory tells them.
     SessionFingerprint::Entry loadEntry(const QString& entryName, TextBuffer* text, QStringList* problems);
+    // The archive's directory entry of that name, or null.
+    const ZipDirEntry* findEntry(const QString& entryName) const;
     TextBuffer* bufferOf(RecoveryLog::Memo memo) const;
     // Runs a component operation with its message boxes collected instead of shown.
     template <typename Operation> QString collectingMessages(Operation operation);
@@ -78,6 +81,8 @@ private:
     QString m_recoveryFileName;
     // Set while a load fills the memos, whose changes are then no news to the recovery file.
     bool m_loading = false;
+    // Whether a memo changed since the last store or load took its text.
+    bool m_changedSinceStore[2] = { true, true };
     QStringList m_collected;
     // The archive could not be read as stored and must be copied aside before it is replaced.
     bool m_keepArchive = false;

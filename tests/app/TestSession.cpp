@@ -22,6 +22,7 @@ private Q_SLOTS:
     void testLargeJournalRoundTrip();
     void testSaveTwiceKeepsTwoEntries();
     void testSaveDuringStoreIsRefused();
+    void testOnlyChangedEntriesAreWritten();
     void testRenamedExecutable();
     void testUnreadableArchiveIsKept();
     void testBrokenArchive_data();
@@ -161,6 +162,48 @@ void TestSession::testSaveDuringStoreIsRefused()
     window->zipComponent()->SetOnProgress({});
     window->ActionSaveExecute();
     QCOMPARE(entry(archive, QStringLiteral("vellumix.clips")), QByteArray("typed meanwhile"));
+    QVERIFY(fixture.messages.isEmpty());
+}
+
+// Every add rewrites the whole archive, so a store writes only the entries whose memo changed;
+// the others must still be there, whole, afterwards, and a change must never be skipped.
+void TestSession::testOnlyChangedEntriesAreWritten()
+{
+    WindowFixture fixture;
+    TFMain* window = fixture.create();
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    QStringList written;
+    auto save = [&] {
+        written.clear();
+        window->zipComponent()->SetOnProgress([&](QObject*, ProgressType type, const QString& name, qint64) {
+            if (type == ProgressType::NewFile) {
+                written << name;
+            }
+        });
+        window->ActionSaveExecute();
+        window->zipComponent()->SetOnProgress({});
+        return written;
+    };
+    fixture.clipboard->copy(QStringLiteral("one"));
+    memo(window, "jot")->setPlainText(QStringLiteral("a note"));
+    QCOMPARE(save(), QStringList({ "vellumix.clips", "vellumix.notes" }));
+    fixture.clipboard->copy(QStringLiteral("two"));
+    QCOMPARE(save(), QStringList({ "vellumix.clips" }));
+    QCOMPARE(entry(archive, QStringLiteral("vellumix.notes")), QByteArray("a note"));
+    QVERIFY(entry(archive, QStringLiteral("vellumix.clips")).endsWith("two\r\n"));
+    QCOMPARE(save(), QStringList());
+
+    // A memo changed and changed back is written again: a matching CRC alone never skips an entry.
+    memo(window, "jot")->setPlainText(QStringLiteral("a nOte"));
+    memo(window, "jot")->setPlainText(QStringLiteral("a note"));
+    QCOMPARE(save(), QStringList({ "vellumix.notes" }));
+    fixture.destroy();
+
+    window = fixture.create();
+    fixture.clipboard->copy(QStringLiteral("three"));
+    QCOMPARE(save(), QStringList({ "vellumix.clips" }));
+    QVERIFY(soundArchive(archive));
+    QCOMPARE(entryNames(archive).size(), 2);
     QVERIFY(fixture.messages.isEmpty());
 }
 
