@@ -39,16 +39,16 @@ QString JournalPage::stampLine(const QString& tail) const
 void JournalPage::AppendToJournal(const QString& text)
 {
     if (m_ui.chkClipTimeStamp->isChecked()) {
-        MemoText::appendLine(m_ui.log, stampLine(QStringLiteral("]-----------------")));
+        m_ui.log->appendLine(stampLine(QStringLiteral("]-----------------")));
     }
-    MemoText::appendLine(m_ui.log, text);
+    m_ui.log->appendLine(text);
 }
 
 void JournalPage::appendUnderStamp(const QString& tail, const QStringList& lines)
 {
-    MemoText::appendLine(m_ui.log, stampLine(tail));
+    m_ui.log->appendLine(stampLine(tail));
     for (const QString& line : lines) {
-        MemoText::appendLine(m_ui.log, line);
+        m_ui.log->appendLine(line);
     }
 }
 

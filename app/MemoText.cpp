@@ -8,7 +8,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <algorithm>
 
 namespace
 {
@@ -140,11 +139,6 @@ void setFromBytes(JournalView* memo, QByteArray bytes)
     memo->buffer()->setStoredBytes(std::move(bytes));
 }
 
-void appendLine(JournalView* memo, const QString& text)
-{
-    memo->appendLine(text);
-}
-
 void appendLine(QPlainTextEdit* memo, const QString& text)
 {
     QTextDocument* document = memo->document();
@@ -154,38 +148,6 @@ void appendLine(QPlainTextEdit* memo, const QString& text)
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(atLineStart ? line + QLatin1Char('\n') : QLatin1Char('\n') + line);
-    memo->setTextCursor(cursor);
-    memo->ensureCursorVisible();
-}
-
-qsizetype toTextPosition(const QTextDocument* document, int documentPosition)
-{
-    return documentPosition + document->findBlock(documentPosition).blockNumber();
-}
-
-int toDocumentPosition(const QTextDocument* document, qsizetype textPosition)
-{
-    // The last block whose first character lies at or before the text position.
-    int low = 0;
-    int high = document->blockCount() - 1;
-    while (low < high) {
-        const int middle = (low + high + 1) / 2;
-        if (document->findBlockByNumber(middle).position() + middle <= textPosition) {
-            low = middle;
-        } else {
-            high = middle - 1;
-        }
-    }
-    const qsizetype position = textPosition - low;
-    return int(std::clamp<qsizetype>(position, 0, document->characterCount() - 1));
-}
-
-void selectText(QPlainTextEdit* memo, qsizetype textPosition, qsizetype length)
-{
-    const QTextDocument* document = memo->document();
-    QTextCursor cursor = memo->textCursor();
-    cursor.setPosition(toDocumentPosition(document, textPosition));
-    cursor.setPosition(toDocumentPosition(document, textPosition + length), QTextCursor::KeepAnchor);
     memo->setTextCursor(cursor);
     memo->ensureCursorVisible();
 }

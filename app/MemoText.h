@@ -5,7 +5,6 @@
 
 class JournalView;
 class QPlainTextEdit;
-class QTextDocument;
 
 // The text operations that the journal, the notes, the session archive and
 // "Save As" share. A memo's text leaves the program as UTF-8 without BOM, lines
@@ -44,14 +43,8 @@ QString normalizeLineBreaks(QString text);
 // a line break, otherwise after a new line break. Leaves the caret after the
 // appended characters, nothing selected, scrolled into view.
 void appendLine(QPlainTextEdit* memo, const QString& text);
-void appendLine(JournalView* memo, const QString& text);
 
-// Positions in the text as it leaves the memo (each line break two characters, CR and LF)
-// and in the widget's document (each line break one character).
-qsizetype toTextPosition(const QTextDocument* document, int documentPosition);
-int toDocumentPosition(const QTextDocument* document, qsizetype textPosition);
-
-// Selects length characters from a text position and scrolls the caret into view.
-void selectText(QPlainTextEdit* memo, qsizetype textPosition, qsizetype length);
+// Selects length characters from a text position (line breaks counted as CR LF) and scrolls the
+// caret into view.
 void selectText(JournalView* memo, qsizetype textPosition, qsizetype length);
 } // namespace MemoText

@@ -47,7 +47,7 @@ void TestJournal::testAppendLine()
     QFETCH(QByteArray, after);
     JournalView memo;
     MemoText::setFromBytes(&memo, before);
-    MemoText::appendLine(&memo, text);
+    memo.appendLine(text);
     QCOMPARE(MemoText::toBytes(&memo), after);
 }
 
@@ -58,7 +58,7 @@ void TestJournal::testAppendLeavesCaretAfterText()
     TextCursor selection(0);
     selection.setPosition(3, TextCursor::KeepAnchor);
     memo.setTextCursor(selection);
-    MemoText::appendLine(&memo, QStringLiteral("three"));
+    memo.appendLine(QStringLiteral("three"));
     QVERIFY(!memo.textCursor().hasSelection());
     QCOMPARE(memo.textCursor().position(), memo.buffer()->size());
 }
