@@ -13,6 +13,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QWidget>
 
 #include <utility>
@@ -158,6 +159,8 @@ void SessionStore::LoadSession()
     QStringList problems;
     const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
     m_loading = true;
+    // Whatever ends the load, later changes must reach the recovery file again.
+    auto loaded = qScopeGuard([this] { m_loading = false; });
     for (const RecoveryLog::Memo memo : Memos) {
         bufferOf(memo)->setText(QString());
     }
@@ -189,6 +192,7 @@ void SessionStore::LoadSession()
     for (const RecoveryLog::Memo memo : Memos) {
         bufferOf(memo)->clearUndo();
     }
+    loaded.dismiss();
     m_loading = false;
     // Whether the archive holds what the memos now show is told by its directory at the next store.
     m_changedSinceStore[RecoveryLog::Journal] = m_changedSinceStore[RecoveryLog::Notes] = false;
