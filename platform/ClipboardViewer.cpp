@@ -4,9 +4,48 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
+#if VELLUMIX_HAVE_WAYLAND
+#include "platform/wayland/WaylandClipboardViewer.h"
+#endif
+#if VELLUMIX_HAVE_X11
+#include "platform/x11/X11ClipboardViewer.h"
+#endif
+
 namespace
 {
 const QString PasswordManagerHint = QStringLiteral("x-kde-passwordManagerHint");
+}
+
+ClipboardViewer::Kind ClipboardViewer::sessionKind()
+{
+#if VELLUMIX_HAVE_WAYLAND
+    // Only a session that names its compositor: libwayland would otherwise try "wayland-0".
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && WaylandClipboardViewer::available()) {
+        return Kind::Wayland;
+    }
+#endif
+#if VELLUMIX_HAVE_X11
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        return Kind::X11;
+    }
+#endif
+    return Kind::Qt;
+}
+
+std::unique_ptr<ClipboardViewer> ClipboardViewer::create()
+{
+    switch (sessionKind()) {
+#if VELLUMIX_HAVE_WAYLAND
+    case Kind::Wayland:
+        return std::make_unique<WaylandClipboardViewer>();
+#endif
+#if VELLUMIX_HAVE_X11
+    case Kind::X11:
+        return std::make_unique<X11ClipboardViewer>();
+#endif
+    default:
+        return std::make_unique<SystemClipboardViewer>();
+    }
 }
 
 void SystemClipboardViewer::start()

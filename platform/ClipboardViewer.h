@@ -46,7 +46,11 @@ public:
     // One copy's text (or image) is read up to this size; a larger one gives no entry but tooLarge.
     static constexpr qsizetype MaxTextBytes = qsizetype(128) << 20;
 
-    // The desktop's clipboard: the X11 watcher when Qt runs on xcb, else Qt's clipboard.
+    enum class Kind { Wayland, X11, Qt };
+    // Which watcher this session gets: in a Wayland session whose compositor offers data-control
+    // the Wayland watcher alone (so no copy arrives twice, once more through Xwayland); else the
+    // X11 watcher when Qt runs on xcb, else Qt's clipboard.
+    static Kind sessionKind();
     static std::unique_ptr<ClipboardViewer> create();
 
 Q_SIGNALS:

@@ -2,7 +2,6 @@
 
 #include "platform/x11/XcbReply.h"
 
-#include <QImageReader>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -79,24 +78,10 @@ bool X11ClipboardWatcher::open()
 
     m_clipboard = atom("CLIPBOARD");
     m_targetsAtom = atom("TARGETS");
-    m_utf8 = atom("UTF8_STRING");
     m_incr = atom("INCR");
     m_property = atom("VELLUMIX_CLIPBOARD");
-    m_hint = atom("x-kde-passwordManagerHint");
-    m_compoundText = atom("COMPOUND_TEXT");
-    const xcb_atom_t utf8Plain = atom("text/plain;charset=utf-8");
-    const xcb_atom_t plain = atom("text/plain");
-    // The system's 8-bit text is UTF-8, so plain text is taken as UTF-8 too.
-    m_utf8Types = { m_utf8, utf8Plain, plain };
-    m_textTargets = { m_utf8, utf8Plain, XCB_ATOM_STRING, atom("TEXT"), plain, m_compoundText };
-    // Offered images in the order they are preferred, where Qt can decode them.
-    const QList<QByteArray> readable = QImageReader::supportedImageFormats();
-    const std::pair<const char*, const char*> images[] = { { "image/png", "png" }, { "image/bmp", "bmp" },
-        { "image/x-bmp", "bmp" }, { "image/x-MS-bmp", "bmp" }, { "image/jpeg", "jpeg" }, { "image/gif", "gif" } };
-    for (const auto& [target, format] : images) {
-        if (readable.contains(format)) {
-            m_imageTargets.push_back(atom(target));
-        }
+    for (const QByteArray& form : ClipboardRead::forms()) {
+        m_forms.emplace_back(form, atom(form.constData()));
     }
 
     m_listener = xcb_generate_id(m_connection);
@@ -206,7 +191,7 @@ void X11ClipboardWatcher::ownerChanged(quint32 sequence, xcb_window_t owner, xcb
     notice.ownership = ++m_lastOwnership;
     notice.owner = owner;
     notice.time = time;
-    notice.content.timestamp = time;
+    notice.read = owner == XCB_WINDOW_NONE ? ClipboardRead::empty(time) : ClipboardRead(time);
     m_changes.push_back({ sequence, notice.ownership });
     m_notices.push_back(std::move(notice));
 }
@@ -228,21 +213,23 @@ void X11ClipboardWatcher::launchLatest()
             continue;
         }
         notice.launched = true;
-        // Anything asked now would reach a later owner: this one is gone unread.
-        notice.lost = notice.ownership != m_lastOwnership;
-        if (notice.lost || notice.owner == XCB_WINDOW_NONE) {
+        if (notice.ownership != m_lastOwnership) {
+            // Anything asked now would reach a later owner: this one is gone unread.
+            notice.read.lose();
+        }
+        const QByteArray first = notice.read.next();
+        if (first.isEmpty()) {
             finish(notice);
             continue;
         }
         notice.deadline = m_clock.elapsed() + m_readTimeoutMs;
         // Both at once: an owner that is about to lose the selection still answers what it got before.
-        ask(notice, m_targetsAtom);
-        ask(notice, m_utf8);
-        notice.textTried.push_back(m_utf8);
+        ask(notice, m_targetsAtom, {});
+        ask(notice, atomOf(first), first);
     }
 }
 
-void X11ClipboardWatcher::ask(Notice& notice, xcb_atom_t target)
+void X11ClipboardWatcher::ask(Notice& notice, xcb_atom_t target, const QByteArray& form)
 {
     Request request;
     if (m_spareWindows.empty()) {
@@ -255,6 +242,7 @@ void X11ClipboardWatcher::ask(Notice& notice, xcb_atom_t target)
         m_spareWindows.pop_back();
     }
     request.target = target;
+    request.form = form;
     request.sequence
         = xcb_convert_selection(m_connection, request.window, m_clipboard, target, m_property, notice.time).sequence;
     notice.requests.push_back(request);
@@ -331,7 +319,6 @@ void X11ClipboardWatcher::answered(xcb_window_t window, xcb_atom_t property)
     } else {
         request->answer = read == Read::Incremental ? Answer::Incremental : Answer::Data;
     }
-    notice->anyAnswer = notice->anyAnswer || request->answer != Answer::Foreign;
     notice->deadline = m_clock.elapsed() + m_readTimeoutMs;
     advance(*notice);
 }
@@ -356,71 +343,57 @@ void X11ClipboardWatcher::chunkArrived(xcb_window_t window)
     advance(*notice);
 }
 
-bool X11ClipboardWatcher::offers(const Notice& notice, xcb_atom_t target) const
+xcb_atom_t X11ClipboardWatcher::atomOf(const QByteArray& form) const
 {
-    return notice.targetsKnown && contains(notice.targets, target);
-}
-
-xcb_atom_t X11ClipboardWatcher::nextTextTarget(const Notice& notice) const
-{
-    for (xcb_atom_t target : m_textTargets) {
-        if (contains(notice.textTried, target)) {
-            continue;
-        }
-        // An owner that does not list its targets may still have text in the two common forms.
-        if (notice.targetsKnown ? offers(notice, target) : target == XCB_ATOM_STRING) {
-            return target;
+    for (const auto& [name, atom] : m_forms) {
+        if (name == form) {
+            return atom;
         }
     }
     return XCB_ATOM_NONE;
 }
 
-bool X11ClipboardWatcher::decodeText(Request& request, QString* text) const
+QByteArray X11ClipboardWatcher::formOf(xcb_atom_t atom) const
 {
-    if (request.format != 8) {
-        return false;
+    for (const auto& [form, formAtom] : m_forms) {
+        if (formAtom == atom && atom != XCB_ATOM_NONE) {
+            return form;
+        }
     }
-    QByteArray& bytes = request.data;
-    // The text ends at its first zero, as a C string on the clipboard does.
-    const qsizetype end = bytes.indexOf('\0');
-    if (end >= 0) {
-        bytes.truncate(end);
-    }
-    if (contains(m_utf8Types, request.type)) {
-        *text = QString::fromUtf8(bytes);
-    } else if (request.type == XCB_ATOM_STRING || (request.type == m_compoundText && !bytes.contains('\x1b'))) {
-        // Compound text without escape sequences is Latin-1.
-        *text = QString::fromLatin1(bytes);
-    } else {
-        return false;
-    }
-    return true;
+    return {};
 }
 
 void X11ClipboardWatcher::settle(Notice& notice, Request& request)
 {
-    ClipboardContent& content = notice.content;
-    const bool isImage = contains(m_imageTargets, request.target);
-    if (request.answer == Answer::Foreign && !isImage) {
-        // A later owner answered: what this change held can no longer be asked for.
-        notice.lost = true;
-    } else if (request.target == m_targetsAtom) {
-        if (request.answer == Answer::Data && request.type == XCB_ATOM_ATOM && request.format == 32) {
+    if (request.target == m_targetsAtom) {
+        if (request.answer == Answer::Foreign) {
+            notice.read.lose();
+        } else if (request.answer == Answer::Data && request.type == XCB_ATOM_ATOM && request.format == 32) {
             const auto* atoms = reinterpret_cast<const xcb_atom_t*>(request.data.constData());
-            notice.targets.assign(atoms, atoms + request.data.size() / qsizetype(sizeof(xcb_atom_t)));
-            notice.targetsKnown = true;
+            std::vector<QByteArray> forms;
+            for (qsizetype i = 0; i < request.data.size() / qsizetype(sizeof(xcb_atom_t)); ++i) {
+                const QByteArray form = formOf(atoms[i]);
+                if (!form.isEmpty()) {
+                    forms.push_back(form);
+                }
+            }
+            notice.read.setFormats(forms);
         }
-    } else if (request.target == m_hint) {
-        content.secret = request.answer != Answer::Data || request.data.trimmed() == "secret";
-    } else if (isImage) {
-        if (request.answer == Answer::Data) {
-            content.image = QImage::fromData(request.data);
+    } else {
+        using Answered = ClipboardRead::Answer;
+        Answered answer = Answered::Refused;
+        if (request.answer == Answer::Foreign) {
+            answer = Answered::Foreign;
+        } else if (request.answer == Answer::Data) {
+            answer = Answered::Data;
+        } else if (request.tooLarge) {
+            answer = Answered::TooLarge;
+        } else if (!request.data.isEmpty()) {
+            answer = Answered::Broken;
         }
-    } else if (request.answer == Answer::Data) {
-        content.hasText = decodeText(request, &content.text);
-    } else if (!request.data.isEmpty() || request.tooLarge) {
-        notice.textBroken = true;
-        notice.textTooLarge = notice.textTooLarge || request.tooLarge;
+        // Only 8-bit values carry text or files; the type then says how the text is encoded.
+        const QByteArray type = request.format == 8 ? formOf(request.type) : QByteArray();
+        notice.read.answer(request.form, answer, std::move(request.data), type);
     }
     release(request);
 }
@@ -438,69 +411,25 @@ void X11ClipboardWatcher::advance(Notice& notice)
     if (notice.done || !notice.requests.empty()) {
         return;
     }
-    if (notice.lost || notice.textBroken) {
+    const QByteArray form = notice.read.next();
+    if (form.isEmpty()) {
         finish(notice);
-        return;
+    } else {
+        ask(notice, atomOf(form), form);
     }
-    if (!notice.content.hasText) {
-        const xcb_atom_t target = nextTextTarget(notice);
-        if (target != XCB_ATOM_NONE) {
-            notice.textTried.push_back(target);
-            ask(notice, target);
-            return;
-        }
-    }
-    if (notice.content.hasText && !notice.hintAsked && offers(notice, m_hint)) {
-        notice.hintAsked = true;
-        notice.content.secret = true;
-        ask(notice, m_hint);
-        return;
-    }
-    if (!notice.imageAsked) {
-        notice.imageAsked = true;
-        for (xcb_atom_t target : m_imageTargets) {
-            if (offers(notice, target)) {
-                notice.content.hasImage = true;
-                ask(notice, target);
-                return;
-            }
-        }
-    }
-    finish(notice);
 }
 
 void X11ClipboardWatcher::finish(Notice& notice)
 {
     notice.done = true;
-    for (Request& request : notice.requests) {
-        if (!request.data.isEmpty() && contains(notice.textTried, request.target)) {
-            notice.textBroken = true;
+    if (!notice.requests.empty()) {
+        bool partialText = false;
+        for (Request& request : notice.requests) {
+            partialText = partialText || (!request.data.isEmpty() && ClipboardRead::isTextForm(request.form));
+            release(request);
         }
-        release(request);
-    }
-    notice.requests.clear();
-    ClipboardContent& content = notice.content;
-    if (notice.lost || notice.textBroken) {
-        content = ClipboardContent();
-        content.timestamp = notice.time;
-        content.tooLarge = notice.textTooLarge && !notice.lost;
-        return;
-    }
-    if (content.secret) {
-        content.text.clear();
-    }
-    if (content.hasText || notice.owner == XCB_WINDOW_NONE) {
-        return;
-    }
-    // Text was offered (or the owner never answered at all) and none of it arrived.
-    bool offered = !notice.anyAnswer;
-    for (xcb_atom_t target : m_textTargets) {
-        offered = offered || offers(notice, target);
-    }
-    if (offered) {
-        content.failed = true;
-        content.hasImage = false;
-        content.image = QImage();
+        notice.requests.clear();
+        notice.read.giveUp(partialText);
     }
 }
 
@@ -521,9 +450,7 @@ void X11ClipboardWatcher::deliverReady()
 {
     while (!m_notices.empty() && m_notices.front().done) {
         Notice& notice = m_notices.front();
-        // A fresh subscription would read a later change, which brings its own notice.
-        notice.content.failed = notice.content.failed && notice.ownership == m_lastOwnership;
-        Q_EMIT noticeRead(m_generation, notice.content);
+        Q_EMIT noticeRead(m_generation, notice.read.result(notice.ownership == m_lastOwnership));
         m_notices.pop_front();
     }
     // Keep the changes that can still name the owner of an unanswered request.

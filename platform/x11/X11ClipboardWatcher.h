@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/ClipboardViewer.h"
+#include "platform/ClipboardRead.h"
+#include "platform/ClipboardWatcher.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -22,7 +23,7 @@ class QTimer;
 // the last request of ours the server had handled when the event arose, so a request went to
 // the owner named by the last change whose event carries a smaller number. An answer that came
 // from a later owner is never taken for the change it was asked for.
-class X11ClipboardWatcher : public QObject
+class X11ClipboardWatcher : public ClipboardWatcher
 {
     Q_OBJECT
 
@@ -30,13 +31,8 @@ public:
     X11ClipboardWatcher(int readTimeoutMs, qsizetype maxReadBytes);
     ~X11ClipboardWatcher() override;
 
-    // From now on, report the owner there now and each change, tagged with generation.
-    void watch(quint64 generation);
-    // Reports nothing more; reads under way are dropped.
-    void pause();
-
-Q_SIGNALS:
-    void noticeRead(quint64 generation, const ClipboardContent& content);
+    void watch(quint64 generation) override;
+    void pause() override;
 
 private:
     enum class Answer { Waiting, Incremental, Data, Refused, Foreign, Broken };
@@ -47,6 +43,8 @@ private:
     {
         xcb_window_t window = XCB_WINDOW_NONE;
         xcb_atom_t target = XCB_ATOM_NONE;
+        // The read's name for the target; empty for TARGETS, which is ours to ask.
+        QByteArray form;
         quint32 sequence = 0;
         Answer answer = Answer::Waiting;
         xcb_atom_t type = XCB_ATOM_NONE;
@@ -55,7 +53,7 @@ private:
         bool tooLarge = false;
     };
 
-    // One change of owner and what has been read of it.
+    // One change of owner: the transport's side of it; what to read and how to judge it is the read's.
     struct Notice
     {
         quint64 ownership = 0;
@@ -63,18 +61,9 @@ private:
         xcb_timestamp_t time = XCB_CURRENT_TIME;
         bool launched = false;
         bool done = false;
-        bool lost = false;
         qint64 deadline = 0;
         std::vector<Request> requests;
-        bool targetsKnown = false;
-        std::vector<xcb_atom_t> targets;
-        std::vector<xcb_atom_t> textTried;
-        bool textBroken = false;
-        bool textTooLarge = false;
-        bool anyAnswer = false;
-        bool hintAsked = false;
-        bool imageAsked = false;
-        ClipboardContent content;
+        ClipboardRead read;
     };
 
     // A change of owner: the ownership holds for requests with a greater sequence number.
@@ -92,7 +81,7 @@ private:
     void answered(xcb_window_t window, xcb_atom_t property);
     void chunkArrived(xcb_window_t window);
     void launchLatest();
-    void ask(Notice& notice, xcb_atom_t target);
+    void ask(Notice& notice, xcb_atom_t target, const QByteArray& form);
     void advance(Notice& notice);
     void settle(Notice& notice, Request& request);
     void finish(Notice& notice);
@@ -103,9 +92,8 @@ private:
     quint64 ownershipAt(quint32 sequence) const;
     Notice* noticeOf(xcb_window_t window, Request** request);
     bool readProperty(Request& request, Read* read);
-    xcb_atom_t nextTextTarget(const Notice& notice) const;
-    bool offers(const Notice& notice, xcb_atom_t target) const;
-    bool decodeText(Request& request, QString* text) const;
+    QByteArray formOf(xcb_atom_t atom) const;
+    xcb_atom_t atomOf(const QByteArray& form) const;
 
     const int m_readTimeoutMs;
     const qsizetype m_maxReadBytes;
@@ -119,14 +107,10 @@ private:
 
     xcb_atom_t m_clipboard = XCB_ATOM_NONE;
     xcb_atom_t m_targetsAtom = XCB_ATOM_NONE;
-    xcb_atom_t m_utf8 = XCB_ATOM_NONE;
     xcb_atom_t m_incr = XCB_ATOM_NONE;
     xcb_atom_t m_property = XCB_ATOM_NONE;
-    xcb_atom_t m_hint = XCB_ATOM_NONE;
-    xcb_atom_t m_compoundText = XCB_ATOM_NONE;
-    std::vector<xcb_atom_t> m_utf8Types;
-    std::vector<xcb_atom_t> m_textTargets;
-    std::vector<xcb_atom_t> m_imageTargets;
+    // The forms a read may ask for, by name and atom.
+    std::vector<std::pair<QByteArray, xcb_atom_t>> m_forms;
 
     bool m_watching = false;
     quint64 m_generation = 0;

@@ -1,6 +1,0 @@
-#include "platform/ClipboardViewer.h"
-
-std::unique_ptr<ClipboardViewer> ClipboardViewer::create()
-{
-    return std::make_unique<SystemClipboardViewer>();
-}
