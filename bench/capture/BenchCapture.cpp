@@ -1,8 +1,11 @@
-// Bursts of distinct copies made by xclip in a shell loop, as fast as the loop runs and at 50
-// copies a second, against a window that watches the real X clipboard. Prints the share of
-// copies journalled, the duplicates, the latency from the change of owner to the journal entry
-// (p50/p99) and the longest pause of the GUI event loop during each burst.
+// Bursts of distinct copies made in a shell loop, as fast as the loop runs and at 50 copies a
+// second, against a window that watches the real clipboard: by xclip on X11, by wl-copy in a
+// Wayland session whose compositor offers data-control. Prints the share of copies journalled,
+// the duplicates, the latency from the change (X11: the owner's change as the server stamps it;
+// Wayland: the watcher hearing of the selection) to the journal entry (p50/p99) and the longest
+// pause of the GUI event loop during each burst.
 // Run: scripts/with-xvfb build-test/bench/bench_capture [copies]
+//      tests/wayland/run-with-sway build-test/bench/bench_capture [copies]
 
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
@@ -106,17 +109,17 @@ double percentile(std::vector<double> values, double share)
     return values[std::min(values.size() - 1, size_t(share * double(values.size())))];
 }
 
-void burst(Recorder& recorder, const char* name, int copies, bool paced, bool watching = true)
+void burst(Recorder& recorder, const QString& copier, const char* name, int copies, bool paced, bool watching = true)
 {
     const QString prefix = QString::fromLatin1(name) + QLatin1Char(' ');
-    // At 50 a second each round lasts at least 20 ms, however long xclip takes within it.
+    // At 50 a second each round lasts at least 20 ms, however long the copier takes within it.
     const QString pace = paced ? QStringLiteral("sleep 0.02 & ") : QString();
     const QString wait = paced ? QStringLiteral("; wait") : QString();
     const QString script
-        = QStringLiteral("i=0; while [ $i -lt %1 ]; do %2printf '%3%d' $i | xclip -selection clipboard%4; "
+        = QStringLiteral("i=0; while [ $i -lt %1 ]; do %2printf '%3%d' $i | %4%5; "
                          "i=$((i + 1)); done")
               .arg(copies)
-              .arg(pace, prefix, wait);
+              .arg(pace, prefix, copier, wait);
     QProcess shell;
     QEventLoop copying;
     QObject::connect(&shell, &QProcess::finished, &copying, &QEventLoop::quit);
@@ -182,10 +185,17 @@ template <typename Done> void turnEventLoopUntil(Done done, qint64 ms)
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-        std::fprintf(stderr, "bench_capture needs an X display (run it under scripts/with-xvfb)\n");
+    const ClipboardViewer::Kind kind = ClipboardViewer::sessionKind();
+    if (kind == ClipboardViewer::Kind::Qt) {
+        std::fprintf(stderr,
+            "bench_capture needs an X display or a Wayland compositor with data-control (run it under "
+            "scripts/with-xvfb or tests/wayland/run-with-sway)\n");
         return 1;
     }
+    const bool wayland = kind == ClipboardViewer::Kind::Wayland;
+    const QString copier = wayland ? QStringLiteral("wl-copy") : QStringLiteral("xclip -selection clipboard");
+    std::printf("Copies by %s, watched on %s\n", qPrintable(copier), wayland ? "Wayland (data-control)" : "X11");
+    std::fflush(stdout);
     const int copies = argc > 1 ? QByteArray(argv[1]).toInt() : 1000;
     QTemporaryDir dir;
     std::unique_ptr<ClipboardViewer> viewer = ClipboardViewer::create();
@@ -201,14 +211,18 @@ int main(int argc, char* argv[])
 
     // The same loop while the window does not watch: the pauses the machine causes by itself.
     window.LeaveClipboardChain();
-    burst(recorder, "idle", copies, false, false);
+    burst(recorder, copier, "idle", copies, false, false);
     window.JoinClipboardChain();
     // The text on the clipboard now is journalled on joining, before the burst.
     turnEventLoopUntil([] { return false; }, 1000);
-    burst(recorder, "full", copies, false);
-    burst(recorder, "paced", copies, true);
-    // The last xclip ends once it no longer owns the clipboard.
-    QGuiApplication::clipboard()->setText(QStringLiteral("end of the benchmark"));
-    QApplication::processEvents();
+    burst(recorder, copier, "full", copies, false);
+    burst(recorder, copier, "paced", copies, true);
+    // The last copier ends once it no longer owns the clipboard.
+    if (wayland) {
+        QProcess::execute(QStringLiteral("wl-copy"), { QStringLiteral("--clear") });
+    } else {
+        QGuiApplication::clipboard()->setText(QStringLiteral("end of the benchmark"));
+        QApplication::processEvents();
+    }
     return 0;
 }
