@@ -1,5 +1,25 @@
 #include "platform/ClipboardWatcher.h"
 
+#include <QTimer>
+
+ClipboardWatcher::ClipboardWatcher(int readTimeoutMs)
+    : m_readTimeoutMs(readTimeoutMs)
+    , m_timer(new QTimer(this))
+{
+    m_clock.start();
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, [this] { expire(); });
+}
+
+void ClipboardWatcher::wakeAt(qint64 time)
+{
+    if (time == std::numeric_limits<qint64>::max()) {
+        m_timer->stop();
+    } else {
+        m_timer->start(int(std::max<qint64>(0, time - m_clock.elapsed())));
+    }
+}
+
 ThreadedClipboardViewer::ThreadedClipboardViewer(ClipboardWatcher* watcher, QObject* parent)
     : ClipboardViewer(parent)
     , m_watcher(watcher)

@@ -2,8 +2,14 @@
 
 #include "platform/ClipboardViewer.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QThread>
+
+#include <algorithm>
+#include <limits>
+
+class QTimer;
 
 // The reading side of a clipboard subscription: it lives on a thread of its own and talks to
 // the display server there.
@@ -12,7 +18,7 @@ class ClipboardWatcher : public QObject
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    explicit ClipboardWatcher(int readTimeoutMs);
 
     // From now on, report the contents there now and each change, tagged with generation.
     virtual void watch(quint64 generation) = 0;
@@ -21,6 +27,31 @@ public:
 
 Q_SIGNALS:
     void noticeRead(quint64 generation, const ClipboardContent& content);
+
+protected:
+    // When a read that just heard from its source gives up, if it hears nothing more.
+    qint64 readDeadline() const { return m_clock.elapsed() + m_readTimeoutMs; }
+    qint64 now() const { return m_clock.elapsed(); }
+    // Calls expire() once the earliest deadline of the notices being read has passed.
+    template <typename Notices> void armTimer(const Notices& notices)
+    {
+        qint64 next = std::numeric_limits<qint64>::max();
+        for (const auto& notice : notices) {
+            if (notice.launched && !notice.done) {
+                next = std::min(next, notice.deadline);
+            }
+        }
+        wakeAt(next);
+    }
+    void stopTimer() { wakeAt(std::numeric_limits<qint64>::max()); }
+
+private:
+    virtual void expire() = 0;
+    void wakeAt(qint64 time);
+
+    const int m_readTimeoutMs;
+    QElapsedTimer m_clock;
+    QTimer* m_timer = nullptr;
 };
 
 // A subscription whose watcher runs on a thread of its own, so that a program that answers

@@ -1,7 +1,6 @@
 #include "platform/wayland/WaylandClipboardWatcher.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <wayland-client.h>
 
@@ -10,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <limits>
 #include <unistd.h>
 
 namespace
@@ -37,10 +35,9 @@ const wl_callback_listener WaylandClipboardWatcher::SyncEvents = {
 };
 
 WaylandClipboardWatcher::WaylandClipboardWatcher(int readTimeoutMs, qsizetype maxReadBytes)
-    : m_readTimeoutMs(readTimeoutMs)
+    : ClipboardWatcher(readTimeoutMs)
     , m_maxReadBytes(maxReadBytes)
 {
-    m_clock.start();
 }
 
 WaylandClipboardWatcher::~WaylandClipboardWatcher()
@@ -104,9 +101,6 @@ bool WaylandClipboardWatcher::open()
     m_writable = new QSocketNotifier(wl_display_get_fd(m_display), QSocketNotifier::Write, this);
     m_writable->setEnabled(false);
     connect(m_writable, &QSocketNotifier::activated, this, &WaylandClipboardWatcher::flush);
-    m_timer = new QTimer(this);
-    m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, &WaylandClipboardWatcher::expire);
     if (wl_display_roundtrip(m_display) < 0 || !m_seat || !m_control.isBound()) {
         qWarning("The clipboard cannot be watched: the Wayland compositor offers no clipboard access");
         m_notifier->setEnabled(false);
@@ -162,9 +156,7 @@ void WaylandClipboardWatcher::pause()
         DataControl::release(offer);
     }
     m_announced.clear();
-    if (m_timer) {
-        m_timer->stop();
-    }
+    stopTimer();
     flush();
 }
 
@@ -219,7 +211,7 @@ void WaylandClipboardWatcher::pump()
     deliverReady();
     launchLatest();
     flush();
-    armTimer();
+    armTimer(m_notices);
 }
 
 void WaylandClipboardWatcher::offerAnnounced(DataControl::Offer* offer)
@@ -294,7 +286,7 @@ void WaylandClipboardWatcher::launchLatest()
 
 void WaylandClipboardWatcher::ask(Notice& notice, const QByteArray& form)
 {
-    notice.deadline = m_clock.elapsed() + m_readTimeoutMs;
+    notice.deadline = readDeadline();
     auto request = std::make_unique<Request>();
     request->form = form;
     int ends[2];
@@ -353,7 +345,7 @@ void WaylandClipboardWatcher::readPipe(Notice& notice)
         const ssize_t got = ::read(request.fd, request.data.data() + had, size_t(room));
         request.data.resize(had + std::max<ssize_t>(got, 0));
         if (got > 0) {
-            notice.deadline = m_clock.elapsed() + m_readTimeoutMs;
+            notice.deadline = readDeadline();
             if (request.data.size() > m_maxReadBytes) {
                 // A source may offer more than memory holds; the read ends here and the copy is dropped.
                 request.tooLarge = true;
@@ -380,7 +372,7 @@ void WaylandClipboardWatcher::readPipe(Notice& notice)
         deliverReady();
         launchLatest();
         flush();
-        armTimer();
+        armTimer(m_notices);
     }
 }
 
@@ -457,7 +449,7 @@ void WaylandClipboardWatcher::dropRequest(Request& request)
 
 void WaylandClipboardWatcher::expire()
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = this->now();
     for (Notice& notice : m_notices) {
         if (notice.launched && !notice.done && notice.deadline <= now) {
             finish(notice);
@@ -466,7 +458,7 @@ void WaylandClipboardWatcher::expire()
     deliverReady();
     launchLatest();
     flush();
-    armTimer();
+    armTimer(m_notices);
 }
 
 void WaylandClipboardWatcher::deliverReady()
@@ -477,20 +469,5 @@ void WaylandClipboardWatcher::deliverReady()
             Q_EMIT noticeRead(m_generation, notice.read.result(notice.ownership == m_lastOwnership));
         }
         m_notices.pop_front();
-    }
-}
-
-void WaylandClipboardWatcher::armTimer()
-{
-    qint64 next = std::numeric_limits<qint64>::max();
-    for (const Notice& notice : m_notices) {
-        if (notice.launched && !notice.done) {
-            next = std::min(next, notice.deadline);
-        }
-    }
-    if (next == std::numeric_limits<qint64>::max()) {
-        m_timer->stop();
-    } else {
-        m_timer->start(int(std::max<qint64>(0, next - m_clock.elapsed())));
     }
 }

@@ -4,7 +4,6 @@
 #include "platform/ClipboardWatcher.h"
 #include "platform/wayland/DataControl.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 
 #include <deque>
@@ -13,7 +12,6 @@
 #include <vector>
 
 class QSocketNotifier;
-class QTimer;
 struct wl_callback;
 struct wl_callback_listener;
 struct wl_registry_listener;
@@ -85,9 +83,8 @@ private:
     void finish(Notice& notice);
     void drop(Notice& notice);
     void dropRequest(Request& request);
-    void expire();
+    void expire() override;
     void deliverReady();
-    void armTimer();
 
     void offerAnnounced(DataControl::Offer* offer) override;
     void offerForm(DataControl::Offer* offer, const char* form) override;
@@ -99,7 +96,6 @@ private:
     static const wl_registry_listener RegistryEvents;
     static const wl_callback_listener SyncEvents;
 
-    const int m_readTimeoutMs;
     const qsizetype m_maxReadBytes;
     wl_display* m_display = nullptr;
     wl_registry* m_registry = nullptr;
@@ -109,8 +105,6 @@ private:
     // Watches for room to send while the connection's buffer is full.
     QSocketNotifier* m_writable = nullptr;
     bool m_reportedBreak = false;
-    QTimer* m_timer = nullptr;
-    QElapsedTimer m_clock;
 
     bool m_watching = false;
     quint64 m_generation = 0;

@@ -3,7 +3,6 @@
 #include "platform/x11/XcbReply.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <xcb/xfixes.h>
 
@@ -33,10 +32,9 @@ constexpr uint32_t SelectionEvents = XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTI
 } // namespace
 
 X11ClipboardWatcher::X11ClipboardWatcher(int readTimeoutMs, qsizetype maxReadBytes)
-    : m_readTimeoutMs(readTimeoutMs)
+    : ClipboardWatcher(readTimeoutMs)
     , m_maxReadBytes(maxReadBytes)
 {
-    m_clock.start();
 }
 
 X11ClipboardWatcher::~X11ClipboardWatcher()
@@ -91,9 +89,6 @@ bool X11ClipboardWatcher::open()
 
     m_notifier = new QSocketNotifier(xcb_get_file_descriptor(m_connection), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &X11ClipboardWatcher::pump);
-    m_timer = new QTimer(this);
-    m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, &X11ClipboardWatcher::expire);
     return true;
 }
 
@@ -128,7 +123,7 @@ void X11ClipboardWatcher::pause()
     }
     m_notices.clear();
     m_changes.clear();
-    m_timer->stop();
+    stopTimer();
     xcb_flush(m_connection);
 }
 
@@ -157,10 +152,10 @@ void X11ClipboardWatcher::pump()
             m_notifier->setEnabled(false);
         }
         m_watching = false;
-        m_timer->stop();
+        stopTimer();
         return;
     }
-    armTimer();
+    armTimer(m_notices);
 }
 
 void X11ClipboardWatcher::handle(xcb_generic_event_t* event)
@@ -222,7 +217,7 @@ void X11ClipboardWatcher::launchLatest()
             finish(notice);
             continue;
         }
-        notice.deadline = m_clock.elapsed() + m_readTimeoutMs;
+        notice.deadline = readDeadline();
         // Both at once: an owner that is about to lose the selection still answers what it got before.
         ask(notice, m_targetsAtom, {});
         ask(notice, atomOf(first), first);
@@ -319,7 +314,7 @@ void X11ClipboardWatcher::answered(xcb_window_t window, xcb_atom_t property)
     } else {
         request->answer = read == Read::Incremental ? Answer::Incremental : Answer::Data;
     }
-    notice->deadline = m_clock.elapsed() + m_readTimeoutMs;
+    notice->deadline = readDeadline();
     advance(*notice);
 }
 
@@ -339,7 +334,7 @@ void X11ClipboardWatcher::chunkArrived(xcb_window_t window)
         // The empty part ends the transfer.
         request->answer = Answer::Data;
     }
-    notice->deadline = m_clock.elapsed() + m_readTimeoutMs;
+    notice->deadline = readDeadline();
     advance(*notice);
 }
 
@@ -435,14 +430,14 @@ void X11ClipboardWatcher::finish(Notice& notice)
 
 void X11ClipboardWatcher::expire()
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = this->now();
     for (Notice& notice : m_notices) {
         if (notice.launched && !notice.done && notice.deadline <= now) {
             finish(notice);
         }
     }
     deliverReady();
-    armTimer();
+    armTimer(m_notices);
     xcb_flush(m_connection);
 }
 
@@ -466,20 +461,5 @@ void X11ClipboardWatcher::deliverReady()
     }
     while (m_changes.size() > 1 && (!waiting || earlier(m_changes[1].sequence, oldest))) {
         m_changes.pop_front();
-    }
-}
-
-void X11ClipboardWatcher::armTimer()
-{
-    qint64 next = std::numeric_limits<qint64>::max();
-    for (const Notice& notice : m_notices) {
-        if (notice.launched && !notice.done) {
-            next = std::min(next, notice.deadline);
-        }
-    }
-    if (next == std::numeric_limits<qint64>::max()) {
-        m_timer->stop();
-    } else {
-        m_timer->start(int(std::max<qint64>(0, next - m_clock.elapsed())));
     }
 }

@@ -4,7 +4,6 @@
 #include "platform/ClipboardWatcher.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 
 #include <xcb/xcb.h>
@@ -13,7 +12,6 @@
 #include <vector>
 
 class QSocketNotifier;
-class QTimer;
 
 // Lives on the watcher thread and owns that thread's X connection. XFixes tells of each new
 // owner of CLIPBOARD; the owner is asked at once for its targets and its text, and each change
@@ -85,9 +83,8 @@ private:
     void advance(Notice& notice);
     void settle(Notice& notice, Request& request);
     void finish(Notice& notice);
-    void expire();
+    void expire() override;
     void deliverReady();
-    void armTimer();
     void release(Request& request);
     quint64 ownershipAt(quint32 sequence) const;
     Notice* noticeOf(xcb_window_t window, Request** request);
@@ -95,15 +92,12 @@ private:
     QByteArray formOf(xcb_atom_t atom) const;
     xcb_atom_t atomOf(const QByteArray& form) const;
 
-    const int m_readTimeoutMs;
     const qsizetype m_maxReadBytes;
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = XCB_WINDOW_NONE;
     xcb_window_t m_listener = XCB_WINDOW_NONE;
     quint8 m_xfixesEvent = 0;
     QSocketNotifier* m_notifier = nullptr;
-    QTimer* m_timer = nullptr;
-    QElapsedTimer m_clock;
 
     xcb_atom_t m_clipboard = XCB_ATOM_NONE;
     xcb_atom_t m_targetsAtom = XCB_ATOM_NONE;
