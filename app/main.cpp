@@ -65,6 +65,8 @@ int main(int argc, char* argv[])
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, window.get(), &QWidget::close);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, window.get(), &QWidget::close);
+    // A compositor that goes away takes Xwayland and the window with it a moment later.
+    QObject::connect(window.get(), &TFMain::desktopEnded, window.get(), &QWidget::close);
 
     window->show();
     const int status = app.exec();

@@ -125,6 +125,7 @@ void TFMain::connectHandlers()
 {
     connect(m_services.clipboard.get(), &ClipboardViewer::changed, this,
         [this](const ClipboardContent& content) { guarded([this, &content] { WMDrawClipboard(content); }); });
+    connect(m_services.clipboard.get(), &ClipboardViewer::desktopEnded, this, &TFMain::desktopEnded);
     connect(m_dropZone, &DropZonePage::filesDropped, this,
         [this](const QStringList& paths) { guarded([this, &paths] { WMDropFiles(paths); }); });
     connect(m_about, &AboutPage::languageSwitched, this, [this] {

@@ -110,6 +110,10 @@ public:
     QMenu* createPopupMenu() override;
     const QString& settingsFileName() const { return FIniFileName; }
 
+Q_SIGNALS:
+    // The desktop the clipboard belongs to went away, as it does when the session ends.
+    void desktopEnded();
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

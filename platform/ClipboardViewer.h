@@ -55,6 +55,8 @@ public:
 
 Q_SIGNALS:
     void changed(const ClipboardContent& content);
+    // The display server or compositor went away, as at the end of the session; nothing more comes.
+    void desktopEnded();
 };
 
 // The clipboard through Qt, read on the GUI thread; for platforms other than X11.

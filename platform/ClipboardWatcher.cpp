@@ -36,6 +36,7 @@ ThreadedClipboardViewer::ThreadedClipboardViewer(ClipboardWatcher* watcher, QObj
             }
         },
         Qt::QueuedConnection);
+    connect(m_watcher, &ClipboardWatcher::connectionLost, this, &ClipboardViewer::desktopEnded, Qt::QueuedConnection);
     m_thread.start();
 }
 

@@ -27,6 +27,7 @@ public:
 
 Q_SIGNALS:
     void noticeRead(quint64 generation, const ClipboardContent& content);
+    void connectionLost();
 
 protected:
     // When a read that just heard from its source gives up, if it hears nothing more.

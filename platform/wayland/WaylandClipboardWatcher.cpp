@@ -183,6 +183,7 @@ bool WaylandClipboardWatcher::broken()
     m_writable->setEnabled(false);
     deliverReady();
     pause();
+    Q_EMIT connectionLost();
     return true;
 }
 

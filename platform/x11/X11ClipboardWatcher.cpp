@@ -150,6 +150,7 @@ void X11ClipboardWatcher::pump()
         if (m_notifier->isEnabled()) {
             qWarning("The clipboard is no longer watched: the connection to the X server broke");
             m_notifier->setEnabled(false);
+            Q_EMIT connectionLost();
         }
         m_watching = false;
         stopTimer();
