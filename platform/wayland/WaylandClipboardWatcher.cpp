@@ -391,6 +391,11 @@ void WaylandClipboardWatcher::advance(Notice& notice)
         answer = Answer::TooLarge;
     } else if (request.broken) {
         answer = request.data.isEmpty() ? Answer::Refused : Answer::Broken;
+    } else if (request.data.isEmpty() && notice.ownership != m_lastOwnership) {
+        // A source that lost the clipboard may close what it was asked for unwritten (or die with
+        // it): an empty end once a later change is known is no text of this one.
+        notice.read.lose();
+        answer = Answer::Refused;
     }
     const QByteArray form = request.form;
     notice.read.answer(form, answer, std::move(request.data), form);
