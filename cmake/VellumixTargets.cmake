@@ -22,9 +22,12 @@ endfunction()
 # One QtTest executable registered with ctest.
 #   X11: the test needs a real X server; it runs under tests/x11/run-with-xvfb
 #        (Xvfb plus openbox, both stopped afterwards) and carries the label x11.
+#   WAYLAND: the test needs a Wayland compositor; it runs under tests/wayland/run-with-sway (a private
+#        headless sway with Xwayland, as an unprivileged user when run as root; skipped where sway
+#        cannot run) and carries the label wayland. Its own windows use the offscreen platform.
 #   Other tests run in-process on the offscreen platform.
 function(vellumix_add_test name)
-    cmake_parse_arguments(ARG "X11" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "X11;WAYLAND" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
@@ -38,6 +41,11 @@ function(vellumix_add_test name)
         add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/x11/run-with-xvfb $<TARGET_FILE:${name}>)
         list(APPEND labels x11)
         set(env "QT_QPA_PLATFORM=xcb")
+    elseif(ARG_WAYLAND)
+        add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/wayland/run-with-sway $<TARGET_FILE:${name}>)
+        list(APPEND labels wayland)
+        set(env "QT_QPA_PLATFORM=offscreen")
+        set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
     else()
         add_test(NAME ${name} COMMAND ${name})
         list(APPEND labels unit)

@@ -1,36 +1,18 @@
 #include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "platform/wayland/WaylandClipboardViewer.h"
+#include "tests/app/JournalEntries.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/wayland/WaylandSession.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTest>
-#include <QTimer>
 
 using namespace WaylandSession;
 
 namespace
 {
-// Keeps the longest pause between two turns of the event loop.
-class LoopProbe
-{
-public:
-    LoopProbe()
-    {
-        m_clock.start();
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_longest = std::max(m_longest, m_clock.restart()); });
-        m_timer.start();
-    }
-    qint64 longestPauseMs() const { return std::max(m_longest, m_clock.elapsed()); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
-};
 
 const QByteArray TextAsked = "send 0 text/plain;charset=utf-8";
 
@@ -131,27 +113,9 @@ void TestClipboardWayland::createWindow()
     m_window->show();
 }
 
-// The captured texts; a text that does not stand under a stamp line of its own shows up marked.
 QByteArrayList TestClipboardWayland::entries() const
 {
-    QByteArray text = MemoText::toBytes(log()).replace("\r\n", "\n");
-    if (text.endsWith('\n')) {
-        text.chop(1);
-    }
-    QByteArrayList found;
-    bool open = false;
-    for (const QByteArray& line : text.split('\n')) {
-        if (line == StampLine) {
-            found << QByteArray();
-            open = false;
-        } else if (found.isEmpty()) {
-            found << "<unstamped> " + line;
-        } else {
-            found.last() += (open ? "\n" : "") + line;
-            open = true;
-        }
-    }
-    return text.isEmpty() ? QByteArrayList() : found;
+    return journalEntries(MemoText::toBytes(log()));
 }
 
 void TestClipboardWayland::testTextAtStartAppearsOnce_data()

@@ -1,42 +1,21 @@
 #include "app/JournalView.h"
 #include "app/MemoText.h"
 #include "platform/x11/X11ClipboardViewer.h"
+#include "tests/app/JournalEntries.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/x11/XClip.h"
 
 #include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 namespace
 {
-
-// Keeps the longest pause between two turns of the event loop.
-class LoopProbe
-{
-public:
-    LoopProbe()
-    {
-        m_clock.start();
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_longest = std::max(m_longest, m_clock.restart()); });
-        m_timer.start();
-    }
-    qint64 longestPauseMs() const { return std::max(m_longest, m_clock.elapsed()); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
-};
-
 // A misbehaving owner of the clipboard (tests/x11/ClipboardOwner.cpp), ended by its own process.
 class BadOwner
 {
@@ -128,29 +107,9 @@ bool TestClipboardX11::copyAsked(XClip& xclip, const QByteArray& text, bool turn
     return (turnEventLoop ? xclip.copy(text) : xclip.copyAtOnce(text)) && xclip.waitServed(1, turnEventLoop);
 }
 
-// The captured texts, line breaks as LF; a text that does not stand under a stamp line of its
-// own shows up marked.
 QByteArrayList TestClipboardX11::entries() const
 {
-
-    QByteArray text = journal().replace("\r\n", "\n");
-    if (text.endsWith('\n')) {
-        text.chop(1);
-    }
-    QByteArrayList found;
-    bool open = false;
-    for (const QByteArray& line : text.split('\n')) {
-        if (line == StampLine) {
-            found << QByteArray();
-            open = false;
-        } else if (found.isEmpty()) {
-            found << "<unstamped> " + line;
-        } else {
-            found.last() += (open ? "\n" : "") + line;
-            open = true;
-        }
-    }
-    return text.isEmpty() ? QByteArrayList() : found;
+    return journalEntries(journal());
 }
 
 void TestClipboardX11::testTextAtStartAppearsOnce_data()
