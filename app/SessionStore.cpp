@@ -289,7 +289,7 @@ QString SessionStore::notStoredText(const Result& result) const
     return LoadStr(sSessionNotStored).arg(FArchiveFileName, result.reason);
 }
 
-SessionStore::Result SessionStore::StoreSession()
+SessionStore::Result SessionStore::StoreSession(bool pumpEvents)
 {
     // The component pumps events while it works, so a second "Save" can arrive meanwhile. It is refused
     // here, before it could refill the stream whose bytes the running store is still writing.
@@ -323,6 +323,9 @@ SessionStore::Result SessionStore::StoreSession()
 
     // A new archive holds whatever the user copied: only its owner may read it.
     const FileAccess::PrivateFileCreation privateFiles;
+    // Otherwise the component turns the event loop between its steps and shows the wait cursor.
+    m_zip->SetNotMainThread(!pumpEvents);
+    const auto restorePumping = qScopeGuard([&] { m_zip->SetNotMainThread(false); });
     QString failure = collectingMessages([&] { m_zip->SetZipFileName(archive); });
     m_zip->SetAddOptions(AddOpts { AddEncrypt });
     const QString names[2] = { FJournalEntryName, FNotesEntryName };

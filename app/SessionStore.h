@@ -38,8 +38,10 @@ public:
     // Loads both memos, tells once what did not load as it was stored, and applies the changes
     // the recovery file kept since the last store.
     void LoadSession();
-    // Busy when another archive operation is running; nothing is stored then.
-    Result StoreSession();
+    // Busy when another archive operation is running; nothing is stored then. Events wait while
+    // the store runs when pumpEvents is false: with the desktop gone, the next turn of the event
+    // loop may be the program's last.
+    Result StoreSession(bool pumpEvents = true);
     // "The session was not stored in … : …"
     QString notStoredText(const Result& result) const;
     // Waits until every change is in the recovery file.

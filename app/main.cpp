@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -68,8 +69,19 @@ int main(int argc, char* argv[])
     // A compositor that goes away takes Xwayland and the window with it a moment later.
     QObject::connect(window.get(), &TFMain::desktopEnded, window.get(), &QWidget::close);
 
+    // Qt's X11 platform ends the program with exit() once its display is gone (a Wayland compositor
+    // that ends takes Xwayland along), often before the close above could run.
+    static TFMain* exitingWindow = nullptr;
+    exitingWindow = window.get();
+    std::atexit([] {
+        if (exitingWindow) {
+            exitingWindow->storeAtExit();
+        }
+    });
+
     window->show();
     const int status = app.exec();
+    exitingWindow = nullptr;
     window.reset();
     return status;
 }

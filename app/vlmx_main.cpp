@@ -47,6 +47,16 @@ TFMain::~TFMain()
     guarded([this] { FormDestroy(false); });
 }
 
+void TFMain::storeAtExit()
+{
+    m_desktopGone = true;
+    try {
+        FormDestroy(false);
+    } catch (const std::exception& error) {
+        qWarning("%s", error.what());
+    }
+}
+
 void TFMain::report(const std::exception& error)
 {
     const auto* own = dynamic_cast<const Exception*>(&error);
@@ -125,7 +135,10 @@ void TFMain::connectHandlers()
 {
     connect(m_services.clipboard.get(), &ClipboardViewer::changed, this,
         [this](const ClipboardContent& content) { guarded([this, &content] { WMDrawClipboard(content); }); });
-    connect(m_services.clipboard.get(), &ClipboardViewer::desktopEnded, this, &TFMain::desktopEnded);
+    connect(m_services.clipboard.get(), &ClipboardViewer::desktopEnded, this, [this] {
+        m_desktopGone = true;
+        Q_EMIT desktopEnded();
+    });
     connect(m_dropZone, &DropZonePage::filesDropped, this,
         [this](const QStringList& paths) { guarded([this, &paths] { WMDropFiles(paths); }); });
     connect(m_about, &AboutPage::languageSwitched, this, [this] {
@@ -212,7 +225,7 @@ TFMain::Closing TFMain::FormDestroy(bool mayStayOpen)
     }
     SessionStore::Result result;
     try {
-        result = m_session->StoreSession();
+        result = m_session->StoreSession(!m_desktopGone);
     } catch (const std::exception& error) {
         const auto* own = dynamic_cast<const Exception*>(&error);
         result = { SessionStore::Outcome::Failed, own ? own->message() : QString::fromUtf8(error.what()) };
@@ -226,7 +239,9 @@ TFMain::Closing TFMain::FormDestroy(bool mayStayOpen)
         const QString consequence = m_session->changesKeptSafe()
             ? LoadStr(sQuitAnywayKept).arg(m_session->recoveryFileName())
             : LoadStr(sQuitAnywayLost);
-        if (!mayStayOpen) {
+        if (m_desktopGone) {
+            qWarning("%s\n%s", qPrintable(failure), qPrintable(consequence));
+        } else if (!mayStayOpen) {
             m_services.dialogs->message(this, failure);
         } else if (!m_services.dialogs->ask(this, failure + QStringLiteral("\n\n") + consequence)) {
             return Closing::Stay;
@@ -240,7 +255,11 @@ TFMain::Closing TFMain::FormDestroy(bool mayStayOpen)
     try {
         WriteSettings();
     } catch (...) {
-        m_services.dialogs->message(this, LoadStr(sIniSaveFailed));
+        if (m_desktopGone) {
+            qWarning("%s", qPrintable(LoadStr(sIniSaveFailed)));
+        } else {
+            m_services.dialogs->message(this, LoadStr(sIniSaveFailed));
+        }
     }
     return Closing::Done;
 }

@@ -36,6 +36,9 @@ public:
     explicit TFMain(TFMainServices services = {}, QWidget* parent = nullptr);
     // Runs FormDestroy unless closing the window did: the session and the settings are stored.
     ~TFMain() override;
+    // The program ends without a close, its display gone: stores the session and the settings as
+    // a close would, without asking anything and without turning the event loop.
+    void storeAtExit();
 
     // Clipboard journal
     void AppendToJournal(const QString& text);
@@ -162,4 +165,6 @@ private:
     QString FIniFileName;
     bool m_destroyed = false;
     bool m_closing = false;
+    // No one is left to answer a question, and the display may end the program at any moment.
+    bool m_desktopGone = false;
 };

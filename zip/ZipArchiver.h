@@ -68,6 +68,12 @@ public:
     bool Busy() const { return FBusy; }
     bool Reentry() const { return FReentry; }
     bool NotMainThread() const { return FNotMainThread; }
+    // Set: operations change no cursor and turn no event loop.
+    void SetNotMainThread(bool value)
+    {
+        FNotMainThread = value;
+        m_worker->SetNotMainThread(value);
+    }
     TZipWorker* Worker() const { return m_worker.get(); }
     int ErrorCode() const { return m_worker->ErrorCode(); }
     const QString& ErrorMessage() const { return m_worker->ErrorMessage(); }

@@ -6,8 +6,11 @@
 #include "zip/ZipArchiver.h"
 
 #include <QProcess>
+#include <QTimer>
 #include <QTest>
 #include <QtEndian>
+
+#include <optional>
 
 using namespace SessionTools;
 
@@ -30,6 +33,8 @@ private Q_SLOTS:
     void testSameDamageKeepsOneCopy();
     void testFailedStoreKeepsTheWindowAndEverythingInIt();
     void testEveryEditComesBackAfterAKill();
+    void testStoreOnTheWayOut_data();
+    void testStoreOnTheWayOut();
     void testLinkedArchiveStaysALink();
 };
 
@@ -408,6 +413,51 @@ void TestSession::testFailedStoreKeepsTheWindowAndEverythingInIt()
     QVERIFY(window->close());
     QCOMPARE(entry(archive, QStringLiteral("vellumix.clips")), journal);
     QVERIFY(fixture.messages.isEmpty());
+}
+
+void TestSession::testStoreOnTheWayOut_data()
+{
+    QTest::addColumn<bool>("diskFull");
+    QTest::newRow("stored") << false;
+    QTest::newRow("the disk is full") << true;
+}
+
+// The display is gone and the program is ending: nobody can answer, and a turn of the event loop
+// would end the program in the middle of the store.
+void TestSession::testStoreOnTheWayOut()
+{
+    QFETCH(bool, diskFull);
+    WindowFixture fixture;
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    QByteArray stored;
+    for (int i = 0; stored.size() < 300000; ++i) {
+        stored += QByteArray::number(quint64(i) * 2654435761u % 1000003, 36) + ' ';
+    }
+    zipSession(fixture, stored);
+    const QByteArray before = fixture.readFile(QStringLiteral("vellumix.vma"));
+    TFMain* window = fixture.create();
+    window->show();
+    fixture.clipboard->copy(QStringLiteral("copied before the display went"));
+    window->session().flushRecovery();
+    bool loopTurned = false;
+    QTimer::singleShot(0, window, [&loopTurned] { loopTurned = true; });
+    {
+        std::optional<FullDisk> full;
+        if (diskFull) {
+            full.emplace(100000);
+        }
+        window->storeAtExit();
+    }
+    QVERIFY(!loopTurned);
+    QVERIFY(fixture.dialogs->questions.isEmpty());
+    QVERIFY(fixture.messages.isEmpty());
+    if (diskFull) {
+        QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma")), before);
+        QVERIFY(fixture.readFile(QStringLiteral("vellumix.vma.recovery")).contains(
+            QByteArray(reinterpret_cast<const char*>(u"copied before the display went"), 60)));
+    } else {
+        QVERIFY(entry(archive, QStringLiteral("vellumix.clips")).contains("copied before the display went"));
+    }
 }
 
 void TestSession::testEveryEditComesBackAfterAKill()

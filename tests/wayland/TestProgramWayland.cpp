@@ -132,14 +132,13 @@ void TestProgramWayland::testCompositorKilled()
     const QByteArray text = "copied before the compositor went";
     QVERIFY(copy(text));
     QVERIFY(killCompositor());
-    // Its X server (Xwayland) goes with it, and Qt's xcb platform ends the program at once
-    // (status 1) without a close: the recovery file still holds what the archive lacks.
+    // Its X server (Xwayland) goes with it, and Qt's X11 platform may end the program (status 1)
+    // before the close runs: the session is stored on the way out all the same.
     QVERIFY(m_program->waitForFinished(Deadline));
     QCOMPARE(m_program->exitStatus(), QProcess::NormalExit);
-    const bool stored = storedJournal().endsWith("]-----------------\r\n" + text + "\r\n");
-    // Success only with the archive stored, and nothing lost either way.
-    QVERIFY(stored || m_program->exitCode() != 0);
-    QVERIFY(stored || inRecoveryFile(text));
+    QVERIFY2(storedJournal().endsWith("]-----------------\r\n" + text + "\r\n"),
+        storedJournal().toPercentEncoding().constData());
+    QVERIFY(!QFile::exists(path("vellumix.vma.recovery")));
 }
 
 QTEST_GUILESS_MAIN(TestProgramWayland)
