@@ -5,7 +5,7 @@
 // Wayland: the watcher hearing of the selection) to the journal entry (p50/p99) and the longest
 // pause of the GUI event loop during each burst.
 // Run: scripts/with-xvfb build-test/bench/bench_capture [copies]
-//      tests/wayland/run-with-sway build-test/bench/bench_capture [copies]
+//      tests/wayland/run-with-sway --same-user build-test/bench/bench_capture [copies]
 
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
