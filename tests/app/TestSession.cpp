@@ -264,6 +264,16 @@ void claimSize(const QString& archive, quint32 size)
     file.seek(0);
     file.write(bytes);
 }
+
+// A journal that does not compress, larger than FullDisk(100000) lets the store write.
+QByteArray incompressibleJournal()
+{
+    QByteArray stored;
+    for (int i = 0; stored.size() < 300000; ++i) {
+        stored += QByteArray::number(quint64(i) * 2654435761u % 1000003, 36) + ' ';
+    }
+    return stored;
+}
 } // namespace
 
 void TestSession::testBrokenArchive_data()
@@ -386,12 +396,7 @@ void TestSession::testFailedStoreKeepsTheWindowAndEverythingInIt()
 {
     WindowFixture fixture;
     const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
-    // A journal that does not compress, larger than the disk will take.
-    QByteArray stored;
-    for (int i = 0; stored.size() < 300000; ++i) {
-        stored += QByteArray::number(quint64(i) * 2654435761u % 1000003, 36) + ' ';
-    }
-    zipSession(fixture, stored);
+    zipSession(fixture, incompressibleJournal());
     const QByteArray before = fixture.readFile(QStringLiteral("vellumix.vma"));
     TFMain* window = fixture.create();
     window->show();
@@ -429,11 +434,7 @@ void TestSession::testStoreOnTheWayOut()
     QFETCH(bool, diskFull);
     WindowFixture fixture;
     const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
-    QByteArray stored;
-    for (int i = 0; stored.size() < 300000; ++i) {
-        stored += QByteArray::number(quint64(i) * 2654435761u % 1000003, 36) + ' ';
-    }
-    zipSession(fixture, stored);
+    zipSession(fixture, incompressibleJournal());
     const QByteArray before = fixture.readFile(QStringLiteral("vellumix.vma"));
     TFMain* window = fixture.create();
     window->show();
