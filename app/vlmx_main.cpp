@@ -57,6 +57,15 @@ void TFMain::storeAtExit()
     }
 }
 
+void TFMain::tell(const QString& text)
+{
+    if (m_desktopGone) {
+        qWarning("%s", qPrintable(text));
+    } else {
+        m_services.dialogs->message(this, text);
+    }
+}
+
 void TFMain::report(const std::exception& error)
 {
     const auto* own = dynamic_cast<const Exception*>(&error);
@@ -240,9 +249,9 @@ TFMain::Closing TFMain::FormDestroy(bool mayStayOpen)
             ? LoadStr(sQuitAnywayKept).arg(m_session->recoveryFileName())
             : LoadStr(sQuitAnywayLost);
         if (m_desktopGone) {
-            qWarning("%s\n%s", qPrintable(failure), qPrintable(consequence));
+            tell(failure + QStringLiteral("\n") + consequence);
         } else if (!mayStayOpen) {
-            m_services.dialogs->message(this, failure);
+            tell(failure);
         } else if (!m_services.dialogs->ask(this, failure + QStringLiteral("\n\n") + consequence)) {
             return Closing::Stay;
         }
@@ -255,11 +264,7 @@ TFMain::Closing TFMain::FormDestroy(bool mayStayOpen)
     try {
         WriteSettings();
     } catch (...) {
-        if (m_desktopGone) {
-            qWarning("%s", qPrintable(LoadStr(sIniSaveFailed)));
-        } else {
-            m_services.dialogs->message(this, LoadStr(sIniSaveFailed));
-        }
+        tell(LoadStr(sIniSaveFailed));
     }
     return Closing::Done;
 }

@@ -134,6 +134,8 @@ private:
     // Stores the session and the settings. With mayStayOpen a failed store asks whether to close
     // all the same (Stay when not) and a store already running makes the close wait (Later).
     Closing FormDestroy(bool mayStayOpen);
+    // A message box, or the log once the desktop is gone and nobody could answer one.
+    void tell(const QString& text);
     void FormActivate();
     void FormKeyDown(QKeyEvent* event);
     void FormResize();

@@ -34,6 +34,18 @@ inline QByteArrayList journalEntries(QByteArray journal)
     return text.isEmpty() ? QByteArrayList() : found;
 }
 
+// A text of numbered lines, at least that many bytes long, without a line break at its end.
+inline QByteArray largeText(qsizetype bytes)
+{
+    QByteArray text;
+    text.reserve(bytes + 100);
+    for (int i = 0; text.size() < bytes; ++i) {
+        text += "line " + QByteArray::number(i) + " of a large copied text, with a few more words on it\n";
+    }
+    text.chop(1);
+    return text;
+}
+
 // Keeps the longest pause between two turns of the event loop.
 class LoopProbe
 {

@@ -244,12 +244,7 @@ void TestClipboardWayland::testEmptyText()
 void TestClipboardWayland::testLargeTextArrivesWhole()
 {
     createWindow();
-    QByteArray big;
-    big.reserve(20 * 1024 * 1024 + 100);
-    for (int i = 0; big.size() < 20 * 1024 * 1024; ++i) {
-        big += "line " + QByteArray::number(i) + " of a large copied text, with a few more words on it\n";
-    }
-    big.chop(1);
+    const QByteArray big = largeText(20 * 1024 * 1024);
     const auto large = source({ QStringLiteral("serve"), QStringLiteral("-") }, big);
     QVERIFY(large->waitSaid(TextAsked));
     // Taken over while the large text is still on its way.

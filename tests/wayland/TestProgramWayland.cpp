@@ -8,15 +8,6 @@
 
 using namespace WaylandSession;
 
-namespace
-{
-QByteArray utf16(const QByteArray& text)
-{
-    const QString wide = QString::fromUtf8(text);
-    return QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2);
-}
-} // namespace
-
 // The built program in a Wayland session, as a user of one meets it: it picks Xwayland for its
 // window by itself and journals what native Wayland programs copy, whichever window has the focus.
 class TestProgramWayland : public QObject
@@ -88,8 +79,7 @@ bool TestProgramWayland::copy(const QByteArray& text)
 // Where each change goes as it happens; the next start applies what the archive lacks.
 bool TestProgramWayland::inRecoveryFile(const QByteArray& text) const
 {
-    QFile recovery(path("vellumix.vma.recovery"));
-    return recovery.open(QIODevice::ReadOnly) && recovery.readAll().contains(utf16(text));
+    return ::inRecoveryFile(m_dir->path(), text);
 }
 
 QByteArray TestProgramWayland::storedJournal() const

@@ -38,6 +38,15 @@ inline bool copyProgram(const QString& folder, const QStringList& extra = {})
 // The id of the program's main window once it is shown, empty when none appeared. xdotool gives
 // up when a window goes away while it looks through them (an xclip that lost the clipboard, say),
 // so it is asked again until the deadline.
+// Whether the program's recovery file in that folder holds the text (it keeps changes as UTF-16).
+inline bool inRecoveryFile(const QString& folder, const QByteArray& text)
+{
+    const QString wide = QString::fromUtf8(text);
+    QFile recovery(folder + QStringLiteral("/vellumix.vma.recovery"));
+    return recovery.open(QIODevice::ReadOnly)
+        && recovery.readAll().contains(QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2));
+}
+
 inline QByteArray waitForWindow(const QProcess& program)
 {
     QByteArray window;

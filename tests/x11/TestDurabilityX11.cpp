@@ -7,15 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace
-{
-QByteArray utf16(const QByteArray& text)
-{
-    const QString wide = QString::fromUtf8(text);
-    return QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2);
-}
-} // namespace
-
 // The program killed at any moment, as an out-of-memory kill or a power cut would end it: every
 // capture that reached the disk comes back once, and the archive always stays readable.
 class TestDurabilityX11 : public QObject
@@ -49,8 +40,7 @@ bool TestDurabilityX11::start()
 // In the recovery file (UTF-16) or in the archive.
 bool TestDurabilityX11::onDisk(const QByteArray& text) const
 {
-    QFile recovery(path("vellumix.vma.recovery"));
-    return recovery.open(QIODevice::ReadOnly) && recovery.readAll().contains(utf16(text));
+    return inRecoveryFile(m_dir.path(), text);
 }
 
 void TestDurabilityX11::testKillsAtRandomMomentsLoseNothing()
