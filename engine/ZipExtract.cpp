@@ -254,6 +254,9 @@ int32_t extractToMemory(const UnzipCommandRecord& record, EngineChannel& channel
     int32_t requests = std::clamp(record.PasswordRequests, 0, MaxPasswordRequests);
     ReadResult result = ReadResult::WrongPassword;
     ReadResult lastFailure = ReadResult::WrongPassword;
+    // A wrong password passes the one-byte check about once in 256 tries and then fails to inflate: once any
+    // password failed the check, the entry is reported as wanting another password, not as damaged.
+    bool checkFailed = false;
     for (;;) {
         if (encrypted && password.empty()) {
             if (requests <= 0) {
@@ -275,7 +278,8 @@ int32_t extractToMemory(const UnzipCommandRecord& record, EngineChannel& channel
         bool retry = encrypted && (result == ReadResult::WrongPassword || result == ReadResult::DataError);
         if (!retry)
             break;
-        lastFailure = result;
+        checkFailed = checkFailed || result == ReadResult::WrongPassword;
+        lastFailure = checkFailed ? ReadResult::WrongPassword : result;
         password.clear();
     }
 

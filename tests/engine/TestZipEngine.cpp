@@ -494,7 +494,10 @@ void TestZipEngine::testPasswordRequests_data()
         << QByteArray() << 3 << QStringList { "a", "b", "c", "730582" } << 0 << 3;
     QTest::newRow("refused") << QByteArray() << 5 << QStringList { "" } << 0 << 1;
     QTest::newRow("no requests allowed") << QByteArray("nope") << 0 << QStringList { "730582" } << 0 << 0;
-    QTest::newRow("count above 15") << QByteArray() << 40 << QStringList(16, "x") << 0 << 15;
+    QStringList wrong;
+    for (int i = 0; i < 16; ++i)
+        wrong << QStringLiteral("x%1").arg(i);
+    QTest::newRow("count above 15") << QByteArray() << 40 << wrong << 0 << 15;
 }
 
 void TestZipEngine::testPasswordRequests()
@@ -521,6 +524,9 @@ void TestZipEngine::testPasswordRequests()
     } else {
         const QList<CallbackEvent> skipped = recorder.ofAction(ZA_Skipped);
         QCOMPARE(skipped.size(), 1);
+        // One wrong password that passed the one-byte check cannot be told from damaged data.
+        if (skipped.first().arg1 == int(ZEC_Read) && asked + (recordPassword.isEmpty() ? 0 : 1) == 1)
+            return;
         QCOMPARE(skipped.first().arg1, int(ZEC_BadPassword));
         QCOMPARE(skipped.first().arg3 & 0xFF, ZK_BadPassword + 1);
     }
