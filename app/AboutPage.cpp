@@ -1,7 +1,7 @@
 #include "app/AboutPage.h"
 
 #include "app/ImageList.h"
-#include "app/MemoText.h"
+#include "textview/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/WindowServices.h"
 #include "loc/LocStrings.h"

@@ -1,8 +1,8 @@
 #include "app/FindBar.h"
 
 #include "app/JournalPage.h"
-#include "app/JournalView.h"
-#include "app/MemoText.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
 #include "app/WindowServices.h"

@@ -1,8 +1,8 @@
 #include "app/JournalPage.h"
 
 #include "app/ImagesPage.h"
-#include "app/JournalView.h"
-#include "app/MemoText.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 #include "app/WindowServices.h"
 #include "app/WriteFile.h"
 #include "loc/LocStrings.h"

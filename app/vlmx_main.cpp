@@ -7,8 +7,6 @@
 #include "app/ImageList.h"
 #include "app/ImagesPage.h"
 #include "app/JournalPage.h"
-#include "app/MemoText.h"
-#include "app/SessionStore.h"
 #include "app/VellumixApplication.h"
 #include "app/WindowLook.h"
 #include "app/WindowPlacement.h"
@@ -19,6 +17,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
+#include "session/SessionStore.h"
+#include "textview/MemoText.h"
 
 #include "ui_vlmx_main.h"
 
@@ -94,7 +94,13 @@ void TFMain::setUpControls()
     m_applications = new ApplicationsPage(*m_ui, m_services, *m_journal, this);
     m_dropZone = new DropZonePage(*m_ui, *m_journal, this);
     m_about = new AboutPage(*m_ui, m_services, this);
-    m_session = new SessionStore(m_services, *m_journal, this);
+    SessionStore::Prompts prompts;
+    prompts.tell = [this](const QString& text) { m_services.dialogs->message(this, text); };
+    prompts.zipQuestion = [this](const QString& title, QString& text, int kind, TMsgDlgButtons buttons) {
+        return m_services.dialogs->zipDialog(this, title, text, kind, buttons);
+    };
+    m_session = new SessionStore(m_journal->memo(JournalPage::Journal)->buffer(),
+        m_journal->memo(JournalPage::Notes)->buffer(), std::move(prompts), this);
     setWindowIcon(ImageList::programIcon());
 
     // The tool bar shows its action buttons left of the check boxes.
@@ -179,13 +185,13 @@ void TFMain::connectHandlers()
         handler([this] { ActionCopySysApplicationsToClipboardExecute(); }));
     connect(m_ui->ActionCopySysApplicationsToClipboard, &QAction::triggered, this,
         handler([this] { ActionCopySysApplicationsToClipboardExecute(); }));
-    connect(
-        m_ui->lvSysApplications, &QTreeWidget::itemDoubleClicked, this, handler([this] { lvSysApplicationsDblClick(); }));
+    connect(m_ui->lvSysApplications, &QTreeWidget::itemDoubleClicked, this,
+        handler([this] { lvSysApplicationsDblClick(); }));
     connect(m_ui->chkStayOnTop, &QCheckBox::clicked, this, handler([this] { chkStayOnTopClick(); }));
     connect(m_ui->chkScreenSnap, &QCheckBox::clicked, this, handler([this] { chkScreenSnapClick(); }));
     connect(m_ui->chkVellumix, &QCheckBox::clicked, this, handler([this] { chkVellumixClick(); }));
-    connect(
-        m_ui->cmdAboutCopyToClipboard, &QPushButton::clicked, this, handler([this] { cmdAboutCopyToClipboardClick(); }));
+    connect(m_ui->cmdAboutCopyToClipboard, &QPushButton::clicked, this,
+        handler([this] { cmdAboutCopyToClipboardClick(); }));
     connect(m_ui->cmdDocs, &QPushButton::clicked, this, handler([this] { cmdDocsClick(); }));
     connect(m_ui->cbLanguages, &QComboBox::activated, this,
         [this](int index) { guarded([this, index] { cbLanguagesClick(index); }); });

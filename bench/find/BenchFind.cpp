@@ -4,8 +4,8 @@
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_find [MiB]
 
 #include "app/FindBar.h"
-#include "app/JournalView.h"
-#include "app/MemoText.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
 

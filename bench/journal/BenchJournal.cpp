@@ -9,8 +9,8 @@
 // not stretch.
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_journal [MiB ...]
 
-#include "app/JournalView.h"
-#include "app/MemoText.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 #include "app/TextPos.h"
 #include "bench/BenchSupport.h"
 

@@ -5,7 +5,7 @@
 // loop while it is made safe and while the whole session is stored.
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_session [MiB ...]
 
-#include "app/JournalView.h"
+#include "textview/JournalView.h"
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
 #include "loc/LocUtils.h"

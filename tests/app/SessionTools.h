@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/JournalView.h"
+#include "textview/JournalView.h"
 #include "tests/app/WindowFixture.h"
 
 #include <QProcess>

@@ -1,5 +1,5 @@
-#include "app/MemoText.h"
-#include "app/JournalView.h"
+#include "textview/MemoText.h"
+#include "textview/JournalView.h"
 #include "app/ShellOpen.h"
 #include "tests/app/WindowFixture.h"
 

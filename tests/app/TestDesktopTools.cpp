@@ -1,6 +1,6 @@
 #include "app/ImagesPage.h"
-#include "app/JournalView.h"
-#include "app/MemoText.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 #include "app/WindowPlacement.h"
 #include "tests/app/WindowFixture.h"
 

@@ -1,7 +1,7 @@
-#include "app/JournalView.h"
-#include "app/LineLayouts.h"
-#include "app/MemoText.h"
-#include "app/TextBuffer.h"
+#include "textview/JournalView.h"
+#include "textview/LineLayouts.h"
+#include "textview/MemoText.h"
+#include "textview/TextBuffer.h"
 #include "app/TextPos.h"
 
 #include <QAccessible>

@@ -1,5 +1,5 @@
 #include "app/AboutPage.h"
-#include "app/MemoText.h"
+#include "textview/MemoText.h"
 #include "platform/Exception.h"
 #include "tests/app/WindowFixture.h"
 

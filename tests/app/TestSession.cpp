@@ -1,5 +1,5 @@
-#include "app/MemoText.h"
-#include "app/SessionStore.h"
+#include "textview/MemoText.h"
+#include "session/SessionStore.h"
 #include "platform/Exception.h"
 #include "tests/FullDisk.h"
 #include "tests/app/SessionTools.h"

@@ -1,6 +1,6 @@
 #include "app/FindBar.h"
-#include "app/JournalView.h"
-#include "app/MemoText.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
 #include "platform/Exception.h"

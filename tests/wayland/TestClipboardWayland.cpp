@@ -1,5 +1,5 @@
-#include "app/JournalView.h"
-#include "app/MemoText.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 #include "platform/wayland/WaylandClipboardViewer.h"
 #include "tests/app/JournalEntries.h"
 #include "tests/app/WindowFixture.h"

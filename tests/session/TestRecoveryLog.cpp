@@ -1,5 +1,5 @@
-#include "app/MemoText.h"
-#include "app/RecoveryLog.h"
+#include "textview/MemoText.h"
+#include "session/RecoveryLog.h"
 #include "platform/Crc32.h"
 
 #include <QFile>

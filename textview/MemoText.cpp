@@ -1,13 +1,12 @@
-#include "app/MemoText.h"
+#include "textview/MemoText.h"
 
-#include "app/JournalView.h"
+#include "textview/JournalView.h"
 
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-
 
 namespace
 {

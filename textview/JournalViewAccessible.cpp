@@ -1,6 +1,6 @@
-#include "app/JournalViewAccessible.h"
+#include "textview/JournalViewAccessible.h"
 
-#include "app/JournalView.h"
+#include "textview/JournalView.h"
 
 #include <QAccessibleWidget>
 #include <QTextBoundaryFinder>

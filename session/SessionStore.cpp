@@ -1,20 +1,16 @@
-#include "app/SessionStore.h"
+#include "session/SessionStore.h"
 
-#include "app/JournalPage.h"
-#include "app/JournalView.h"
-#include "app/MemoText.h"
-#include "app/WindowServices.h"
 #include "loc/LocStrings.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/Crc32.h"
 #include "platform/FileAccess.h"
+#include "textview/TextBuffer.h"
 #include "zip/ZipArchiver.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <QWidget>
 
 #include <utility>
 
@@ -54,15 +50,14 @@ SessionFingerprint::Entry fingerprintOf(const QByteArray& bytes)
 }
 } // namespace
 
-SessionStore::SessionStore(TFMainServices& services, JournalPage& journal, QWidget* window)
-    : QObject(window)
-    , m_services(services)
-    , m_journal(journal)
-    , m_window(window)
+SessionStore::SessionStore(TextBuffer* journal, TextBuffer* notes, Prompts prompts, QObject* owner)
+    : QObject(owner)
+    , m_buffers { journal, notes }
+    , m_prompts(std::move(prompts))
     , m_recovery(new RecoveryLog(this))
 {
     // The session archive's component with its designed properties.
-    m_zip = new TZipArchiver(window, csLoading);
+    m_zip = new TZipArchiver(owner, csLoading);
     m_zip->setObjectName(QStringLiteral("zip"));
     m_zip->SetPassword(QStringLiteral("730582"));
     m_zip->SetPasswordReqCount(1);
@@ -79,7 +74,7 @@ SessionStore::SessionStore(TFMainServices& services, JournalPage& journal, QWidg
             result = mrOk;
             return;
         }
-        const int answer = m_services.dialogs->zipDialog(m_window, title, text, result, buttons);
+        const int answer = m_prompts.zipQuestion(title, text, result, buttons);
         if (answer != mrNone) {
             result = answer;
         }
@@ -87,14 +82,15 @@ SessionStore::SessionStore(TFMainServices& services, JournalPage& journal, QWidg
 
     for (const RecoveryLog::Memo memo : Memos) {
         TextBuffer* text = bufferOf(memo);
-        connect(text, &TextBuffer::changed, this, [this, memo](qsizetype position, qsizetype removed, const QString& added) {
-            // What a load puts in place is what the archive and the recovery file already hold.
-            if (!m_loading) {
-                m_changedSinceStore[memo] = true;
-                m_recovery->recordChange(memo, position, removed, added);
-                Q_EMIT changed();
-            }
-        });
+        connect(text, &TextBuffer::changed, this,
+            [this, memo](qsizetype position, qsizetype removed, const QString& added) {
+                // What a load puts in place is what the archive and the recovery file already hold.
+                if (!m_loading) {
+                    m_changedSinceStore[memo] = true;
+                    m_recovery->recordChange(memo, position, removed, added);
+                    Q_EMIT changed();
+                }
+            });
         connect(text, &TextBuffer::reset, this, [this, memo, text] {
             if (!m_loading) {
                 m_changedSinceStore[memo] = true;
@@ -129,7 +125,7 @@ template <typename Operation> QString SessionStore::collectingMessages(Operation
 
 TextBuffer* SessionStore::bufferOf(RecoveryLog::Memo memo) const
 {
-    return m_journal.memo(memo == RecoveryLog::Journal ? JournalPage::Journal : JournalPage::Notes)->buffer();
+    return m_buffers[memo];
 }
 
 namespace
@@ -197,18 +193,17 @@ void SessionStore::LoadSession()
     // Whether the archive holds what the memos now show is told by its directory at the next store.
     m_changedSinceStore[RecoveryLog::Journal] = m_changedSinceStore[RecoveryLog::Notes] = false;
     if (!m_notAFile.isEmpty()) {
-        m_services.dialogs->message(m_window, m_notAFile);
+        m_prompts.tell(m_notAFile);
     }
     if (!problems.isEmpty()) {
         const QString copy = keepCopy();
         problems << (copy.isEmpty() ? LoadStr(sArchiveCopyNotKept).arg(FileAccess::freeBackupName(FArchiveFileName))
                                     : LoadStr(sArchiveCopyKept).arg(copy));
-        m_services.dialogs->message(m_window,
-            LoadStr(sArchiveNotLoaded).arg(FArchiveFileName) + QStringLiteral("\n\n")
-                + problems.join(QLatin1Char('\n')));
+        m_prompts.tell(LoadStr(sArchiveNotLoaded).arg(FArchiveFileName) + QStringLiteral("\n\n")
+            + problems.join(QLatin1Char('\n')));
     }
     if (!replay.keptAside.isEmpty()) {
-        m_services.dialogs->message(m_window, LoadStr(sRecoveryKeptAside).arg(m_recoveryFileName, replay.keptAside));
+        m_prompts.tell(LoadStr(sRecoveryKeptAside).arg(m_recoveryFileName, replay.keptAside));
     }
 }
 
@@ -313,8 +308,8 @@ SessionStore::Result SessionStore::StoreSession(bool pumpEvents)
     // Changes from here on belong to the next store.
     const bool changed[2] = { std::exchange(m_changedSinceStore[RecoveryLog::Journal], false),
         std::exchange(m_changedSinceStore[RecoveryLog::Notes], false) };
-    const QByteArray bytes[2] = { bufferOf(RecoveryLog::Journal)->storedBytes(),
-        bufferOf(RecoveryLog::Notes)->storedBytes() };
+    const QByteArray bytes[2]
+        = { bufferOf(RecoveryLog::Journal)->storedBytes(), bufferOf(RecoveryLog::Notes)->storedBytes() };
     SessionFingerprint snapshot;
     for (const RecoveryLog::Memo memo : Memos) {
         snapshot.memo[memo] = fingerprintOf(bytes[memo]);
@@ -363,6 +358,5 @@ SessionStore::Result SessionStore::StoreSession(bool pumpEvents)
 void SessionStore::reportRecoveryFailure(const QString& reason)
 {
     m_recoveryFailing = true;
-    m_services.dialogs->message(
-        m_window, LoadStr(sRecoveryNotWritten).arg(LoadStr(sCannotWrite).arg(m_recoveryFileName, reason)));
+    m_prompts.tell(LoadStr(sRecoveryNotWritten).arg(LoadStr(sCannotWrite).arg(m_recoveryFileName, reason)));
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/LineLayouts.h"
-#include "app/TextBuffer.h"
-#include "app/TextCursor.h"
+#include "textview/LineLayouts.h"
+#include "textview/TextBuffer.h"
+#include "textview/TextCursor.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>

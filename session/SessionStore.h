@@ -1,17 +1,17 @@
 #pragma once
 
-#include "app/RecoveryLog.h"
+#include "session/RecoveryLog.h"
+#include "zip/ZipTypes.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-class JournalPage;
+#include <functional>
+
 class TextBuffer;
 struct ZipDirEntry;
-class QWidget;
 class TZipArchiver;
-struct TFMainServices;
 
 // The session archive: the journal and the notes loaded at start and stored at
 // exit and on "Save" through the window's zip component. Every change between
@@ -31,7 +31,16 @@ public:
         QString reason; // for a failure: what went wrong, in the user's words
     };
 
-    SessionStore(TFMainServices& services, JournalPage& journal, QWidget* window);
+    // How the session speaks to the user: the window's message boxes, and its answers to the zip
+    // component's questions (a password), or mrNone to let the component ask itself.
+    struct Prompts
+    {
+        std::function<void(const QString& text)> tell;
+        std::function<int(const QString& title, QString& text, int kind, TMsgDlgButtons buttons)> zipQuestion;
+    };
+
+    // The journal's and the notes' buffers; owner is the window the component's dialogs belong to.
+    SessionStore(TextBuffer* journal, TextBuffer* notes, Prompts prompts, QObject* owner);
 
     // Names the archive, its recovery file, and the two entries after the program file.
     void nameFiles(const QString& archivePath, const QString& executablePath);
@@ -72,9 +81,8 @@ private:
     void record(RecoveryLog::Memo memo);
     void reportRecoveryFailure(const QString& reason);
 
-    TFMainServices& m_services;
-    JournalPage& m_journal;
-    QWidget* m_window;
+    TextBuffer* m_buffers[2];
+    Prompts m_prompts;
     TZipArchiver* m_zip;
     RecoveryLog* m_recovery;
     QString FArchiveFileName;

@@ -1,4 +1,4 @@
-#include "app/RecoveryLog.h"
+#include "session/RecoveryLog.h"
 
 #include "platform/AtomicFile.h"
 #include "platform/Crc32.h"
@@ -258,7 +258,6 @@ private:
         }
         return true;
     }
-
 
     void failed(int code)
     {

@@ -1,7 +1,7 @@
-#include "app/TextBuffer.h"
+#include "textview/TextBuffer.h"
 
-#include "app/MemoText.h"
 #include "platform/LargeBuffer.h"
+#include "textview/MemoText.h"
 
 #include <algorithm>
 #include <cstring>

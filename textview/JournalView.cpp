@@ -1,7 +1,7 @@
-#include "app/JournalView.h"
+#include "textview/JournalView.h"
 
-#include "app/JournalViewAccessible.h"
-#include "app/MemoText.h"
+#include "textview/JournalViewAccessible.h"
+#include "textview/MemoText.h"
 
 #include <QAccessible>
 #include <QApplication>

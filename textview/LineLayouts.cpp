@@ -1,6 +1,6 @@
-#include "app/LineLayouts.h"
+#include "textview/LineLayouts.h"
 
-#include "app/TextBuffer.h"
+#include "textview/TextBuffer.h"
 
 #include <QFontInfo>
 #include <QFontMetricsF>
