@@ -35,6 +35,11 @@ enum LocStringId : int {
     sCannotWrite = 65029, // %1: the file, %2: the reason
     sNotABitmap = 65030, // the reason a picture could not be written
     sClipboardTooLarge = 65031, // %1: the limit in MiB
+    sRecoveryDamaged = 65032, // %1: the recovery file, %2: the name it was kept as
+    sRecoveryUnreadable = 65033, // %1: the recovery file, %2: the reason, %3: the name it was kept as
+    sRecoveryUnreadableLeft = 65034, // %1: the recovery file, %2: the reason
+    sRecoveryLeftInPlace = 65035, // the reason changes are not recorded
+    sNotARegularFile = 65036, // the reason a file is not read
 };
 
 // The text of id in the current language.

@@ -1,50 +1,46 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
+#include "session/RecoveryFormat.h"
+
 #include <QObject>
 #include <QString>
 
 class QThread;
 class RecoveryWriter;
 
-// What one store of the session holds: the size and CRC-32 of each memo's stored bytes,
-// as the archive's directory tells them.
-struct SessionFingerprint
-{
-    struct Entry
-    {
-        quint64 size = 0;
-        quint32 crc = 0;
-        bool operator==(const Entry&) const = default;
-    };
-    Entry memo[2]; // the journal, the notes
-    bool operator==(const SessionFingerprint&) const = default;
-};
-
 // A private file beside the archive holding every change made to the journal and the notes
 // since they were last stored, written as it happens by a thread of its own, so that a crash,
-// a kill or a power cut loses nothing. A successful store makes what it holds obsolete.
+// a kill or a power cut loses nothing. A successful store makes what came before it obsolete.
+// Nothing recorded is kept in memory once written: the file is the only copy.
 class RecoveryLog : public QObject
 {
     Q_OBJECT
 
 public:
-    enum Memo : quint8 { Journal = 0, Notes = 1 };
+    using Memo = RecoveryFormat::Memo;
+    static constexpr Memo Journal = RecoveryFormat::Journal;
+    static constexpr Memo Notes = RecoveryFormat::Notes;
 
     struct Replay
     {
+        enum class Trouble {
+            None,
+            NotThisSession, // recorded on top of another store than the archive holds
+            Damaged, // a record could not be read or applied; what came before it was
+            Unreadable, // the file could not be read at all
+        };
         int changes = 0; // changes applied to the stored texts
-        QString keptAside; // a file that did not fit the stored session, moved to this name
+        Trouble trouble = Trouble::None;
+        // Where the whole file was kept when not all of it was applied; empty when it could not be
+        // moved aside, and then it is left in place and never written to.
+        QString keptAside;
+        QString reason; // why an unreadable file could not be read
     };
 
     explicit RecoveryLog(QObject* parent = nullptr);
     // Waits until everything recorded is written.
     ~RecoveryLog() override;
 
-    // Applies what the file at path recorded on top of the stored texts (LF line breaks) and
-    // records there from now on. A file that does not fit the stored session is kept aside.
-    Replay open(const QString& path, const SessionFingerprint& stored, QString texts[2]);
     // Where recorded changes are applied: the two memos' texts, LF line breaks.
     class Texts
     {
@@ -54,8 +50,12 @@ public:
         virtual void replace(Memo memo, qsizetype position, qsizetype removed, const QString& added) = 0;
         virtual void setText(Memo memo, const QString& text) = 0;
     };
-    // The same for texts held elsewhere, such as a view's buffer, which are changed in place.
+    // Applies what the file at path recorded on top of the stored texts and records there from
+    // now on. A file that does not fit the stored session, or that cannot be read or applied as a
+    // whole, is kept aside under a dated name; nothing of it is ever deleted.
     Replay open(const QString& path, const SessionFingerprint& stored, Texts& texts);
+    // The same for texts held in strings.
+    Replay open(const QString& path, const SessionFingerprint& stored, QString texts[2]);
     const QString& path() const { return m_path; }
 
     // The characters [position, position + removed) were replaced by added.
@@ -65,23 +65,23 @@ public:
     void storeBegins(const SessionFingerprint& snapshot);
     void storeSucceeded();
 
-    // Blocks until the writer has caught up (for an orderly exit and for tests).
-    void flush();
+    // Blocks until everything recorded is written and synced; whether it is.
+    bool flush();
 
 Q_SIGNALS:
-    // Writing failed for the reason given; what was recorded stays in memory and is written again
-    // with the next change.
+    // Writing or syncing failed for the reason given; what failed to reach the file is written
+    // again with the next change, and the file counts as safe again after the next store.
     void writeFailed(const QString& reason);
-    // What failed has been written after all.
+    // Everything recorded is in the file after all.
     void writeRecovered();
 
 private:
-    void append(const QByteArray& record);
+    void startWriter(const SessionFingerprint& base, qsizetype recordBytes, bool blocked);
+    void append(const QByteArray& record, bool storeBegins = false);
 
     QString m_path;
     SessionFingerprint m_base;
     SessionFingerprint m_snapshot;
-    QList<QByteArray> m_sinceSnapshot;
     QThread* m_thread;
-    RecoveryWriter* m_writer;
+    RecoveryWriter* m_writer = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/Crc32.h"
+#include "platform/Exception.h"
 #include "platform/FileAccess.h"
 #include "textview/TextBuffer.h"
 #include "zip/ZipArchiver.h"
@@ -180,7 +181,17 @@ void SessionStore::LoadSession()
                 }
             }
         }
-    } catch (...) { }
+    } catch (const std::exception& error) {
+        // Out of memory, say: what was not loaded must not be stored over.
+        const auto* own = dynamic_cast<const Exception*>(&error);
+        problems << LoadStr(sArchiveUnreadable).arg(own ? own->message() : QString::fromLocal8Bit(error.what()));
+        for (const RecoveryLog::Memo memo : Memos) {
+            if (stored.memo[memo] == SessionFingerprint::Entry {}) {
+                bufferOf(memo)->setText(QString());
+            }
+        }
+        m_archiveUnreadable = true;
+    }
     m_keepArchive = !problems.isEmpty();
 
     BufferTexts buffers(bufferOf(RecoveryLog::Journal), bufferOf(RecoveryLog::Notes));
@@ -202,8 +213,21 @@ void SessionStore::LoadSession()
         m_prompts.tell(LoadStr(sArchiveNotLoaded).arg(FArchiveFileName) + QStringLiteral("\n\n")
             + problems.join(QLatin1Char('\n')));
     }
-    if (!replay.keptAside.isEmpty()) {
-        m_prompts.tell(LoadStr(sRecoveryKeptAside).arg(m_recoveryFileName, replay.keptAside));
+    tellReplay(replay);
+}
+
+void SessionStore::tellReplay(const RecoveryLog::Replay& replay)
+{
+    using Trouble = RecoveryLog::Replay::Trouble;
+    const QString& file = m_recoveryFileName;
+    if (replay.trouble == Trouble::Unreadable) {
+        m_prompts.tell(replay.keptAside.isEmpty()
+                ? LoadStr(sRecoveryUnreadableLeft).arg(file, replay.reason)
+                : LoadStr(sRecoveryUnreadable).arg(file, replay.reason, replay.keptAside));
+    } else if (replay.trouble != Trouble::None) {
+        const QString kept = replay.keptAside.isEmpty() ? file : replay.keptAside;
+        m_prompts.tell(
+            LoadStr(replay.trouble == Trouble::Damaged ? sRecoveryDamaged : sRecoveryKeptAside).arg(file, kept));
     }
 }
 
@@ -225,7 +249,6 @@ SessionFingerprint::Entry SessionStore::loadEntry(const QString& entryName, Text
     if (!found) {
         return fingerprint;
     }
-    fingerprint = { quint64(found->UncompressedSize), found->Crc32 };
     if (quint64(found->UncompressedSize) > MaxEntrySize) {
         *problems << LoadStr(sEntryTooLarge).arg(entryName).arg(MaxEntrySize >> 20);
         return fingerprint;
@@ -242,6 +265,8 @@ SessionFingerprint::Entry SessionStore::loadEntry(const QString& entryName, Text
         *problems << LoadStr(sEntryUnreadable).arg(entryName, failure.isEmpty() ? m_zip->ErrorMessage() : failure);
         return fingerprint;
     }
+    // The engine checked these bytes against the directory's CRC.
+    fingerprint = { quint64(found->UncompressedSize), found->Crc32 };
     const TextBuffer::Loaded decoded = text->setStoredBytes(std::move(bytes));
     if (decoded.cutAtZero) {
         *problems << LoadStr(sEntryCutAtZero).arg(entryName);

@@ -53,10 +53,10 @@ public:
     Result StoreSession(bool pumpEvents = true);
     // "The session was not stored in … : …"
     QString notStoredText(const Result& result) const;
-    // Waits until every change is in the recovery file.
-    void flushRecovery() const { m_recovery->flush(); }
+    // Waits until every change is in the recovery file; whether all of them are, synced.
+    bool flushRecovery() const { return m_recovery->flush(); }
     // Whether what was changed since the last store waits safely in the recovery file.
-    bool changesKeptSafe() const { return !m_recoveryFailing; }
+    bool changesKeptSafe() const { return flushRecovery() && !m_recoveryFailing; }
 
     TZipArchiver* zip() const { return m_zip; }
     const QString& archiveFileName() const { return FArchiveFileName; }
@@ -69,7 +69,8 @@ Q_SIGNALS:
     void changed();
 
 private:
-    // Loads the entry into text and returns its size and CRC as the archive's directory tells them.
+    // Loads the entry into text and returns the size and CRC of the bytes loaded: none when it
+    // could not be read, whatever the archive's directory claims.
     SessionFingerprint::Entry loadEntry(const QString& entryName, TextBuffer* text, QStringList* problems);
     // The archive's directory entry of that name, or null.
     const ZipDirEntry* findEntry(const QString& entryName) const;
@@ -80,6 +81,7 @@ private:
     QString keepCopy();
     void record(RecoveryLog::Memo memo);
     void reportRecoveryFailure(const QString& reason);
+    void tellReplay(const RecoveryLog::Replay& replay);
 
     TextBuffer* m_buffers[2];
     Prompts m_prompts;

@@ -5,6 +5,7 @@
 #include "tests/app/SessionTools.h"
 #include "zip/ZipArchiver.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTimer>
 #include <QTest>
@@ -36,6 +37,8 @@ private Q_SLOTS:
     void testStoreOnTheWayOut_data();
     void testStoreOnTheWayOut();
     void testLinkedArchiveStaysALink();
+    void testCrashedCapturesSurviveAnEntryReadOnlyOnce_data();
+    void testCrashedCapturesSurviveAnEntryReadOnlyOnce();
 };
 
 void TestSession::testFirstStartIsQuiet()
@@ -523,6 +526,69 @@ void TestSession::testLinkedArchiveStaysALink()
     }
     QCOMPARE(QDir(fixture.path(QStringLiteral("synced"))).entryList(QDir::Files),
         QStringList { QStringLiteral("session.vma") });
+}
+
+namespace
+{
+// The archive with one byte of the journal's data changed; the directory keeps its size and CRC.
+QByteArray damagedJournal(QByteArray archive)
+{
+    const qsizetype header = archive.indexOf("PK\x03\x04vellumix.clips") >= 0 ? 0 : archive.indexOf("PK\x03\x04");
+    const qsizetype data = header + 30 + qFromLittleEndian<quint16>(archive.constData() + header + 26)
+        + qFromLittleEndian<quint16>(archive.constData() + header + 28);
+    archive[data + 20] = char(archive[data + 20] ^ 0x55);
+    return archive;
+}
+} // namespace
+
+// A capture recorded after the last store is never dropped or applied to the wrong text when the
+// journal entry reads differently at the next start: damaged since the crash, or unreadable only
+// in the session that crashed.
+void TestSession::testCrashedCapturesSurviveAnEntryReadOnlyOnce_data()
+{
+    QTest::addColumn<bool>("damagedAfterTheCrash");
+    QTest::newRow("damaged after the crash") << true;
+    QTest::newRow("unreadable in the crashed session") << false;
+}
+
+void TestSession::testCrashedCapturesSurviveAnEntryReadOnlyOnce()
+{
+    QFETCH(bool, damagedAfterTheCrash);
+    QByteArray stored;
+    for (int line = 0; line < 200; ++line) {
+        stored += "stored line " + QByteArray::number(line * 7919 % 1000) + "\r\n";
+    }
+    WindowFixture crashed;
+    zipSession(crashed, stored, "stored note");
+    const QByteArray archive = crashed.readFile(QStringLiteral("vellumix.vma"));
+    if (!damagedAfterTheCrash) {
+        crashed.writeFile(QStringLiteral("vellumix.vma"), damagedJournal(archive));
+        crashed.dialogs->zipAnswers << mrCancel << mrCancel; // a password, should the component ask
+    }
+    TFMain* window = crashed.create();
+    crashed.clipboard->copy(QStringLiteral("first capture"));
+    QVERIFY(window->session().flushRecovery());
+
+    WindowFixture restarted;
+    restarted.writeFile(QStringLiteral("vellumix.vma"), damagedAfterTheCrash ? damagedJournal(archive) : archive);
+    restarted.writeFile(
+        QStringLiteral("vellumix.vma.recovery"), crashed.readFile(QStringLiteral("vellumix.vma.recovery")));
+    restarted.dialogs->zipAnswers << mrCancel << mrCancel;
+    window = restarted.create();
+    if (!damagedAfterTheCrash) {
+        QCOMPARE(MemoText::toBytes(memo(window, "log")), stored);
+    }
+    QVERIFY(!MemoText::toBytes(memo(window, "log")).startsWith("first capture"));
+    const QStringList told = restarted.messages.filter(QStringLiteral("vellumix.vma.recovery."));
+    QCOMPARE(told.size(), 1);
+    restarted.dialogs->answers << true; // quit anyway, should the store fail
+    QVERIFY(window->close());
+
+    const QByteArray capture(reinterpret_cast<const char*>(u"first capture"), 26);
+    QStringList keptAside = QDir(restarted.dir.path()).entryList({ QStringLiteral("vellumix.vma.recovery.*") });
+    QCOMPARE(keptAside.size(), 1);
+    QVERIFY(told.first().contains(keptAside.first()));
+    QVERIFY(restarted.readFile(keptAside.first()).contains(capture));
 }
 
 QTEST_MAIN(TestSession)

@@ -1,10 +1,18 @@
-#include "textview/MemoText.h"
-#include "session/RecoveryLog.h"
 #include "platform/Crc32.h"
+#include "session/RecoveryLog.h"
+#include "textview/MemoText.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -48,6 +56,9 @@ private Q_SLOTS:
     void testReplayStartsAtTheStoreTheArchiveHolds();
     void testRecordCutShortByAKill();
     void testSuccessfulStoreLeavesOnlyWhatCameAfter();
+    void testBrokenFileIsKeptAsideWhole_data();
+    void testBrokenFileIsKeptAsideWhole();
+    void testFailedWritesWaitForTheNextOne();
 };
 
 void TestRecoveryLog::testReplayStartsAtTheStoreTheArchiveHolds_data()
@@ -109,7 +120,7 @@ void TestRecoveryLog::testRecordCutShortByAKill()
     {
         RecoveryLog log;
         QString texts[2];
-        log.open(path, fingerprints({}, {}), texts);
+        QVERIFY(!log.open(path, fingerprints({}, {}), texts).keptAside.isEmpty());
         QCOMPARE(texts[0], QStringLiteral("kept"));
         // What comes after the cut record is found again.
         log.recordChange(RecoveryLog::Journal, 4, 0, QStringLiteral(" and more"));
@@ -135,6 +146,204 @@ void TestRecoveryLog::testSuccessfulStoreLeavesOnlyWhatCameAfter()
     log.storeSucceeded();
     log.flush();
     QVERIFY(!QFile::exists(path));
+}
+
+namespace
+{
+// A record as the log writes it, with a valid CRC whatever its fields say.
+QByteArray rawRecord(quint8 type, const QByteArray& payload)
+{
+    QByteArray bytes(5, 0);
+    qToLittleEndian(quint32(payload.size()), bytes.data());
+    bytes[4] = char(type);
+    bytes += payload;
+    QByteArray check(4, 0);
+    qToLittleEndian(crc32(QByteArrayView(bytes).sliced(4)), check.data());
+    return bytes + check;
+}
+
+QByteArray changePayload(quint8 memo, quint64 position, const QByteArray& text)
+{
+    QByteArray payload(17, 0);
+    payload[0] = char(memo);
+    qToLittleEndian(position, payload.data() + 1);
+    return payload + text;
+}
+
+QByteArray utf16le(const char* text)
+{
+    QByteArray bytes;
+    for (const char* c = text; *c; ++c) {
+        bytes += *c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+// One, two and three appended to an empty journal; the second record starts at 70.
+constexpr qsizetype SecondRecord = 36 + 34;
+constexpr qsizetype ThirdRecord = SecondRecord + 34;
+
+QByteArray threeRecords(const QString& path)
+{
+    {
+        RecoveryLog log;
+        QString texts[2];
+        log.open(path, fingerprints({}, {}), texts);
+        log.recordChange(RecoveryLog::Journal, 0, 0, QStringLiteral("one\n"));
+        log.recordChange(RecoveryLog::Journal, 4, 0, QStringLiteral("two\n"));
+        log.recordChange(RecoveryLog::Journal, 8, 0, QStringLiteral("three\n"));
+    }
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray withSecond(const QByteArray& bytes, const QByteArray& record)
+{
+    return bytes.first(SecondRecord) + record + bytes.sliced(ThirdRecord);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+} // namespace
+
+// Whatever is wrong with the file, what could be applied is, the whole file is kept where the user
+// is told, later stores never delete it, and new changes are recorded after what was applied.
+void TestRecoveryLog::testBrokenFileIsKeptAsideWhole_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("applied");
+    QTest::newRow("bad CRC in the middle") << "crc" << "one\n";
+    QTest::newRow("short payload with a valid CRC") << "short" << "one\n";
+    QTest::newRow("unknown type") << "type" << "one\n";
+    QTest::newRow("bad memo byte") << "memo" << "one\n";
+    QTest::newRow("odd UTF-16 length") << "odd" << "one\n";
+    QTest::newRow("position past the end") << "past" << "one\n";
+    QTest::newRow("position 2^64-1") << "max" << "one\n";
+    QTest::newRow("a record missing") << "gap" << "one\n";
+    QTest::newRow("length past the end") << "length" << "one\n";
+    QTest::newRow("last record cut short") << "cut" << "one\ntwo\n";
+    QTest::newRow("header of another archive") << "foreign" << "";
+    QTest::newRow("a FIFO") << "fifo" << "";
+    QTest::newRow("unreadable") << "unreadable" << "";
+}
+
+void TestRecoveryLog::testBrokenFileIsKeptAsideWhole()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, applied);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vellumix.vma.recovery"));
+    const QByteArray good = threeRecords(path);
+    QCOMPARE(good.size(), ThirdRecord + 38);
+    QByteArray bytes = good;
+    if (damage == "crc") {
+        bytes[SecondRecord + 30] = 'X';
+    } else if (damage == "short") {
+        bytes = withSecond(good, rawRecord(1, QByteArray(3, 0)));
+    } else if (damage == "type") {
+        bytes = withSecond(good, rawRecord(9, changePayload(0, 4, utf16le("two\n"))));
+    } else if (damage == "memo") {
+        bytes = withSecond(good, rawRecord(1, changePayload(7, 4, utf16le("two\n"))));
+    } else if (damage == "odd") {
+        bytes = withSecond(good, rawRecord(1, changePayload(0, 4, utf16le("two\n") + 'x')));
+    } else if (damage == "past") {
+        bytes = withSecond(good, rawRecord(1, changePayload(0, 1000, utf16le("two\n"))));
+    } else if (damage == "max") {
+        bytes = withSecond(good, rawRecord(1, changePayload(0, ~quint64(0), utf16le("two\n"))));
+    } else if (damage == "gap") {
+        bytes = good.first(SecondRecord) + good.sliced(ThirdRecord);
+    } else if (damage == "length") {
+        bytes[SecondRecord + 2] = '\x7f';
+    } else if (damage == "cut") {
+        bytes.chop(3);
+    } else if (damage == "foreign") {
+        bytes[8] = '\x01';
+        qToLittleEndian(crc32(QByteArrayView(bytes).first(32)), bytes.data() + 32);
+    }
+    if (damage == "fifo") {
+        QFile::remove(path);
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else {
+        QVERIFY(writeFile(path, bytes));
+    }
+    if (damage == "unreadable") {
+        if (::geteuid() == 0) {
+            QSKIP("the superuser reads every file");
+        }
+        QVERIFY(QFile::setPermissions(path, {}));
+    }
+
+    QString keptAside;
+    {
+        RecoveryLog log;
+        QString texts[2];
+        const RecoveryLog::Replay replay = log.open(path, fingerprints({}, {}), texts);
+        QCOMPARE(texts[0], applied);
+        QVERIFY(replay.trouble != RecoveryLog::Replay::Trouble::None);
+        keptAside = replay.keptAside;
+        QVERIFY(QFileInfo(keptAside).absolutePath() == dir.path());
+        log.recordChange(RecoveryLog::Journal, applied.size(), 0, QStringLiteral("new\n"));
+    }
+    // A crash now: what was applied and what came after it come back.
+    RecoveryLog log;
+    QString texts[2];
+    const RecoveryLog::Replay again = log.open(path, fingerprints({}, {}), texts);
+    QCOMPARE(texts[0], applied + QStringLiteral("new\n"));
+    QVERIFY(again.keptAside.isEmpty());
+    log.storeBegins(fingerprints(texts[0], {}));
+    log.storeSucceeded();
+    QVERIFY(log.flush());
+    if (damage == "fifo") {
+        QVERIFY(QFileInfo(keptAside).exists() && !QFileInfo(keptAside).isFile());
+    } else {
+        QFile kept(keptAside);
+        QVERIFY(kept.setPermissions(QFileDevice::ReadOwner) && kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), bytes);
+    }
+}
+
+// A write that fails (here a file size limit) is reported; what it held waits and goes with the
+// next write, even when a store's rewrite failed meanwhile, so no change is missing after a crash.
+void TestRecoveryLog::testFailedWritesWaitForTheNextOne()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vellumix.vma.recovery"));
+    const QString stored = QStringLiteral("stored\n");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    {
+        RecoveryLog log;
+        QSignalSpy failed(&log, &RecoveryLog::writeFailed);
+        QSignalSpy recovered(&log, &RecoveryLog::writeRecovered);
+        QString texts[2];
+        log.open(path, fingerprints({}, {}), texts);
+        log.recordChange(RecoveryLog::Journal, 0, 0, stored);
+        log.storeBegins(fingerprints(stored, {}));
+        QVERIFY(log.flush());
+
+        limit.rlim_cur = rlim_t(QFileInfo(path).size());
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        log.recordChange(RecoveryLog::Journal, 7, 0, QString(60, QLatin1Char('b')) + QLatin1Char('\n'));
+        log.storeSucceeded();
+        const bool safeWhileFailing = log.flush();
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        QVERIFY(!safeWhileFailing);
+        QTRY_COMPARE(failed.size(), 1);
+        QVERIFY(recovered.isEmpty());
+
+        log.recordChange(RecoveryLog::Journal, 68, 0, QStringLiteral("c\n"));
+        QVERIFY(log.flush());
+        QTRY_COMPARE(recovered.size(), 1);
+    }
+    const Opened opened = reopen(path, stored, {});
+    QCOMPARE(opened.journal, stored + QString(60, QLatin1Char('b')) + QStringLiteral("\nc\n"));
+    QVERIFY(opened.replay.keptAside.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRecoveryLog)
