@@ -25,6 +25,10 @@ struct TFMainServices
     // installed or a portable program keeps them.
     QString settingsFile;
     QString archiveFile;
+    // How long after changes the session is stored by itself: after this many milliseconds
+    // without a change, and at the latest this many after the first change not yet stored.
+    int storeIdleDelay = 3000;
+    int storeLatestDelay = 60000;
 
     // Fills what was left empty with the desktop's own services.
     void completeWithDefaults();

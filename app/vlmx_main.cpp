@@ -212,6 +212,7 @@ void TFMain::FormCreate()
         QCoreApplication::setApplicationName(QStringLiteral("vellumix"));
         setWindowTitle(QStringLiteral("vellumix"));
         m_session->nameFiles(m_services.archiveFile, m_services.executablePath);
+        m_session->setStoreDelays(m_services.storeIdleDelay, m_services.storeLatestDelay);
         LoadSession();
         setAcceptDrops(true);
         if (!m_ui->chkClipAsleep->isChecked()) {

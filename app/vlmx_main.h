@@ -108,6 +108,7 @@ public:
     const ImagesPage& images() const { return *m_images; }
     const AboutPage& about() const { return *m_about; }
     const SessionStore& session() const { return *m_session; }
+    SessionStore& session() { return *m_session; }
     const WindowPlacement& placement() const { return *m_placement; }
     TZipArchiver* zipComponent() const;
     QMenu* createPopupMenu() override;

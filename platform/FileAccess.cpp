@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <mutex>
+
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -37,13 +39,29 @@ bool isWritableFolder(const QString& path)
     return writable(path, true);
 }
 
+namespace
+{
+// The mask belongs to the process: with stores on another thread, the first to begin sets it and
+// the last to end puts back what was there before either.
+std::mutex privateCreationMutex;
+int privateCreations = 0;
+mode_t maskBefore = 0;
+} // namespace
+
 PrivateFileCreation::PrivateFileCreation()
-    : m_previous(::umask(077))
-{ }
+{
+    const std::lock_guard lock(privateCreationMutex);
+    if (privateCreations++ == 0) {
+        maskBefore = ::umask(077);
+    }
+}
 
 PrivateFileCreation::~PrivateFileCreation()
 {
-    ::umask(m_previous);
+    const std::lock_guard lock(privateCreationMutex);
+    if (--privateCreations == 0) {
+        ::umask(maskBefore);
+    }
 }
 
 QString freeBackupName(const QString& path)

@@ -18,9 +18,6 @@ public:
     ~PrivateFileCreation();
     PrivateFileCreation(const PrivateFileCreation&) = delete;
     PrivateFileCreation& operator=(const PrivateFileCreation&) = delete;
-
-private:
-    unsigned m_previous;
 };
 
 // A free name for a copy: "name.bak", else "name.bak.1", "name.bak.2", ...

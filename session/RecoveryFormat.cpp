@@ -58,6 +58,9 @@ public:
     }
     Writer& utf16(QStringView text)
     {
+        if (text.isEmpty()) {
+            return *this; // an empty view may have no data, and memcpy from null is undefined
+        }
         const qsizetype at = m_bytes.size();
         m_bytes.resize(at + text.size() * 2);
         qToLittleEndian<char16_t>(text.utf16(), text.size(), m_bytes.data() + at);
@@ -112,6 +115,8 @@ bool readFields(Record& record, QByteArrayView body)
     case StoreBegins:
         record.snapshot = fingerprint(in);
         return in.ok() && in.left() == 0;
+    case SnapshotTaken:
+        return in.left() == 0;
     default:
         return false;
     }
@@ -134,6 +139,11 @@ QByteArray change(Memo memo, qsizetype position, qsizetype removed, QStringView 
 QByteArray wholeText(Memo memo, QStringView text)
 {
     return record(WholeText, Writer().number(quint8(memo)).utf16(text).take());
+}
+
+QByteArray snapshotTaken()
+{
+    return record(SnapshotTaken, {});
 }
 
 QByteArray storeBegins(const SessionFingerprint& snapshot)
@@ -178,8 +188,31 @@ Parsed parse(QByteArrayView bytes)
     return parsed;
 }
 
+QByteArray withoutStoreMarks(QByteArrayView records)
+{
+    QByteArray kept;
+    Reader in(records);
+    while (in.left() > 0) {
+        const qsizetype at = records.size() - in.left();
+        const auto length = in.number<quint32>();
+        const auto type = in.number<quint8>();
+        in.take(qsizetype(length) + 4);
+        if (!in.ok()) {
+            // Not records as this program writes them: nothing is left out.
+            return records.toByteArray();
+        }
+        if (type != StoreBegins && type != SnapshotTaken) {
+            kept += records.sliced(at, RecordFrame + length);
+        }
+    }
+    return kept;
+}
+
 QString text(QByteArrayView utf16le)
 {
+    if (utf16le.size() < 2) {
+        return {};
+    }
     QString text(utf16le.size() / 2, Qt::Uninitialized);
     qFromLittleEndian<char16_t>(utf16le.data(), text.size(), text.data());
     return text;

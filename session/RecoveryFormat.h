@@ -25,7 +25,10 @@ struct SessionFingerprint
 // text UTF-16LE. Reading checks every field against the bytes that are there before using it.
 namespace RecoveryFormat
 {
-enum RecordType : quint8 { Change = 1, WholeText = 2, StoreBegins = 3 };
+// A store takes its snapshot of the texts at a SnapshotTaken record and names them, once their
+// fingerprint is known, with a StoreBegins record; records in between came after the snapshot.
+// A StoreBegins record with no SnapshotTaken before it was taken where it stands.
+enum RecordType : quint8 { Change = 1, WholeText = 2, StoreBegins = 3, SnapshotTaken = 4 };
 enum Memo : quint8 { Journal = 0, Notes = 1 };
 
 constexpr qsizetype HeaderSize = 8 + 2 * (8 + 4) + 4;
@@ -34,7 +37,8 @@ QByteArray header(const SessionFingerprint& base);
 // The characters [position, position + removed) were replaced by added.
 QByteArray change(Memo memo, qsizetype position, qsizetype removed, QStringView added);
 QByteArray wholeText(Memo memo, QStringView text);
-// A store of texts with this fingerprint began.
+QByteArray snapshotTaken();
+// A store of the texts of the last snapshot, which have this fingerprint, began.
 QByteArray storeBegins(const SessionFingerprint& snapshot);
 
 struct Record
@@ -60,6 +64,9 @@ struct Parsed
     qsizetype end = 0;
     bool unreadableTail = false;
 };
+
+// Records without those that mark a store: what a file begun at the store's snapshot keeps.
+QByteArray withoutStoreMarks(QByteArrayView records);
 
 // The bytes must outlive what is parsed from them.
 Parsed parse(QByteArrayView bytes);

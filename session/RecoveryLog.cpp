@@ -207,12 +207,15 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
             start[memo] = 0;
         }
     }
+    qsizetype lastSnapshot = -1;
     for (qsizetype i = 0; i < qsizetype(parsed.records.size()); ++i) {
         const Record& record = parsed.records[size_t(i)];
-        if (record.type == StoreBegins) {
+        if (record.type == SnapshotTaken) {
+            lastSnapshot = i;
+        } else if (record.type == StoreBegins) {
             for (const Memo memo : { Journal, Notes }) {
                 if (record.snapshot.memo[memo] == stored.memo[memo]) {
-                    start[memo] = i + 1;
+                    start[memo] = (lastSnapshot >= 0 ? lastSnapshot : i) + 1;
                 }
             }
         } else {
@@ -234,7 +237,7 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
         Applier applier(texts);
         for (qsizetype i = 0; i < qsizetype(parsed.records.size()); ++i) {
             const Record& record = parsed.records[size_t(i)];
-            if (record.type == StoreBegins || i < start[record.memo]) {
+            if (record.type == StoreBegins || record.type == SnapshotTaken || i < start[record.memo]) {
                 continue;
             }
             if (!applier.apply(record)) {
@@ -258,10 +261,9 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
     return replay;
 }
 
-void RecoveryLog::append(const QByteArray& bytes, bool storeBegins)
+void RecoveryLog::append(const QByteArray& bytes, bool snapshot)
 {
-    QMetaObject::invokeMethod(
-        m_writer, [writer = m_writer, bytes, storeBegins] { writer->append(bytes, storeBegins); });
+    QMetaObject::invokeMethod(m_writer, [writer = m_writer, bytes, snapshot] { writer->append(bytes, snapshot); });
 }
 
 void RecoveryLog::recordChange(Memo memo, qsizetype position, qsizetype removed, const QString& added)
@@ -274,15 +276,19 @@ void RecoveryLog::recordText(Memo memo, const QString& text)
     append(wholeText(memo, text));
 }
 
-void RecoveryLog::storeBegins(const SessionFingerprint& snapshot)
+void RecoveryLog::snapshotTaken()
 {
-    append(RecoveryFormat::storeBegins(snapshot), true);
-    m_snapshot = snapshot;
+    append(RecoveryFormat::snapshotTaken(), true);
 }
 
-void RecoveryLog::storeSucceeded()
+void RecoveryLog::storeBegins(const SessionFingerprint& snapshot)
 {
-    m_base = m_snapshot;
+    append(RecoveryFormat::storeBegins(snapshot));
+}
+
+void RecoveryLog::storeSucceeded(const SessionFingerprint& snapshot)
+{
+    m_base = snapshot;
     QMetaObject::invokeMethod(m_writer, [writer = m_writer, head = header(m_base)] { writer->storeSucceeded(head); });
 }
 

@@ -61,9 +61,13 @@ public:
     // The characters [position, position + removed) were replaced by added.
     void recordChange(Memo memo, qsizetype position, qsizetype removed, const QString& added);
     void recordText(Memo memo, const QString& text);
-    // A store of texts with this fingerprint begins; once it succeeded, what came before is dropped.
+    // A store takes its snapshot of the texts now; what is recorded later belongs to the next one.
+    void snapshotTaken();
+    // The snapshot's texts have this fingerprint and are about to be stored. Safe from any thread:
+    // the store's worker calls it once it has the stored bytes.
     void storeBegins(const SessionFingerprint& snapshot);
-    void storeSucceeded();
+    // The store succeeded: what was recorded before its snapshot is dropped.
+    void storeSucceeded(const SessionFingerprint& snapshot);
 
     // Blocks until everything recorded is written and synced; whether it is.
     bool flush();
@@ -77,11 +81,10 @@ Q_SIGNALS:
 
 private:
     void startWriter(const SessionFingerprint& base, qsizetype recordBytes, bool blocked);
-    void append(const QByteArray& record, bool storeBegins = false);
+    void append(const QByteArray& record, bool snapshot = false);
 
     QString m_path;
     SessionFingerprint m_base;
-    SessionFingerprint m_snapshot;
     QThread* m_thread;
     RecoveryWriter* m_writer = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "loc/LocStrings.h"
 #include "platform/AtomicFile.h"
+#include "session/RecoveryFormat.h"
 
 #include <QFile>
 #include <QTimer>
@@ -29,12 +30,13 @@ RecoveryWriter::~RecoveryWriter()
     closeFile();
 }
 
-void RecoveryWriter::append(const QByteArray& bytes, bool storeBegins)
+void RecoveryWriter::append(const QByteArray& bytes, bool snapshot)
 {
-    m_pending += bytes;
-    if (storeBegins) {
+    if (snapshot) {
+        // The snapshot's own record stays: it tells where the records made after it start.
         m_snapshotEnd = m_written + m_pending.size();
     }
+    m_pending += bytes;
     if (m_blocked) {
         failed(LoadStr(sRecoveryLeftInPlace));
         return;
@@ -66,6 +68,8 @@ void RecoveryWriter::storeSucceeded(const QByteArray& header)
     if (!recordsFrom(m_snapshotEnd, &after)) {
         return;
     }
+    // The new file begins at the snapshot: its marks would only repeat the header.
+    after = RecoveryFormat::withoutStoreMarks(after);
     // The old file keeps everything until its replacement is in place.
     closeFile();
     QString reason;
@@ -120,10 +124,9 @@ bool RecoveryWriter::openFile()
         return false;
     }
     if (created) {
+        // What was written before went with the old file; the snapshot's place moves with what waits.
+        m_snapshotEnd = m_snapshotEnd >= m_written ? m_snapshotEnd - m_written : -1;
         m_written = 0;
-        if (m_snapshotEnd > m_pending.size()) {
-            m_snapshotEnd = -1;
-        }
         if (!AtomicFile::writeAll(m_fd, m_header)) {
             const int code = errno;
             ::close(m_fd);

@@ -21,8 +21,8 @@ public:
     RecoveryWriter(const QString& path, const QByteArray& header, qsizetype recordBytes, bool blocked);
     ~RecoveryWriter() override;
 
-    void append(const QByteArray& bytes, bool storeBegins);
-    // The store that began with the last storeBegins record succeeded; header names its texts.
+    void append(const QByteArray& bytes, bool snapshot);
+    // The store of the last snapshot succeeded; header names its texts.
     void storeSucceeded(const QByteArray& header);
     // Whether every record is written and synced.
     bool sync();
@@ -45,7 +45,7 @@ private:
     int m_fd = -1;
     qsizetype m_written; // record bytes in the file after its header
     QByteArray m_pending; // record bytes not yet in the file
-    qsizetype m_snapshotEnd = -1; // where the records after the last storeBegins start
+    qsizetype m_snapshotEnd = -1; // where the last snapshot's record starts
     bool m_blocked;
     bool m_failing = false;
     // A failed sync may have lost written pages for good: only a rewrite makes the file safe again.

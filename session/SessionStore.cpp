@@ -9,9 +9,12 @@
 #include "textview/TextBuffer.h"
 #include "zip/ZipArchiver.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QThread>
+#include <QTimer>
 
 #include <utility>
 
@@ -44,11 +47,6 @@ bool sameBytes(const QString& a, const QString& b)
     }
     return true;
 }
-
-SessionFingerprint::Entry fingerprintOf(const QByteArray& bytes)
-{
-    return { quint64(bytes.size()), crc32(bytes) };
-}
 } // namespace
 
 SessionStore::SessionStore(TextBuffer* journal, TextBuffer* notes, Prompts prompts, QObject* owner)
@@ -56,6 +54,9 @@ SessionStore::SessionStore(TextBuffer* journal, TextBuffer* notes, Prompts promp
     , m_buffers { journal, notes }
     , m_prompts(std::move(prompts))
     , m_recovery(new RecoveryLog(this))
+    , m_storeThread(new QThread(this))
+    , m_idle(new QTimer(this))
+    , m_latest(new QTimer(this))
 {
     // The session archive's component with its designed properties.
     m_zip = new TZipArchiver(owner, csLoading);
@@ -89,6 +90,7 @@ SessionStore::SessionStore(TextBuffer* journal, TextBuffer* notes, Prompts promp
                 if (!m_loading) {
                     m_changedSinceStore[memo] = true;
                     m_recovery->recordChange(memo, position, removed, added);
+                    scheduleStore();
                     Q_EMIT changed();
                 }
             });
@@ -96,12 +98,45 @@ SessionStore::SessionStore(TextBuffer* journal, TextBuffer* notes, Prompts promp
             if (!m_loading) {
                 m_changedSinceStore[memo] = true;
                 m_recovery->recordText(memo, text->toString());
+                scheduleStore();
                 Q_EMIT changed();
             }
         });
     }
     connect(m_recovery, &RecoveryLog::writeFailed, this, &SessionStore::reportRecoveryFailure);
     connect(m_recovery, &RecoveryLog::writeRecovered, this, [this] { m_recoveryFailing = false; });
+
+    m_worker = new StoreWorker([recovery = m_recovery](const SessionFingerprint& snapshot) {
+        // Named in the recovery file before the archive changes, so that a crash during the store
+        // replays what came after the snapshot onto whichever archive survived it.
+        recovery->storeBegins(snapshot);
+        recovery->flush();
+    });
+    m_worker->moveToThread(m_storeThread);
+    m_storeThread->setObjectName(QStringLiteral("session store"));
+    m_storeThread->start();
+    for (QTimer* timer : { m_idle, m_latest }) {
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, &SessionStore::storeInBackground);
+    }
+    setStoreDelays(3000, 60000);
+}
+
+SessionStore::~SessionStore()
+{
+    if (m_running) {
+        m_running->done.wait();
+    }
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker] { delete worker; }, Qt::BlockingQueuedConnection);
+    m_storeThread->quit();
+    m_storeThread->wait();
+}
+
+void SessionStore::setStoreDelays(int idleMilliseconds, int latestMilliseconds)
+{
+    m_idle->setInterval(idleMilliseconds);
+    m_latest->setInterval(latestMilliseconds);
 }
 
 void SessionStore::nameFiles(const QString& archivePath, const QString& executablePath)
@@ -201,8 +236,13 @@ void SessionStore::LoadSession()
     }
     loaded.dismiss();
     m_loading = false;
+    m_loaded = true;
     // Whether the archive holds what the memos now show is told by its directory at the next store.
     m_changedSinceStore[RecoveryLog::Journal] = m_changedSinceStore[RecoveryLog::Notes] = false;
+    if (replay.changes > 0) {
+        // Stored soon, so that the recovery file shrinks again.
+        scheduleStore();
+    }
     if (!m_notAFile.isEmpty()) {
         m_prompts.tell(m_notAFile);
     }
@@ -311,73 +351,144 @@ QString SessionStore::notStoredText(const Result& result) const
 
 SessionStore::Result SessionStore::StoreSession(bool pumpEvents)
 {
-    // The component pumps events while it works, so a second "Save" can arrive meanwhile. It is refused
-    // here, before it could refill the stream whose bytes the running store is still writing.
-    if (m_zip->Busy()) {
+    // A second "Save", or a close, arriving while this one waits is refused: this one stores.
+    if (m_waiting) {
+        if (!pumpEvents && m_running) {
+            // The program ends inside that wait: the store running is at least let finish.
+            m_running->done.wait();
+        }
         return { Outcome::Busy, {} };
     }
+    m_waiting = true;
+    const auto waited = qScopeGuard([this] { m_waiting = false; });
+    // A store already running is not doubled; what changed after its snapshot follows in this one.
+    waitForStore(pumpEvents);
+    const QString failure = startStore();
+    if (!failure.isEmpty()) {
+        return { Outcome::Failed, failure };
+    }
+    waitForStore(pumpEvents);
+    return m_lastResult;
+}
+
+bool SessionStore::storeInBackground()
+{
+    if (!m_loaded || m_running || m_waiting) {
+        return m_running != nullptr;
+    }
+    if (!m_changedSinceStore[RecoveryLog::Journal] && !m_changedSinceStore[RecoveryLog::Notes]) {
+        return false;
+    }
+    const QString failure = startStore();
+    if (!failure.isEmpty()) {
+        tellBackgroundFailure(failure);
+        return false;
+    }
+    return true;
+}
+
+QString SessionStore::startStore()
+{
     const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
     if (isOtherThanFile(archive)) {
-        return { Outcome::Failed, LoadStr(sArchiveNotAFile).arg(FArchiveFileName) };
+        return LoadStr(sArchiveNotAFile).arg(FArchiveFileName);
     }
     // What could not be read at start is kept aside before it is replaced.
     if (m_keepArchive && QFileInfo::exists(archive) && keepCopy().isEmpty()) {
-        return { Outcome::Failed,
-            LoadStr(sCannotKeepCopy).arg(FArchiveFileName, FileAccess::freeBackupName(FArchiveFileName)) };
+        return LoadStr(sCannotKeepCopy).arg(FArchiveFileName, FileAccess::freeBackupName(FArchiveFileName));
     }
     if (m_archiveUnreadable) {
         // Its copy is kept; the component could not add to it, so a new archive takes its place.
         QFile::remove(archive);
         m_archiveUnreadable = false;
     }
-    // Changes from here on belong to the next store.
-    const bool changed[2] = { std::exchange(m_changedSinceStore[RecoveryLog::Journal], false),
-        std::exchange(m_changedSinceStore[RecoveryLog::Notes], false) };
-    const QByteArray bytes[2]
-        = { bufferOf(RecoveryLog::Journal)->storedBytes(), bufferOf(RecoveryLog::Notes)->storedBytes() };
-    SessionFingerprint snapshot;
+    StoreWorker::Job job;
+    job.archive = archive;
+    job.entryNames[RecoveryLog::Journal] = FJournalEntryName;
+    job.entryNames[RecoveryLog::Notes] = FNotesEntryName;
+    job.newArchive = !QFileInfo::exists(archive);
+    auto running = std::make_unique<Running>();
     for (const RecoveryLog::Memo memo : Memos) {
-        snapshot.memo[memo] = fingerprintOf(bytes[memo]);
+        // Changes from here on belong to the next store.
+        job.changed[memo] = running->changed[memo] = std::exchange(m_changedSinceStore[memo], false);
+        // Shared with the buffer, which copies its bytes only when it changes before the worker is done.
+        job.texts[memo] = bufferOf(memo)->snapshot();
     }
-    m_recovery->storeBegins(snapshot);
+    m_recovery->snapshotTaken();
+    auto done = std::make_shared<std::promise<StoreWorker::Done>>();
+    running->done = done->get_future().share();
+    m_running = std::move(running);
+    m_idle->stop();
+    m_latest->stop();
+    QMetaObject::invokeMethod(m_worker, [this, worker = m_worker, job = std::move(job), done]() mutable {
+        done->set_value(worker->run(job));
+        job = {};
+        QMetaObject::invokeMethod(this, &SessionStore::finishStore, Qt::QueuedConnection);
+    });
+    return {};
+}
 
-    // A new archive holds whatever the user copied: only its owner may read it.
-    const FileAccess::PrivateFileCreation privateFiles;
-    // Otherwise the component turns the event loop between its steps and shows the wait cursor.
-    m_zip->SetNotMainThread(!pumpEvents);
-    const auto restorePumping = qScopeGuard([&] { m_zip->SetNotMainThread(false); });
-    QString failure = collectingMessages([&] { m_zip->SetZipFileName(archive); });
-    m_zip->SetAddOptions(AddOpts { AddEncrypt });
-    const QString names[2] = { FJournalEntryName, FNotesEntryName };
-    for (const RecoveryLog::Memo memo : Memos) {
-        if (!failure.isEmpty()) {
-            break;
-        }
-        // Each add rewrites the whole archive; an entry it already holds unchanged is left as it is.
-        const ZipDirEntry* held = findEntry(names[memo]);
-        if (!changed[memo] && held && quint64(held->UncompressedSize) == snapshot.memo[memo].size
-            && held->Crc32 == snapshot.memo[memo].crc) {
-            continue;
-        }
-        TZipStream* stream = m_zip->EntryStream();
-        // Shared, not copied: the stream's bytes are only read while the entry is added.
-        stream->buffer() = bytes[memo];
-        stream->seek(stream->size());
-        int status = 0;
-        failure = collectingMessages([&] { status = m_zip->AddStreamEntry(names[memo], 0, 0x20); });
-        if (status != 0 && failure.isEmpty()) {
-            failure = m_zip->ErrorMessage().isEmpty() ? QString::number(status) : m_zip->ErrorMessage();
-        }
-        stream->Clear();
+void SessionStore::finishStore()
+{
+    if (!m_running) {
+        return;
     }
-    if (!failure.isEmpty()) {
+    const StoreWorker::Done done = m_running->done.get();
+    const std::unique_ptr<Running> finished = std::move(m_running);
+    if (done.failure.isEmpty()) {
+        m_recovery->storeSucceeded(done.snapshot);
+        m_lastResult = { Outcome::Stored, {}, done.written };
+        m_backgroundFailure.clear();
+    } else {
         for (const RecoveryLog::Memo memo : Memos) {
-            m_changedSinceStore[memo] = m_changedSinceStore[memo] || changed[memo];
+            m_changedSinceStore[memo] = m_changedSinceStore[memo] || finished->changed[memo];
         }
-        return { Outcome::Failed, failure };
+        m_lastResult = { Outcome::Failed, done.failure };
+        // Whoever waits for the store tells of its failure.
+        if (!m_waiting) {
+            tellBackgroundFailure(done.failure);
+        }
     }
-    m_recovery->storeSucceeded();
-    return { Outcome::Stored, {} };
+    if (m_changedSinceStore[RecoveryLog::Journal] || m_changedSinceStore[RecoveryLog::Notes]) {
+        scheduleStore();
+    }
+    Q_EMIT storeFinished();
+}
+
+void SessionStore::waitForStore(bool pumpEvents)
+{
+    if (!m_running) {
+        return;
+    }
+    if (pumpEvents) {
+        // Typing, captures and painting go on while the worker stores.
+        QEventLoop loop;
+        connect(this, &SessionStore::storeFinished, &loop, &QEventLoop::quit);
+        loop.exec();
+    } else {
+        m_running->done.wait();
+        finishStore();
+    }
+}
+
+void SessionStore::scheduleStore()
+{
+    // After a failure, stores come no more often than the latest delay allows.
+    if (m_backgroundFailure.isEmpty()) {
+        m_idle->start();
+    }
+    if (!m_latest->isActive()) {
+        m_latest->start();
+    }
+}
+
+void SessionStore::tellBackgroundFailure(const QString& reason)
+{
+    m_latest->start();
+    if (reason != m_backgroundFailure) {
+        m_backgroundFailure = reason;
+        m_prompts.tell(notStoredText({ Outcome::Failed, reason }));
+    }
 }
 
 void SessionStore::reportRecoveryFailure(const QString& reason)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/RecoveryLog.h"
+#include "session/StoreWorker.h"
 #include "zip/ZipTypes.h"
 
 #include <QObject>
@@ -8,14 +9,19 @@
 #include <QStringList>
 
 #include <functional>
+#include <future>
+#include <memory>
+#include <utility>
 
+class QThread;
+class QTimer;
 class TextBuffer;
 struct ZipDirEntry;
 class TZipArchiver;
 
-// The session archive: the journal and the notes loaded at start and stored at
-// exit and on "Save" through the window's zip component. Every change between
-// two stores is kept in a recovery file, so that nothing is lost to a crash.
+// The session archive: the journal and the notes loaded at start through the window's zip
+// component, and stored by a worker thread a few seconds after changes, on "Save" and at exit.
+// Every change between two stores is kept in a recovery file, so that nothing is lost to a crash.
 class SessionStore : public QObject
 {
     Q_OBJECT
@@ -27,8 +33,14 @@ public:
     enum class Outcome { Stored, Busy, Failed };
     struct Result
     {
-        Outcome outcome = Outcome::Stored;
+        Result(Outcome outcome = Outcome::Stored, QString reason = {}, QStringList written = {})
+            : outcome(outcome)
+            , reason(std::move(reason))
+            , written(std::move(written))
+        { }
+        Outcome outcome;
         QString reason; // for a failure: what went wrong, in the user's words
+        QStringList written; // the entries written; the others were left as the archive held them
     };
 
     // How the session speaks to the user: the window's message boxes, and its answers to the zip
@@ -41,16 +53,26 @@ public:
 
     // The journal's and the notes' buffers; owner is the window the component's dialogs belong to.
     SessionStore(TextBuffer* journal, TextBuffer* notes, Prompts prompts, QObject* owner);
+    // Waits for a store that is running.
+    ~SessionStore() override;
+
+    // A store begins by itself once the memos were left alone this many milliseconds after a
+    // change, and at the latest this many after the first change not yet stored.
+    void setStoreDelays(int idleMilliseconds, int latestMilliseconds);
 
     // Names the archive, its recovery file, and the two entries after the program file.
     void nameFiles(const QString& archivePath, const QString& executablePath);
     // Loads both memos, tells once what did not load as it was stored, and applies the changes
     // the recovery file kept since the last store.
     void LoadSession();
-    // Busy when another archive operation is running; nothing is stored then. Events wait while
-    // the store runs when pumpEvents is false: with the desktop gone, the next turn of the event
-    // loop may be the program's last.
+    // Waits for a store that is running, then stores what the memos hold now. Busy when called
+    // again while it waits; nothing more is stored then. Events go on while the worker stores,
+    // unless pumpEvents is false: with the desktop gone, the next turn of the event loop may be
+    // the program's last.
     Result StoreSession(bool pumpEvents = true);
+    // Begins a store in the background when a memo changed and no store runs; whether one runs.
+    bool storeInBackground();
+    bool storeRunning() const { return m_running != nullptr; }
     // "The session was not stored in … : …"
     QString notStoredText(const Result& result) const;
     // Waits until every change is in the recovery file; whether all of them are, synced.
@@ -67,6 +89,8 @@ public:
 Q_SIGNALS:
     // A memo changed since the last store.
     void changed();
+    // A store ended, in the background or not.
+    void storeFinished();
 
 private:
     // Loads the entry into text and returns the size and CRC of the bytes loaded: none when it
@@ -79,7 +103,12 @@ private:
     template <typename Operation> QString collectingMessages(Operation operation);
     // A copy of the archive as it is now, unless one with the same bytes exists; empty when none could be made.
     QString keepCopy();
-    void record(RecoveryLog::Memo memo);
+    // Takes the snapshot and hands it to the worker; why it could not, or empty.
+    QString startStore();
+    void finishStore();
+    void waitForStore(bool pumpEvents);
+    void scheduleStore();
+    void tellBackgroundFailure(const QString& reason);
     void reportRecoveryFailure(const QString& reason);
     void tellReplay(const RecoveryLog::Replay& replay);
 
@@ -102,4 +131,22 @@ private:
     bool m_archiveUnreadable = false;
     QString m_notAFile;
     bool m_recoveryFailing = false;
+
+    struct Running
+    {
+        bool changed[2];
+        std::shared_future<StoreWorker::Done> done;
+    };
+    QThread* m_storeThread;
+    StoreWorker* m_worker;
+    std::unique_ptr<Running> m_running;
+    Result m_lastResult;
+    QTimer* m_idle;
+    QTimer* m_latest;
+    // Background stores wait for the load; a call that waits for a store refuses a second one.
+    bool m_loaded = false;
+    bool m_waiting = false;
+    // What the last background store failed with, told once; until one succeeds, only the latest
+    // delay starts another.
+    QString m_backgroundFailure;
 };

@@ -247,13 +247,14 @@ QByteArrayView TextBuffer::utf8()
     return QByteArrayView(m_data.constData(), m_gapStart);
 }
 
-QByteArray TextBuffer::storedBytes() const
+QByteArray TextBuffer::storedBytes(const Snapshot& text)
 {
-    QByteArray bytes = LargeBuffer::uninitialized(byteSize() + lineCount() - 1);
+    const qsizetype byteSize = text.data.size() - (text.gapEnd - text.gapStart);
+    QByteArray bytes = LargeBuffer::uninitialized(byteSize + text.lineCount - 1);
     char* out = bytes.data();
-    const char* data = m_data.constData();
-    for (const auto& [begin, end] :
-        { std::pair(data, data + m_gapStart), std::pair(data + m_gapEnd, data + m_data.size()) }) {
+    const char* data = text.data.constData();
+    for (const auto& [begin, end] : { std::pair(data, data + text.gapStart),
+             std::pair(data + text.gapEnd, data + text.data.size()) }) {
         const char* run = begin;
         for (auto* lineFeed = static_cast<const char*>(std::memchr(run, '\n', size_t(end - run))); lineFeed != nullptr;
              lineFeed = static_cast<const char*>(std::memchr(run, '\n', size_t(end - run)))) {
@@ -423,6 +424,7 @@ void TextBuffer::adopt(QByteArray utf8, std::optional<bool> knownAscii)
     const bool undoBefore = isUndoAvailable();
     const bool redoBefore = isRedoAvailable();
     m_data = std::move(utf8);
+    m_snapshotGap = {};
     m_gapStart = m_gapEnd = m_data.size();
     m_checkpoints.clear();
 
@@ -491,7 +493,8 @@ TextBuffer::Edit TextBuffer::apply(qsizetype position, qsizetype removed, const 
     moveGap(from.byte);
     m_gapEnd += to.byte - from.byte;
     reserveGap(addedBytes.size());
-    std::memcpy(m_data.data() + m_gapStart, addedBytes.constData(), size_t(addedBytes.size()));
+    std::memcpy(writable(m_gapStart, m_gapStart + addedBytes.size()) + m_gapStart, addedBytes.constData(),
+        size_t(addedBytes.size()));
     m_gapStart += addedBytes.size();
     m_units += added.size() - (to.unit - from.unit);
     m_checkpoints.clear();
@@ -544,16 +547,34 @@ void TextBuffer::moveStepTo(qsizetype line)
     m_stepLine = line;
 }
 
+char* TextBuffer::writable(qsizetype from, qsizetype to)
+{
+    // While a snapshot shares the array, bytes in its gap are no part of its text: writing there
+    // changes nothing it reads, so a capture at the end does not copy the whole journal.
+    if (!m_data.isDetached() && from >= m_snapshotGap.first && to <= m_snapshotGap.second) {
+        return const_cast<char*>(m_data.constData());
+    }
+    m_snapshotGap = {};
+    return m_data.data();
+}
+
+TextBuffer::Snapshot TextBuffer::snapshot() const
+{
+    m_snapshotGap = { m_gapStart, m_gapEnd };
+    return { m_data, m_gapStart, m_gapEnd, lineCount() };
+}
+
 void TextBuffer::moveGap(qsizetype byte)
 {
-    char* data = m_data.data();
     if (byte < m_gapStart) {
         const qsizetype moved = m_gapStart - byte;
+        char* data = writable(m_gapEnd - moved, m_gapEnd);
         std::memmove(data + m_gapEnd - moved, data + byte, size_t(moved));
         m_gapStart -= moved;
         m_gapEnd -= moved;
     } else if (byte > m_gapStart) {
         const qsizetype moved = byte - m_gapStart;
+        char* data = writable(m_gapStart, m_gapStart + moved);
         std::memmove(data + m_gapStart, data + m_gapEnd, size_t(moved));
         m_gapStart += moved;
         m_gapEnd += moved;
@@ -644,7 +665,9 @@ bool TextBuffer::merge(Step& step, const Edit& edit, EditKind kind)
 
 void TextBuffer::forgetOldSteps()
 {
-    while (m_undoCharacters > m_undoLimit && qsizetype(m_undo.size()) > KeptSteps) {
+    // Every step holds its text as UTF-16: a count of steps alone would let a few large captures
+    // pin hundreds of MiB.
+    while (m_undoCharacters > m_undoLimit && m_undo.size() > 1) {
         m_undoCharacters -= m_undo.front().characters();
         m_undo.pop_front();
     }

@@ -58,7 +58,18 @@ public:
     // Windows-1252. Forgets undo. Passed moved, a large journal is not copied.
     Loaded setStoredBytes(QByteArray bytes);
     // The text as it is stored: UTF-8, lines joined by CR LF, made in one pass.
-    QByteArray storedBytes() const;
+    QByteArray storedBytes() const { return storedBytes(snapshot()); }
+    // The text as it is now, sharing the buffer's bytes until the next change, so that taking it
+    // costs nothing and another thread may turn it into stored bytes.
+    struct Snapshot
+    {
+        QByteArray data;
+        qsizetype gapStart = 0;
+        qsizetype gapEnd = 0;
+        qsizetype lineCount = 1;
+    };
+    Snapshot snapshot() const;
+    static QByteArray storedBytes(const Snapshot& text);
     // The UTF-8 text in one piece, valid until the next change; closing the gap at the end costs
     // little while edits happen near the end, as a journal's do.
     QByteArrayView utf8();
@@ -86,10 +97,9 @@ public:
     // Each returns where the caret goes: after the text the step put back, or -1 when there was no step.
     qsizetype undo();
     qsizetype redo();
-    // Older steps are forgotten once the steps hold more characters than this; the newest
-    // KeptSteps are kept whatever their size, so a large deletion can always be taken back.
+    // Older steps are forgotten once the steps hold more characters than this; the newest step is
+    // kept whatever its size, so a large deletion can always be taken back.
     void setUndoLimit(qsizetype characters);
-    static constexpr qsizetype KeptSteps = 100;
 
 Q_SIGNALS:
     // Lines [firstLine, firstLine + removedBreaks] became [firstLine, firstLine + addedBreaks];
@@ -141,6 +151,8 @@ private:
     qsizetype gapLength() const { return m_gapEnd - m_gapStart; }
     QString decode(qsizetype fromByte, qsizetype toByte) const;
     void moveGap(qsizetype byte);
+    // The array, for writing bytes [from, to) of it.
+    char* writable(qsizetype from, qsizetype to);
     void reserveGap(qsizetype length);
 
     // Lines and positions
@@ -161,6 +173,8 @@ private:
     QByteArray m_data;
     qsizetype m_gapStart = 0;
     qsizetype m_gapEnd = 0;
+    // The gap of the last snapshot taken, which may still share m_data.
+    mutable std::pair<qsizetype, qsizetype> m_snapshotGap;
     qsizetype m_units = 0;
     // Where each line starts; entries after m_stepLine still lack the step's deltas, so that
     // edits in one place do not shift every later entry each time.

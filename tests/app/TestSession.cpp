@@ -26,6 +26,7 @@ private Q_SLOTS:
     void testLargeJournalRoundTrip();
     void testSaveTwiceKeepsTwoEntries();
     void testSaveDuringStoreIsRefused();
+    void testStoredInTheBackground();
     void testOnlyChangedEntriesAreWritten();
     void testRenamedExecutable();
     void testUnreadableArchiveIsKept();
@@ -112,7 +113,7 @@ void TestSession::testLargeJournalRoundTrip()
     WindowFixture fixture;
     zipSession(fixture, journal);
     TFMain* window = fixture.create();
-    QVERIFY(fixture.messages.isEmpty());
+    QVERIFY2(fixture.messages.isEmpty(), qPrintable(fixture.messages.join(QLatin1Char('\n'))));
     JournalView* log = memo(window, "log");
     QVERIFY(MemoText::toBytes(log) == journal);
 
@@ -154,22 +155,55 @@ void TestSession::testSaveDuringStoreIsRefused()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     memo(window, "log")->setPlainText(QStringLiteral("the journal being stored"));
-    int nested = 0;
-    // The component reports progress while the engine runs; a click on "Save" then arrives inside the store.
-    window->zipComponent()->SetOnProgress([&](QObject*, ProgressType, const QString&, qint64) {
-        if (nested++ == 0) {
-            memo(window, "log")->setPlainText(QStringLiteral("typed meanwhile"));
-            window->ActionSaveExecute();
-        }
+    // Posted before the store begins, this runs while the window waits for the worker: typing and
+    // a second click on "Save" arrive inside the store.
+    bool typed = false;
+    QTimer::singleShot(0, window, [&] {
+        typed = true;
+        memo(window, "log")->setPlainText(QStringLiteral("typed meanwhile"));
+        window->ActionSaveExecute();
     });
     window->ActionSaveExecute();
-    QVERIFY(nested > 0);
+    QVERIFY(typed);
     const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
     QCOMPARE(entryNames(archive), QStringList({ "vellumix.clips", "vellumix.notes" }));
     QCOMPARE(entry(archive, QStringLiteral("vellumix.clips")), QByteArray("the journal being stored"));
-    window->zipComponent()->SetOnProgress({});
     window->ActionSaveExecute();
     QCOMPARE(entry(archive, QStringLiteral("vellumix.clips")), QByteArray("typed meanwhile"));
+    QVERIFY(fixture.messages.isEmpty());
+}
+
+// A session left running is stored a moment after its changes, without a "Save"; its recovery
+// file then holds only what came after the store's snapshot.
+void TestSession::testStoredInTheBackground()
+{
+    WindowFixture fixture;
+    fixture.storeDelay = 20;
+    TFMain* window = fixture.create();
+    SessionStore& session = window->session();
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    const QString recovery = session.recoveryFileName();
+    fixture.clipboard->copy(QStringLiteral("one"));
+    QTRY_VERIFY_WITH_TIMEOUT(entry(archive, QStringLiteral("vellumix.clips")).endsWith("one\r\n"), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!session.storeRunning() && !QFile::exists(recovery), 60000);
+
+    // A capture made while a store runs waits in the recovery file for the next one.
+    fixture.clipboard->copy(QStringLiteral("two"));
+    QVERIFY(session.storeInBackground());
+    fixture.clipboard->copy(QStringLiteral("three"));
+    QVERIFY(session.flushRecovery());
+    QVERIFY(QFileInfo(recovery).size() > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(entry(archive, QStringLiteral("vellumix.clips")).endsWith("three\r\n"), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!session.storeRunning() && !QFile::exists(recovery), 60000);
+
+    // "Save" during a store in the background waits for it and then stores what came after.
+    fixture.clipboard->copy(QStringLiteral("four"));
+    QVERIFY(session.storeInBackground());
+    fixture.clipboard->copy(QStringLiteral("five"));
+    window->ActionSaveExecute();
+    const QByteArray stored = entry(archive, QStringLiteral("vellumix.clips"));
+    QVERIFY(stored.contains("four\r\n") && stored.endsWith("five\r\n"));
+    QVERIFY(soundArchive(archive));
     QVERIFY(fixture.messages.isEmpty());
 }
 
@@ -180,17 +214,9 @@ void TestSession::testOnlyChangedEntriesAreWritten()
     WindowFixture fixture;
     TFMain* window = fixture.create();
     const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
-    QStringList written;
     auto save = [&] {
-        written.clear();
-        window->zipComponent()->SetOnProgress([&](QObject*, ProgressType type, const QString& name, qint64) {
-            if (type == ProgressType::NewFile) {
-                written << name;
-            }
-        });
-        window->ActionSaveExecute();
-        window->zipComponent()->SetOnProgress({});
-        return written;
+        const SessionStore::Result result = window->session().StoreSession();
+        return result.outcome == SessionStore::Outcome::Stored ? result.written : QStringList { "failed" };
     };
     fixture.clipboard->copy(QStringLiteral("one"));
     memo(window, "jot")->setPlainText(QStringLiteral("a note"));

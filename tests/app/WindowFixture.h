@@ -53,6 +53,7 @@ struct WindowFixture
         services.executablePath = executable;
         services.settingsFile = AppPaths::changeExtension(executable, QStringLiteral(".ini"));
         services.archiveFile = AppPaths::changeExtension(executable, QStringLiteral(".vma"));
+        services.storeIdleDelay = services.storeLatestDelay = storeDelay;
         return services;
     }
 
@@ -87,6 +88,8 @@ struct WindowFixture
     QString executable;
     QDateTime moment = FixedMoment; // what the clock of the next window tells
     QString dateFormat = QStringLiteral("yyyy-MM-dd"); // the short date format it tells it in
+    // Stores in the background come only where a test asks for them, so that none runs into its steps.
+    int storeDelay = 24 * 3600 * 1000;
     DialogScript script;
     DialogScript* const dialogs = &script;
     QStringList& messages = script.messages;

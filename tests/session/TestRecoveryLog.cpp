@@ -89,8 +89,10 @@ void TestRecoveryLog::testReplayStartsAtTheStoreTheArchiveHolds()
         log.open(path, fingerprints(texts[0], texts[1]), texts);
         log.recordChange(RecoveryLog::Journal, 2, 0, QStringLiteral("b\n"));
         log.recordText(RecoveryLog::Notes, QStringLiteral("note"));
-        log.storeBegins(fingerprints(QStringLiteral("a\nb\n"), QStringLiteral("note")));
+        log.snapshotTaken();
+        // Made while the store's worker was still reckoning the snapshot's fingerprint.
         log.recordChange(RecoveryLog::Journal, 0, 1, QStringLiteral("A"));
+        log.storeBegins(fingerprints(QStringLiteral("a\nb\n"), QStringLiteral("note")));
     }
     const Opened opened = reopen(path, storedJournal, storedNotes);
     if (fits) {
@@ -136,14 +138,16 @@ void TestRecoveryLog::testSuccessfulStoreLeavesOnlyWhatCameAfter()
     QString texts[2];
     log.open(path, fingerprints({}, {}), texts);
     log.recordChange(RecoveryLog::Notes, 0, 0, QStringLiteral("stored"));
-    log.storeBegins(fingerprints({}, QStringLiteral("stored")));
+    log.snapshotTaken();
     log.recordChange(RecoveryLog::Notes, 6, 0, QStringLiteral(" later"));
-    log.storeSucceeded();
+    log.storeBegins(fingerprints({}, QStringLiteral("stored")));
+    log.storeSucceeded(fingerprints({}, QStringLiteral("stored")));
     log.flush();
     QCOMPARE(reopen(path, {}, QStringLiteral("stored")).notes, QStringLiteral("stored later"));
 
+    log.snapshotTaken();
     log.storeBegins(fingerprints({}, QStringLiteral("stored later")));
-    log.storeSucceeded();
+    log.storeSucceeded(fingerprints({}, QStringLiteral("stored later")));
     log.flush();
     QVERIFY(!QFile::exists(path));
 }
@@ -294,8 +298,9 @@ void TestRecoveryLog::testBrokenFileIsKeptAsideWhole()
     const RecoveryLog::Replay again = log.open(path, fingerprints({}, {}), texts);
     QCOMPARE(texts[0], applied + QStringLiteral("new\n"));
     QVERIFY(again.keptAside.isEmpty());
+    log.snapshotTaken();
     log.storeBegins(fingerprints(texts[0], {}));
-    log.storeSucceeded();
+    log.storeSucceeded(fingerprints(texts[0], {}));
     QVERIFY(log.flush());
     if (damage == "fifo") {
         QVERIFY(QFileInfo(keptAside).exists() && !QFileInfo(keptAside).isFile());
@@ -324,13 +329,14 @@ void TestRecoveryLog::testFailedWritesWaitForTheNextOne()
         QString texts[2];
         log.open(path, fingerprints({}, {}), texts);
         log.recordChange(RecoveryLog::Journal, 0, 0, stored);
+        log.snapshotTaken();
         log.storeBegins(fingerprints(stored, {}));
         QVERIFY(log.flush());
 
         limit.rlim_cur = rlim_t(QFileInfo(path).size());
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
         log.recordChange(RecoveryLog::Journal, 7, 0, QString(60, QLatin1Char('b')) + QLatin1Char('\n'));
-        log.storeSucceeded();
+        log.storeSucceeded(fingerprints(stored, {}));
         const bool safeWhileFailing = log.flush();
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
         QVERIFY(!safeWhileFailing);

@@ -25,7 +25,6 @@ private Q_SLOTS:
 
 private:
     bool copy(const QByteArray& text);
-    bool inRecoveryFile(const QByteArray& text) const;
     QByteArray storedJournal() const;
     QString path(const char* name) const { return m_dir->filePath(QString::fromLatin1(name)); }
 
@@ -73,20 +72,12 @@ void TestProgramWayland::cleanup()
 bool TestProgramWayland::copy(const QByteArray& text)
 {
     m_copies.push_back(wlCopy(text));
-    return QTest::qWaitFor([&] { return inRecoveryFile(text); }, Deadline);
-}
-
-// Where each change goes as it happens; the next start applies what the archive lacks.
-bool TestProgramWayland::inRecoveryFile(const QByteArray& text) const
-{
-    return ::inRecoveryFile(m_dir->path(), text);
+    return QTest::qWaitFor([&] { return onDisk(m_dir->path(), text); }, Deadline);
 }
 
 QByteArray TestProgramWayland::storedJournal() const
 {
-    return runCommand(QStringLiteral("unzip"),
-        { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), path("vellumix.vma"),
-            QStringLiteral("vellumix.clips") });
+    return ::storedJournal(m_dir->path());
 }
 
 void TestProgramWayland::testCopiesAreStored_data()

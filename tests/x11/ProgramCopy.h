@@ -35,18 +35,30 @@ inline bool copyProgram(const QString& folder, const QStringList& extra = {})
     return true;
 }
 
-// The id of the program's main window once it is shown, empty when none appeared. xdotool gives
-// up when a window goes away while it looks through them (an xclip that lost the clipboard, say),
-// so it is asked again until the deadline.
-// Whether the program's recovery file in that folder holds the text (it keeps changes as UTF-16).
-inline bool inRecoveryFile(const QString& folder, const QByteArray& text)
+// The journal stored in the program's archive in that folder; empty when there is none yet.
+inline QByteArray storedJournal(const QString& folder)
+{
+    return runCommand(QStringLiteral("unzip"),
+        { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), folder + QStringLiteral("/vellumix.vma"),
+            QStringLiteral("vellumix.clips") });
+}
+
+// Whether the program has the text on disk: in its recovery file (which keeps changes as UTF-16)
+// or, once a store in the background took it there, in its archive.
+inline bool onDisk(const QString& folder, const QByteArray& text)
 {
     const QString wide = QString::fromUtf8(text);
     QFile recovery(folder + QStringLiteral("/vellumix.vma.recovery"));
-    return recovery.open(QIODevice::ReadOnly)
-        && recovery.readAll().contains(QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2));
+    if (recovery.open(QIODevice::ReadOnly)
+        && recovery.readAll().contains(QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2))) {
+        return true;
+    }
+    return storedJournal(folder).contains(text);
 }
 
+// The id of the program's main window once it is shown, empty when none appeared. xdotool gives
+// up when a window goes away while it looks through them (an xclip that lost the clipboard, say),
+// so it is asked again until the deadline.
 inline QByteArray waitForWindow(const QProcess& program)
 {
     QByteArray window;
