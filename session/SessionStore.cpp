@@ -468,6 +468,8 @@ void SessionStore::waitForStore(bool pumpEvents)
     } else {
         m_running->done.wait();
         finishStore();
+        // The program may end right after: the recovery file is brought up to date with the store now.
+        m_recovery->flush();
     }
 }
 
