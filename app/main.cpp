@@ -6,6 +6,7 @@
 #include "platform/AppPaths.h"
 #include "platform/TerminationSignals.h"
 
+#include <QMessageBox>
 #include <QTextStream>
 
 #include <cstdio>
@@ -48,10 +49,20 @@ int main(int argc, char* argv[])
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELLUMIX_DESKTOP_ID));
 
-    // A second start with the same archive shows the running window instead.
-    SingleInstance instance(AppPaths::archiveFile(AppPaths::Folder::Leave));
-    if (!instance.claim()) {
+    // A second start with the same archive shows the running window instead. The archive's folder
+    // is made first, since the lock lives beside the archive.
+    SingleInstance instance(AppPaths::archiveFile(AppPaths::Folder::Create));
+    const SingleInstance::Claim claim = instance.claim();
+    if (claim == SingleInstance::Claim::Raised) {
         return 0;
+    }
+    if (!instance.problem().isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(instance.problem()));
+        std::fflush(stderr);
+        QMessageBox::warning(nullptr, QStringLiteral("Vellumix"), instance.problem());
+    }
+    if (claim == SingleInstance::Claim::Refused) {
+        return 1;
     }
 
     auto window = std::make_unique<TFMain>();

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <cstdio>
 #include <random>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -214,8 +216,13 @@ int ArchiveSource::createTemp(const std::string& folder, std::string& path)
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     std::minstd_rand pick(static_cast<unsigned>(now.tv_nsec) ^ static_cast<unsigned>(getpid()));
-    // "<archive>.~" and six letters or digits: the program recognises the leftovers of a killed store by it.
-    std::string stem = (folder == "/" ? "" : folder) + "/" + baseOf(m_path) + ".~";
+    // "<archive>.~vellumix-<process>-" and six letters or digits: the program recognises the leftovers
+    // of a killed store by it, and never takes a user's file for one.
+    // snprintf, not std::to_string: that one's digit table is a unique symbol, which would keep the
+    // library loaded for good after dlclose.
+    char process[24];
+    std::snprintf(process, sizeof process, "%ld", static_cast<long>(getpid()));
+    std::string stem = (folder == "/" ? "" : folder) + "/" + baseOf(m_path) + ".~vellumix-" + process + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         path = stem;
         for (int i = 0; i < 6; ++i)

@@ -40,6 +40,8 @@ enum LocStringId : int {
     sRecoveryUnreadableLeft = 65034, // %1: the recovery file, %2: the reason
     sRecoveryLeftInPlace = 65035, // the reason changes are not recorded
     sNotARegularFile = 65036, // the reason a file is not read
+    sArchiveInUse = 65037, // %1: the archive
+    sArchiveLockUnknown = 65038, // %1: the archive, %2: the lock file, %3: the reason
 };
 
 // The text of id in the current language.

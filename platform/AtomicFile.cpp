@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +16,9 @@ namespace
 {
 constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 constexpr int RandomLength = 6;
+// Temporary files are "<name>.~vellumix-<creating process>-<six letters or digits>": no name a user
+// would give a file of theirs.
+const QLatin1String TemporaryMarker(".~vellumix-");
 
 QString reason(int error)
 {
@@ -101,7 +105,7 @@ bool write(const QString& path, const QByteArray& bytes, QString* error)
         for (int i = 0; i < RandomLength; ++i) {
             suffix += QLatin1Char(Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))]);
         }
-        temporary = target + QStringLiteral(".~") + suffix;
+        temporary = target + TemporaryMarker + QString::number(::getpid()) + QLatin1Char('-') + suffix;
         fd = ::open(QFile::encodeName(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST) {
             return fail(error, errno);
@@ -128,17 +132,26 @@ bool write(const QString& path, const QByteArray& bytes, QString* error)
     return true;
 }
 
-bool isTemporaryNameOf(const QString& candidate, const QString& fileName)
+bool isTemporaryNameOf(const QString& candidate, const QString& fileName, qint64* pid)
 {
-    const qsizetype stem = fileName.size() + 2;
-    if (candidate.size() != stem + RandomLength || !candidate.startsWith(fileName)
-        || QStringView(candidate).sliced(fileName.size(), 2) != QLatin1String(".~")) {
+    const QString stem = fileName + TemporaryMarker;
+    if (!candidate.startsWith(stem)) {
         return false;
     }
-    for (QChar c : QStringView(candidate).sliced(stem)) {
+    const QStringView rest = QStringView(candidate).sliced(stem.size());
+    const qsizetype dash = rest.indexOf(QLatin1Char('-'));
+    bool number = false;
+    const qint64 creator = dash > 0 && dash <= 10 ? rest.first(dash).toLongLong(&number) : 0;
+    if (!number || creator <= 0 || rest.size() != dash + 1 + RandomLength) {
+        return false;
+    }
+    for (QChar c : rest.sliced(dash + 1)) {
         if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')))) {
             return false;
         }
+    }
+    if (pid) {
+        *pid = creator;
     }
     return true;
 }
@@ -148,10 +161,13 @@ int removeLeftovers(const QString& path)
     const QFileInfo target(resolveLinks(path));
     const QString name = target.fileName();
     int removed = 0;
-    const QStringList candidates
-        = QDir(target.absolutePath()).entryList({ name + QStringLiteral(".~*") }, QDir::Files | QDir::Hidden);
+    const QStringList candidates = QDir(target.absolutePath()).entryList({ name + TemporaryMarker + QLatin1Char('*') },
+        QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& candidate : candidates) {
-        if (isTemporaryNameOf(candidate, name) && QFile::remove(target.absoluteDir().filePath(candidate))) {
+        qint64 pid = 0;
+        // A process that still runs may be writing it (or only carry the number now): left alone.
+        if (isTemporaryNameOf(candidate, name, &pid) && pid_t(pid) == pid && ::kill(pid_t(pid), 0) != 0
+            && errno == ESRCH && QFile::remove(target.absoluteDir().filePath(candidate))) {
             ++removed;
         }
     }

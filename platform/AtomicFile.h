@@ -15,10 +15,10 @@ QString resolveLinks(const QString& path);
 // its permissions. On failure the old file stays as it was and error tells the reason.
 bool write(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
-// The temporary names made beside a file by write() and by the zip engine: the file's
-// name, ".~" and six letters or digits.
-bool isTemporaryNameOf(const QString& candidate, const QString& fileName);
-// Removes such leftovers of earlier runs beside the file's target; returns how many.
+// The temporary names made beside a file by write() and by the zip engine: the file's name,
+// ".~vellumix-", the creating process's id, "-" and six letters or digits; pid gets the id.
+bool isTemporaryNameOf(const QString& candidate, const QString& fileName, qint64* pid = nullptr);
+// Removes such leftovers beside the file's target whose creating process has ended; returns how many.
 int removeLeftovers(const QString& path);
 
 // Writes all bytes to an open file descriptor, as many calls as it takes; false with errno set when one fails.

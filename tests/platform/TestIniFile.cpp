@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStringEncoder>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -271,9 +272,20 @@ void TestIniFile::testLeftoversOfKilledWrites()
 {
     QTemporaryDir dir;
     const QString path = writeFile(dir, "[vellumix_main]\n");
-    const QStringList leftovers = { "settings.ini.~a1b2c3", "settings.ini.~zzzzzz" };
-    const QStringList kept
-        = { "settings.ini.backup", "settings.ini.~A1B2C3", "settings.ini.~a1b2c", "other.ini.~a1b2c3" };
+    // The id of a process that has ended, and of one that runs.
+    QProcess ended;
+    ended.start(QStringLiteral("true"), {});
+    QVERIFY(ended.waitForStarted(10000));
+    const QString gone = QString::number(ended.processId());
+    QVERIFY(ended.waitForFinished(10000));
+    const QString running = QString::number(QCoreApplication::applicationPid());
+    const QStringList leftovers
+        = { "settings.ini.~vellumix-" + gone + "-a1b2c3", "settings.ini.~vellumix-" + gone + "-zzzzzz" };
+    // A user's own files, a file a running store may be writing, and other names.
+    const QStringList kept = { "settings.ini.backup", "settings.ini.~backup", "settings.ini.~a1b2c3",
+        "settings.ini.~vellumix-" + running + "-a1b2c3", "settings.ini.~vellumix-" + gone + "-A1B2C3",
+        "settings.ini.~vellumix-" + gone + "-a1b2c", "settings.ini.~vellumix--a1b2c3",
+        "other.ini.~vellumix-" + gone + "-a1b2c3" };
     for (const QString& name : leftovers + kept) {
         QFile file(dir.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly));

@@ -20,12 +20,13 @@ private Q_SLOTS:
     void cleanup();
     void testSecondStartRaisesTheFirstAndTouchesNothing();
     void testLockOfAKilledProgramIsTakenOver();
+    void testStartFromAnotherRuntimeFolderIsRefused();
     void testLeftoversOfAKilledStoreAreRemovedAtStart();
 
 private:
     QProcess* start();
     bool hidden(const QByteArray& window);
-    QString path(const char* name) const { return m_dir->filePath(QString::fromLatin1(name)); }
+    QString path(const QByteArray& name) const { return m_dir->filePath(QString::fromLatin1(name)); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::vector<std::unique_ptr<QProcess>> m_programs;
@@ -104,24 +105,74 @@ void TestInstanceX11::testLockOfAKilledProgramIsTakenOver()
     QCOMPARE(next->state(), QProcess::Running);
 }
 
+// The first program cannot be reached from another runtime folder (another desktop session, another
+// computer on the same home), and the archive is the same one through a linked folder: the second
+// start says so and never becomes a second writer.
+void TestInstanceX11::testStartFromAnotherRuntimeFolderIsRefused()
+{
+    QProcess* first = start();
+    QVERIFY(!waitForWindow(*first).isEmpty());
+    QVERIFY(QFile::link(m_dir->path(), path("linked")));
+    QTemporaryDir runtime;
+    QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    auto second = std::make_unique<QProcess>();
+    second->setProcessEnvironment(environment);
+    second->setWorkingDirectory(m_dir->path());
+    second->start(path("linked") + QStringLiteral("/vellumix"), {});
+    QVERIFY(second->waitForStarted(5000));
+    QProcess* refused = second.get();
+    m_programs.push_back(std::move(second));
+    QByteArray told;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            told += refused->readAllStandardError();
+            return told.contains("is in use by another Vellumix");
+        },
+        30000));
+    QVERIFY2(told.contains(QFile::encodeName(path("vellumix.vma"))) || told.contains("linked/vellumix.vma"), told.constData());
+    // It shows the message, never the main window (whose name is the lower-case one).
+    const QList<QByteArray> windows = runCommand(QStringLiteral("xdotool"),
+        { QStringLiteral("search"), QStringLiteral("--pid"), QString::number(refused->processId()) })
+                                          .split('\n');
+    for (const QByteArray& window : windows) {
+        if (!window.isEmpty()) {
+            QVERIFY(runCommand(QStringLiteral("xdotool"), { QStringLiteral("getwindowname"), QString::fromLatin1(window) })
+                        .trimmed()
+                    != "vellumix");
+        }
+    }
+    QCOMPARE(first->state(), QProcess::Running);
+}
+
 void TestInstanceX11::testLeftoversOfAKilledStoreAreRemovedAtStart()
 {
-    auto touch = [this](const char* name) {
+    auto touch = [this](const QByteArray& name) {
         QFile file(path(name));
         return file.open(QIODevice::WriteOnly);
     };
-    QVERIFY(touch("vellumix.vma.~a1b2c3") && touch("vellumix.ini.~zz9zz9") && touch("vellumix.vma.keep"));
+    // Left by a store that a kill ended; a user's file that looks much the same stays.
+    QProcess killed;
+    killed.start(QStringLiteral("true"), {});
+    QVERIFY(killed.waitForStarted(10000));
+    const QByteArray gone = QByteArray::number(killed.processId());
+    QVERIFY(killed.waitForFinished(10000));
+    const QByteArray archiveLeftover = "vellumix.vma.~vellumix-" + gone + "-a1b2c3";
+    const QByteArray settingsLeftover = "vellumix.ini.~vellumix-" + gone + "-zz9zz9";
+    QVERIFY(touch(archiveLeftover) && touch(settingsLeftover) && touch("vellumix.ini.~backup"));
     QProcess* first = start();
     QVERIFY(!waitForWindow(*first).isEmpty());
-    QVERIFY(!QFile::exists(path("vellumix.vma.~a1b2c3")));
-    QVERIFY(!QFile::exists(path("vellumix.ini.~zz9zz9")));
-    QVERIFY(QFile::exists(path("vellumix.vma.keep")));
+    QVERIFY(!QFile::exists(path(archiveLeftover)));
+    QVERIFY(!QFile::exists(path(settingsLeftover)));
+    QVERIFY(QFile::exists(path("vellumix.ini.~backup")));
 
     // A store of the running program owns its temporary file; a second start leaves it alone.
-    QVERIFY(touch("vellumix.vma.~d4e5f6"));
+    const QByteArray running = "vellumix.vma.~vellumix-" + QByteArray::number(first->processId()) + "-d4e5f6";
+    QVERIFY(touch(running));
     QProcess* second = start();
     QVERIFY(second->waitForFinished(15000));
-    QVERIFY(QFile::exists(path("vellumix.vma.~d4e5f6")));
+    QVERIFY(QFile::exists(path(running)));
 }
 
 QTEST_GUILESS_MAIN(TestInstanceX11)
