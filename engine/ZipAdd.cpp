@@ -144,21 +144,31 @@ int checkCancel(zip_t*, void* state)
     return static_cast<AddProgress*>(state)->channel.stopped() ? 1 : 0;
 }
 
-// Removes every entry that the new one replaces, so that a lookup without regard to case can
-// only ever find the new data.
-bool deleteSameNamed(zip_t* archive, const std::string& name)
+// Puts the data in the archive under name. The first entry it replaces keeps its place, as the
+// standard zip tools keep an updated entry's; any other of the same name (letter case aside) goes,
+// so that a lookup can only ever find the new data. The index, or -1 with data not taken over.
+zip_int64_t putEntry(zip_t* archive, const std::string& name, zip_source_t* data, zip_flags_t encoding)
 {
-    zip_int64_t count = zip_get_num_entries(archive, 0);
+    zip_int64_t kept = -1;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         auto index = static_cast<zip_uint64_t>(i);
         const char* raw = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
         const char* decoded = zip_get_name(archive, index, 0);
         if ((raw && sameEntryName(raw, name)) || (decoded && sameEntryName(decoded, name))) {
-            if (zip_delete(archive, index) != 0)
-                return false;
+            if (kept < 0)
+                kept = i;
+            else if (zip_delete(archive, index) != 0)
+                return -1;
         }
     }
-    return true;
+    if (kept < 0)
+        return zip_file_add(archive, name.c_str(), data, encoding | ZIP_FL_OVERWRITE);
+    auto index = static_cast<zip_uint64_t>(kept);
+    const char* current = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
+    if ((!current || name != current) && zip_file_rename(archive, index, name.c_str(), encoding) != 0)
+        return -1;
+    return zip_file_replace(archive, index, data, 0) == 0 ? kept : -1;
 }
 
 std::string archiveError(zip_t* archive, const ArchiveSource& file)
@@ -248,8 +258,8 @@ int32_t addFromMemory(const ZipCommandRecord& record, EngineChannel& channel)
     const zip_flags_t nameEncoding = record.CodePage == 2 ? ZIP_FL_ENC_CP437 : ZIP_FL_ENC_GUESS;
     zip_source_t* data = zip_source_function(archive.get(), &MemorySource::dispatch, &input);
     zip_int64_t index = -1;
-    if (data && deleteSameNamed(archive.get(), name)) {
-        index = zip_file_add(archive.get(), name.c_str(), data, nameEncoding | ZIP_FL_OVERWRITE);
+    if (data) {
+        index = putEntry(archive.get(), name, data, nameEncoding);
         if (index < 0)
             zip_source_free(data);
     }

@@ -46,6 +46,18 @@ void syncFolder(const QString& folder)
 
 namespace AtomicFile
 {
+bool sync(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    syncFolder(QFileInfo(path).absolutePath());
+    return synced;
+}
+
 bool writeAll(int fd, const QByteArray& bytes)
 {
     const char* at = bytes.constData();

@@ -21,6 +21,9 @@ bool isTemporaryNameOf(const QString& candidate, const QString& fileName, qint64
 // Removes such leftovers beside the file's target whose creating process has ended; returns how many.
 int removeLeftovers(const QString& path);
 
+// Brings the file's bytes and its name in its folder to the disk; whether its bytes got there.
+bool sync(const QString& path);
+
 // Writes all bytes to an open file descriptor, as many calls as it takes; false with errno set when one fails.
 bool writeAll(int fd, const QByteArray& bytes);
 } // namespace AtomicFile

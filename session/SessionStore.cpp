@@ -336,10 +336,12 @@ QString SessionStore::keepCopy()
     }
     const QString copy = FileAccess::freeBackupName(FArchiveFileName);
     const FileAccess::PrivateFileCreation privateFiles;
-    if (!QFile::copy(archive, copy)) {
+    // On the disk before the archive may be replaced: a power cut must not take both.
+    if (!QFile::copy(archive, copy)
+        || !QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !AtomicFile::sync(copy)) {
+        QFile::remove(copy);
         return {};
     }
-    QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     m_keepArchive = false;
     return copy;
 }

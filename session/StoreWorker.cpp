@@ -30,6 +30,16 @@ template <typename Operation> QString StoreWorker::collectingMessages(Operation 
     return m_collected.join(QStringLiteral("; "));
 }
 
+bool StoreWorker::readsBack(const QString& name, quint64 size)
+{
+    TZipStream* stream = m_zip->EntryStream();
+    stream->Clear();
+    const auto cleared = qScopeGuard([stream] { stream->Clear(); });
+    // The engine checks the bytes against the directory's CRC as it extracts them.
+    const QString failure = collectingMessages([&] { m_zip->ExtractEntryToStream(name); });
+    return failure.isEmpty() && quint64(stream->size() - stream->pos()) == size;
+}
+
 StoreWorker::Done StoreWorker::run(const Job& job)
 {
     Done done;
@@ -85,9 +95,10 @@ QString StoreWorker::store(const Job& job, const QByteArray (&bytes)[2], Done& d
                 held = &m_zip->DirEntry(i);
             }
         }
-        // Each add rewrites the whole archive; an entry it already holds unchanged is left as it is.
+        // Each add rewrites the whole archive; an entry it already holds unchanged is left as it is,
+        // unless its bytes on the disk were damaged since: copied raw, they would stay damaged for good.
         if (!job.changed[memo] && held && quint64(held->UncompressedSize) == done.snapshot.memo[memo].size
-            && held->Crc32 == done.snapshot.memo[memo].crc) {
+            && held->Crc32 == done.snapshot.memo[memo].crc && readsBack(name, done.snapshot.memo[memo].size)) {
             continue;
         }
         TZipStream* stream = m_zip->EntryStream();

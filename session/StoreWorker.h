@@ -45,6 +45,8 @@ public:
 private:
     QString store(const Job& job, const QByteArray (&bytes)[2], Done& done);
     template <typename Operation> QString collectingMessages(Operation operation);
+    // Whether the archive's entry extracts whole, with its CRC and this size.
+    bool readsBack(const QString& name, quint64 size);
 
     std::function<void(const SessionFingerprint&)> m_fingerprinted;
     TZipArchiver* m_zip = nullptr;

@@ -106,6 +106,11 @@ int TZipWorker::AddStreamEntry(const QString& name, quint32 dosDate, quint32 att
         ReportException(EZipArchiver(ZipMsg::NoWildcards, true));
         FSpecArgs.clear();
         FSpecArgsExcl.clear();
+    } else if (quint64(EntryStream()->data().size()) > 0xFFFFFFFFu) {
+        // The engine takes the size in 32 bits: the entry would be stored cut short.
+        ReportException(EZipArchiver(ZipMsg::FileTooBig, true));
+        FSpecArgs.clear();
+        FSpecArgsExcl.clear();
     } else {
         ExtAdd(dosDate, attributes);
     }

@@ -3,7 +3,8 @@
 // same text; each start runs in a process of its own, beside one with an empty journal;
 // then how soon a capture is safe on disk, and the longest stall of the event
 // loop while it is made safe and while the whole session is stored; last, a start that
-// replays 200,000 changes from the recovery file against one that loads the same text.
+// replays 200,000 changes from the recovery file against one that loads the same text, and the
+// memory that 40 captures of 2 MiB leave behind.
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_session [MiB ...]
 
 #include "app/vlmx_main.h"
@@ -264,12 +265,74 @@ void replay(int changes, long emptyPeakKiB)
 }
 } // namespace
 
+// In a process of its own: the program captures pieces distinct 2 MiB texts, as they come, with its
+// stores in the background at their usual delays. Prints "resident-KiB-before resident-KiB-after".
+void captureInChild(const QString& folder, int pieces)
+{
+    const QString executable = QDir(folder).filePath(QStringLiteral("vellumix"));
+    LocUtils.SetAppFileName(executable);
+    TFMainServices services = BenchSupport::quietServices(executable);
+    auto window = std::make_unique<TFMain>(std::move(services));
+    window->show();
+    const auto settle = [](int milliseconds) {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < milliseconds) {
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        }
+    };
+    settle(500);
+    const long before = BenchSupport::statusKiB("VmRSS:");
+    for (int piece = 0; piece < pieces; ++piece) {
+        QString text(1024 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            text[i] = QLatin1Char(char('a' + (i * 7 + piece) % 26));
+        }
+        text.replace(0, 16, QStringLiteral("piece %1 ").arg(piece, 7));
+        window->AppendToJournal(text + text); // 2 MiB as UTF-8
+        settle(200);
+    }
+    // What stays once the stores the captures began have ended.
+    settle(4000);
+    while (window->session().storeRunning()) {
+        settle(100);
+    }
+    std::printf("%ld %ld\n", before, BenchSupport::statusKiB("VmRSS:"));
+    std::fflush(stdout);
+    window.reset();
+}
+
+void captureMemory(int pieces)
+{
+    QTemporaryDir folder;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--capture"), folder.path(), QString::number(pieces) });
+    child.waitForFinished(-1);
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+    if (child.exitCode() != 0 || fields.size() != 2) {
+        std::printf("%d captures of 2 MiB: the program could not be run\n", pieces);
+    } else {
+        const double grown = (fields[1].toLong() - fields[0].toLong()) / 1024.0;
+        const double captured = 2.0 * pieces;
+        std::printf("%d captures of 2 MiB (%.0f MiB): resident memory grew by %.0f MiB, %.2fx the text "
+                    "captured (target 2)\n",
+            pieces, captured, grown, grown / captured);
+    }
+    std::fflush(stdout);
+}
+
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() == 3 && arguments[1] == QLatin1String("--start")) {
         startAndExit(arguments[2]);
+        return 0;
+    }
+    if (arguments.size() == 4 && arguments[1] == QLatin1String("--capture")) {
+        captureInChild(arguments[2], arguments[3].toInt());
         return 0;
     }
     QList<int> sizes;
@@ -288,6 +351,8 @@ int main(int argc, char* argv[])
         autosave(size);
     }
     // A run on small journals only (as the test that runs every benchmark does) replays few changes.
-    replay(*std::max_element(sizes.begin(), sizes.end()) >= 16 ? 200000 : 2000, baseline.peakKiB);
+    const bool large = *std::max_element(sizes.begin(), sizes.end()) >= 16;
+    replay(large ? 200000 : 2000, baseline.peakKiB);
+    captureMemory(large ? 40 : 2);
     return 0;
 }

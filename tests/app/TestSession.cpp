@@ -13,6 +13,8 @@
 
 #include <optional>
 
+#include <sys/resource.h>
+
 using namespace SessionTools;
 
 class TestSession : public QObject
@@ -40,6 +42,8 @@ private Q_SLOTS:
     void testLinkedArchiveStaysALink();
     void testCrashedCapturesSurviveAnEntryReadOnlyOnce_data();
     void testCrashedCapturesSurviveAnEntryReadOnlyOnce();
+    void testEntryDamagedOnDiskIsWrittenAgain();
+    void testOutOfMemoryWhileLoadingIsTold();
 };
 
 void TestSession::testFirstStartIsQuiet()
@@ -615,6 +619,58 @@ void TestSession::testCrashedCapturesSurviveAnEntryReadOnlyOnce()
     QCOMPARE(keptAside.size(), 1);
     QVERIFY(told.first().contains(keptAside.first()));
     QVERIFY(restarted.readFile(keptAside.first()).contains(capture));
+}
+
+// An entry whose bytes were damaged on the disk after the load is written again at the next store,
+// though its memo did not change.
+void TestSession::testEntryDamagedOnDiskIsWrittenAgain()
+{
+    WindowFixture fixture;
+    TFMain* window = fixture.create();
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    fixture.clipboard->copy(QStringLiteral("a capture long enough to be damaged in its middle"));
+    QCOMPARE(window->session().StoreSession().outcome, SessionStore::Outcome::Stored);
+    fixture.writeFile(QStringLiteral("vellumix.vma"), damagedJournal(fixture.readFile(QStringLiteral("vellumix.vma"))));
+    QVERIFY(!soundArchive(archive));
+    memo(window, "jot")->setPlainText(QStringLiteral("a note"));
+    QCOMPARE(window->session().StoreSession().written, QStringList({ "vellumix.clips", "vellumix.notes" }));
+    QVERIFY(soundArchive(archive));
+    QVERIFY(entry(archive, QStringLiteral("vellumix.clips")).endsWith("in its middle\r\n"));
+    QVERIFY(fixture.messages.isEmpty());
+}
+
+// Memory running out while the journal is decoded: the user is told, the archive is kept as it
+// was, and what could not be loaded is never stored over without a copy.
+void TestSession::testOutOfMemoryWhileLoadingIsTold()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the sanitizer's own reservations do not live under an address space limit");
+#else
+    WindowFixture fixture;
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    zipSession(fixture, QByteArray("a journal line that repeats\r\n").repeated(8 << 20)); // 224 MiB
+    const QByteArray stored = fixture.readFile(QStringLiteral("vellumix.vma"));
+    QFile status(QStringLiteral("/proc/self/status"));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    const QByteArray statusText = status.readAll();
+    const qsizetype at = statusText.indexOf("VmSize:");
+    const rlim_t used = rlim_t(statusText.mid(at + 7, 20).trimmed().split(' ').value(0).toLongLong()) * 1024;
+    QVERIFY(used > 0);
+    rlimit unlimited {};
+    QCOMPARE(::getrlimit(RLIMIT_AS, &unlimited), 0);
+    rlimit limited = unlimited;
+    limited.rlim_cur = used + (128 << 20);
+    QCOMPARE(::setrlimit(RLIMIT_AS, &limited), 0);
+    TFMain* window = fixture.create();
+    QCOMPARE(::setrlimit(RLIMIT_AS, &unlimited), 0);
+
+    QCOMPARE(fixture.messages.size(), 1);
+    QVERIFY2(fixture.messages.first().contains(archive), qPrintable(fixture.messages.first()));
+    QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma.bak")), stored);
+    QVERIFY(memo(window, "log")->toPlainText().isEmpty());
+    fixture.destroy();
+    QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma.bak")), stored);
+#endif
 }
 
 QTEST_MAIN(TestSession)
