@@ -1,10 +1,10 @@
 #include "app/AboutPage.h"
 
 #include "app/ImageList.h"
-#include "textview/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/WindowServices.h"
 #include "loc/LocStrings.h"
+#include "textview/MemoText.h"
 #include "tools/VMXFileVersionInfo.h"
 
 #include "ui_vlmx_main.h"

@@ -1,12 +1,12 @@
 #include "app/FindBar.h"
 
 #include "app/JournalPage.h"
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
 #include "app/WindowServices.h"
 #include "loc/LocStrings.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include "ui_vlmx_main.h"
 

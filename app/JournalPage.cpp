@@ -1,12 +1,12 @@
 #include "app/JournalPage.h"
 
 #include "app/ImagesPage.h"
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "app/WindowServices.h"
 #include "app/WriteFile.h"
 #include "loc/LocStrings.h"
 #include "platform/ClipboardViewer.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include "ui_vlmx_main.h"
 

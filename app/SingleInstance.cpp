@@ -62,10 +62,10 @@ SingleInstance::SingleInstance(const QString& archivePath, QObject* parent)
     , m_lockPath(resolvedPath(archivePath) + QStringLiteral(".lock"))
 {
     const QString name = QStringLiteral("vellumix-")
-        + QString::fromLatin1(QCryptographicHash::hash(QFile::encodeName(resolvedPath(archivePath)),
-            QCryptographicHash::Sha256)
-                                  .toHex()
-                                  .left(24));
+        + QString::fromLatin1(
+            QCryptographicHash::hash(QFile::encodeName(resolvedPath(archivePath)), QCryptographicHash::Sha256)
+                .toHex()
+                .left(24));
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty()) {
         folder = QDir::tempPath();
@@ -87,8 +87,8 @@ SingleInstance::~SingleInstance()
 SingleInstance::Claim SingleInstance::claim()
 {
     // Not blocking, and never through a link: a FIFO or a device in its place must not hold the start.
-    const int fd = ::open(QFile::encodeName(m_lockPath).constData(),
-        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    const int fd = ::open(
+        QFile::encodeName(m_lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     struct stat info
     {
     };

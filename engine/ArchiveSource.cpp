@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <sys/stat.h>

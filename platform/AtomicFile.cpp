@@ -33,7 +33,6 @@ bool fail(QString* error, int code)
     return false;
 }
 
-
 void syncFolder(const QString& folder)
 {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -173,8 +172,9 @@ int removeLeftovers(const QString& path)
     const QFileInfo target(resolveLinks(path));
     const QString name = target.fileName();
     int removed = 0;
-    const QStringList candidates = QDir(target.absolutePath()).entryList({ name + TemporaryMarker + QLatin1Char('*') },
-        QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList candidates
+        = QDir(target.absolutePath())
+              .entryList({ name + TemporaryMarker + QLatin1Char('*') }, QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& candidate : candidates) {
         qint64 pid = 0;
         // A process that still runs may be writing it (or only carry the number now): left alone.

@@ -58,29 +58,13 @@ SessionStore::SessionStore(TextBuffer* journal, TextBuffer* notes, Prompts promp
     , m_idle(new QTimer(this))
     , m_latest(new QTimer(this))
 {
-    // The session archive's component with its designed properties.
-    m_zip = new TZipArchiver(owner, csLoading);
-    m_zip->setObjectName(QStringLiteral("zip"));
-    m_zip->SetPassword(QStringLiteral("730582"));
-    m_zip->SetPasswordReqCount(1);
-    m_zip->SetUnattended(false);
-    m_zip->SetDll_Load(false);
-    m_zip->SetVerbose(false);
-    m_zip->SetTrace(false);
-    m_zip->Loaded();
-    // The component's message boxes about the session become part of one message of ours;
-    // its questions (a password) still reach the user.
-    m_zip->SetOnZipDialog([this](QObject*, const QString& title, QString& text, int& result, TMsgDlgButtons buttons) {
-        if (buttons == TMsgDlgButtons { mbOK } && ((result >> 16) & 0x7) < 4) {
-            m_collected << text.trimmed();
-            result = mrOk;
-            return;
-        }
-        const int answer = m_prompts.zipQuestion(title, text, result, buttons);
-        if (answer != mrNone) {
-            result = answer;
-        }
-    });
+    // The session archive's component. Its message boxes about the session become part of one
+    // message of ours; its questions (a password) still reach the user.
+    m_zip = std::make_unique<SessionZip>(
+        owner, [this](const QString& title, QString& text, int kind, TMsgDlgButtons buttons) {
+            return m_prompts.zipQuestion(title, text, kind, buttons);
+        });
+    m_zip->component()->setObjectName(QStringLiteral("zip"));
 
     for (const RecoveryLog::Memo memo : Memos) {
         TextBuffer* text = bufferOf(memo);
@@ -148,17 +132,6 @@ void SessionStore::nameFiles(const QString& archivePath, const QString& executab
     m_recoveryFileName = FArchiveFileName + QStringLiteral(".recovery");
 }
 
-template <typename Operation> QString SessionStore::collectingMessages(Operation operation)
-{
-    m_collected.clear();
-    operation();
-    if (m_collected.isEmpty() && m_zip->ErrorCode() != 0) {
-        m_collected << m_zip->ErrorMessage();
-    }
-    m_collected.removeDuplicates();
-    return m_collected.join(QStringLiteral("; "));
-}
-
 TextBuffer* SessionStore::bufferOf(RecoveryLog::Memo memo) const
 {
     return m_buffers[memo];
@@ -204,12 +177,12 @@ void SessionStore::LoadSession()
             m_notAFile = LoadStr(sArchiveNotAFile).arg(FArchiveFileName);
         } else if (QFileInfo::exists(archive)) {
             // Nothing stored yet is no error, so the component is only asked about an archive that exists.
-            const QString unreadable = collectingMessages([&] { m_zip->SetZipFileName(archive); });
+            const QString unreadable = m_zip->collecting([&] { zip()->SetZipFileName(archive); });
             if (!unreadable.isEmpty()) {
                 m_archiveUnreadable = true;
                 problems << LoadStr(sArchiveUnreadable).arg(unreadable);
             } else {
-                m_zip->SetAddOptions(AddOpts { AddEncrypt });
+                zip()->SetAddOptions(AddOpts { AddEncrypt });
                 const QString names[2] = { FJournalEntryName, FNotesEntryName };
                 for (const RecoveryLog::Memo memo : Memos) {
                     stored.memo[memo] = loadEntry(names[memo], bufferOf(memo), &problems);
@@ -271,21 +244,10 @@ void SessionStore::tellReplay(const RecoveryLog::Replay& replay)
     }
 }
 
-const ZipDirEntry* SessionStore::findEntry(const QString& entryName) const
-{
-    const ZipDirEntry* found = nullptr;
-    for (int i = 0; i < m_zip->Count(); ++i) {
-        if (m_zip->DirEntry(i).FileName.compare(entryName, Qt::CaseInsensitive) == 0) {
-            found = &m_zip->DirEntry(i);
-        }
-    }
-    return found;
-}
-
 SessionFingerprint::Entry SessionStore::loadEntry(const QString& entryName, TextBuffer* text, QStringList* problems)
 {
     SessionFingerprint::Entry fingerprint;
-    const ZipDirEntry* found = findEntry(entryName);
+    const ZipDirEntry* found = m_zip->findEntry(entryName);
     if (!found) {
         return fingerprint;
     }
@@ -293,16 +255,16 @@ SessionFingerprint::Entry SessionStore::loadEntry(const QString& entryName, Text
         *problems << LoadStr(sEntryTooLarge).arg(entryName).arg(MaxEntrySize >> 20);
         return fingerprint;
     }
-    TZipStream* stream = m_zip->EntryStream();
+    TZipStream* stream = zip()->EntryStream();
     stream->Clear();
-    const QString failure = collectingMessages([&] { m_zip->ExtractEntryToStream(entryName); });
+    const QString failure = m_zip->collecting([&] { zip()->ExtractEntryToStream(entryName); });
     QByteArray bytes = stream->data().mid(stream->pos());
     stream->Clear();
     if (bytes.size() != qsizetype(found->UncompressedSize)) {
         // Adding to an archive whose entry cannot be read (a part of a split set, another password) would
         // fail as well; once its copy is kept, the store makes a new one.
         m_archiveUnreadable = true;
-        *problems << LoadStr(sEntryUnreadable).arg(entryName, failure.isEmpty() ? m_zip->ErrorMessage() : failure);
+        *problems << LoadStr(sEntryUnreadable).arg(entryName, failure.isEmpty() ? zip()->ErrorMessage() : failure);
         return fingerprint;
     }
     // The engine checked these bytes against the directory's CRC.
@@ -337,8 +299,8 @@ QString SessionStore::keepCopy()
     const QString copy = FileAccess::freeBackupName(FArchiveFileName);
     const FileAccess::PrivateFileCreation privateFiles;
     // On the disk before the archive may be replaced: a power cut must not take both.
-    if (!QFile::copy(archive, copy)
-        || !QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !AtomicFile::sync(copy)) {
+    if (!QFile::copy(archive, copy) || !QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || !AtomicFile::sync(copy)) {
         QFile::remove(copy);
         return {};
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/RecoveryLog.h"
+#include "session/SessionZip.h"
 #include "session/StoreWorker.h"
 #include "zip/ZipTypes.h"
 
@@ -80,7 +81,7 @@ public:
     // Whether what was changed since the last store waits safely in the recovery file.
     bool changesKeptSafe() const { return flushRecovery() && !m_recoveryFailing; }
 
-    TZipArchiver* zip() const { return m_zip; }
+    TZipArchiver* zip() const { return m_zip->component(); }
     const QString& archiveFileName() const { return FArchiveFileName; }
     const QString& journalEntryName() const { return FJournalEntryName; }
     const QString& notesEntryName() const { return FNotesEntryName; }
@@ -96,11 +97,7 @@ private:
     // Loads the entry into text and returns the size and CRC of the bytes loaded: none when it
     // could not be read, whatever the archive's directory claims.
     SessionFingerprint::Entry loadEntry(const QString& entryName, TextBuffer* text, QStringList* problems);
-    // The archive's directory entry of that name, or null.
-    const ZipDirEntry* findEntry(const QString& entryName) const;
     TextBuffer* bufferOf(RecoveryLog::Memo memo) const;
-    // Runs a component operation with its message boxes collected instead of shown.
-    template <typename Operation> QString collectingMessages(Operation operation);
     // A copy of the archive as it is now, unless one with the same bytes exists; empty when none could be made.
     QString keepCopy();
     // Takes the snapshot and hands it to the worker; why it could not, or empty.
@@ -114,7 +111,7 @@ private:
 
     TextBuffer* m_buffers[2];
     Prompts m_prompts;
-    TZipArchiver* m_zip;
+    std::unique_ptr<SessionZip> m_zip;
     RecoveryLog* m_recovery;
     QString FArchiveFileName;
     QString FJournalEntryName;
@@ -124,7 +121,6 @@ private:
     bool m_loading = false;
     // Whether a memo changed since the last store or load took its text.
     bool m_changedSinceStore[2] = { true, true };
-    QStringList m_collected;
     // The archive could not be read as stored and must be copied aside before it is replaced.
     bool m_keepArchive = false;
     // The archive or an entry could not be read; once its copy is kept, a new archive takes its place.

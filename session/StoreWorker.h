@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/RecoveryFormat.h"
+#include "session/SessionZip.h"
 #include "textview/TextBuffer.h"
 
 #include <QObject>
@@ -8,8 +9,7 @@
 #include <QStringList>
 
 #include <functional>
-
-class TZipArchiver;
+#include <memory>
 
 // Stores snapshots of the memos into the session archive on a thread of its own, through a zip
 // component of its own: the stored bytes, their CRCs, deflate, encryption and the replace of the
@@ -44,11 +44,9 @@ public:
 
 private:
     QString store(const Job& job, const QByteArray (&bytes)[2], Done& done);
-    template <typename Operation> QString collectingMessages(Operation operation);
     // Whether the archive's entry extracts whole, with its CRC and this size.
     bool readsBack(const QString& name, quint64 size);
 
     std::function<void(const SessionFingerprint&)> m_fingerprinted;
-    TZipArchiver* m_zip = nullptr;
-    QStringList m_collected;
+    std::unique_ptr<SessionZip> m_zip;
 };

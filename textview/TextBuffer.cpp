@@ -253,8 +253,8 @@ QByteArray TextBuffer::storedBytes(const Snapshot& text)
     QByteArray bytes = LargeBuffer::uninitialized(byteSize + text.lineCount - 1);
     char* out = bytes.data();
     const char* data = text.data.constData();
-    for (const auto& [begin, end] : { std::pair(data, data + text.gapStart),
-             std::pair(data + text.gapEnd, data + text.data.size()) }) {
+    for (const auto& [begin, end] :
+        { std::pair(data, data + text.gapStart), std::pair(data + text.gapEnd, data + text.data.size()) }) {
         const char* run = begin;
         for (auto* lineFeed = static_cast<const char*>(std::memchr(run, '\n', size_t(end - run))); lineFeed != nullptr;
              lineFeed = static_cast<const char*>(std::memchr(run, '\n', size_t(end - run)))) {

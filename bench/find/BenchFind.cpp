@@ -4,10 +4,10 @@
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_find [MiB]
 
 #include "app/FindBar.h"
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

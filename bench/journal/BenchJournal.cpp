@@ -9,10 +9,10 @@
 // not stretch.
 // Run: QT_QPA_PLATFORM=offscreen build-test/bench/bench_journal [MiB ...]
 
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "app/TextPos.h"
 #include "bench/BenchSupport.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

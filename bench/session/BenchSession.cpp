@@ -10,8 +10,8 @@
 #include "app/vlmx_main.h"
 #include "bench/BenchSupport.h"
 #include "loc/LocUtils.h"
-#include "session/SessionStore.h"
 #include "session/RecoveryFormat.h"
+#include "session/SessionStore.h"
 #include "textview/JournalView.h"
 
 #include <QApplication>

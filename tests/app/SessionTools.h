@@ -1,7 +1,7 @@
 #pragma once
 
-#include "textview/JournalView.h"
 #include "tests/app/WindowFixture.h"
+#include "textview/JournalView.h"
 
 #include <QProcess>
 

@@ -1,7 +1,7 @@
-#include "textview/MemoText.h"
-#include "textview/JournalView.h"
 #include "app/ShellOpen.h"
 #include "tests/app/WindowFixture.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 #include "app/ImagesPage.h"
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "app/WindowPlacement.h"
 #include "tests/app/WindowFixture.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QAbstractScrollArea>
 #include <QCheckBox>

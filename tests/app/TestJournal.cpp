@@ -1,6 +1,6 @@
+#include "tests/app/WindowFixture.h"
 #include "textview/JournalView.h"
 #include "textview/MemoText.h"
-#include "tests/app/WindowFixture.h"
 
 #include <QCheckBox>
 #include <QRegularExpression>

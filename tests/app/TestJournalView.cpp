@@ -1,8 +1,8 @@
+#include "app/TextPos.h"
 #include "textview/JournalView.h"
 #include "textview/LineLayouts.h"
 #include "textview/MemoText.h"
 #include "textview/TextBuffer.h"
-#include "app/TextPos.h"
 
 #include <QAccessible>
 #include <QApplication>

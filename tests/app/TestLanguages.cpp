@@ -1,7 +1,7 @@
 #include "app/AboutPage.h"
-#include "textview/MemoText.h"
 #include "platform/Exception.h"
 #include "tests/app/WindowFixture.h"
+#include "textview/MemoText.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

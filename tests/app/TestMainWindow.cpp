@@ -1,11 +1,11 @@
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
-#include "session/SessionStore.h"
 #include "app/VellumixApplication.h"
 #include "app/WindowSettings.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
+#include "session/SessionStore.h"
 #include "tests/app/WindowFixture.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>

@@ -1,14 +1,14 @@
-#include "textview/MemoText.h"
-#include "session/SessionStore.h"
 #include "platform/Exception.h"
+#include "session/SessionStore.h"
 #include "tests/FullDisk.h"
 #include "tests/app/SessionTools.h"
+#include "textview/MemoText.h"
 #include "zip/ZipArchiver.h"
 
 #include <QDir>
 #include <QProcess>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 #include <optional>
@@ -105,7 +105,10 @@ void TestSession::testLargeJournalRoundTrip()
 {
     const QByteArray kinds[] = { "[2026-12-07-14:05:09]-----------------\r\n",
         "https://example.org/path?id=42&q=journal\r\n", "caf\xc3\xa9 na\xc3\xafve \xe6\x97\xa5\xe6\x9c\xac\r\n",
-        "\xf0\x9f\x98\x80 smile\xc2\xa0" "and\xe2\x80\xa8" "separator\r\n", "\tindented\ttext\r\n", "\r\n" };
+        "\xf0\x9f\x98\x80 smile\xc2\xa0"
+        "and\xe2\x80\xa8"
+        "separator\r\n",
+        "\tindented\ttext\r\n", "\r\n" };
     QByteArray journal;
     journal.reserve(64 << 20);
     for (quint32 i = 0; journal.size() < (64 << 20); ++i) {
@@ -487,8 +490,8 @@ void TestSession::testStoreOnTheWayOut()
     QVERIFY(fixture.messages.isEmpty());
     if (diskFull) {
         QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma")), before);
-        QVERIFY(fixture.readFile(QStringLiteral("vellumix.vma.recovery")).contains(
-            QByteArray(reinterpret_cast<const char*>(u"copied before the display went"), 60)));
+        QVERIFY(fixture.readFile(QStringLiteral("vellumix.vma.recovery"))
+                    .contains(QByteArray(reinterpret_cast<const char*>(u"copied before the display went"), 60)));
     } else {
         QVERIFY(entry(archive, QStringLiteral("vellumix.clips")).contains("copied before the display went"));
     }

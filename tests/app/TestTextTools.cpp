@@ -1,10 +1,10 @@
 #include "app/FindBar.h"
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "app/ShellOpen.h"
 #include "app/TextPos.h"
 #include "platform/Exception.h"
 #include "tests/app/WindowFixture.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QLineEdit>
 #include <QPushButton>

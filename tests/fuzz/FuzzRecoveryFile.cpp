@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArrayView input(reinterpret_cast<const char*>(data), qsizetype(size));
     QString texts[2] = { QStringLiteral("stored journal\nsecond line\n"), QStringLiteral("notes") };
     const SessionFingerprint stored = fingerprintOf(texts);
-    const QByteArray bytes = !input.isEmpty() && input[0] == 'F' ? framed(input.sliced(1), stored) : input.toByteArray();
+    const QByteArray bytes
+        = !input.isEmpty() && input[0] == 'F' ? framed(input.sliced(1), stored) : input.toByteArray();
 
     const RecoveryFormat::Parsed parsed = RecoveryFormat::parse(bytes);
     for (const RecoveryFormat::Record& record : parsed.records) {

@@ -5,8 +5,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStringEncoder>
 #include <QProcess>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -1,9 +1,9 @@
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "platform/wayland/WaylandClipboardViewer.h"
 #include "tests/app/JournalEntries.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/wayland/WaylandSession.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>

@@ -39,8 +39,8 @@ inline bool copyProgram(const QString& folder, const QStringList& extra = {})
 inline QByteArray storedJournal(const QString& folder)
 {
     return runCommand(QStringLiteral("unzip"),
-        { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"), folder + QStringLiteral("/vellumix.vma"),
-            QStringLiteral("vellumix.clips") });
+        { QStringLiteral("-P"), QStringLiteral("730582"), QStringLiteral("-p"),
+            folder + QStringLiteral("/vellumix.vma"), QStringLiteral("vellumix.clips") });
 }
 
 // Whether the program has the text on disk: in its recovery file (which keeps changes as UTF-16)

@@ -1,9 +1,9 @@
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "platform/x11/X11ClipboardViewer.h"
 #include "tests/app/JournalEntries.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/x11/XClip.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QBuffer>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 #include "app/ImagesPage.h"
-#include "textview/JournalView.h"
-#include "textview/MemoText.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/x11/XClip.h"
+#include "textview/JournalView.h"
+#include "textview/MemoText.h"
 
 #include <QBuffer>
 #include <QCheckBox>

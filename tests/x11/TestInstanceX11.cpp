@@ -114,7 +114,8 @@ void TestInstanceX11::testStartFromAnotherRuntimeFolderIsRefused()
     QVERIFY(!waitForWindow(*first).isEmpty());
     QVERIFY(QFile::link(m_dir->path(), path("linked")));
     QTemporaryDir runtime;
-    QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QVERIFY(QFile::setPermissions(
+        runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     auto second = std::make_unique<QProcess>();
@@ -131,16 +132,18 @@ void TestInstanceX11::testStartFromAnotherRuntimeFolderIsRefused()
             return told.contains("is in use by another Vellumix");
         },
         30000));
-    QVERIFY2(told.contains(QFile::encodeName(path("vellumix.vma"))) || told.contains("linked/vellumix.vma"), told.constData());
+    QVERIFY2(told.contains(QFile::encodeName(path("vellumix.vma"))) || told.contains("linked/vellumix.vma"),
+        told.constData());
     // It shows the message, never the main window (whose name is the lower-case one).
     const QList<QByteArray> windows = runCommand(QStringLiteral("xdotool"),
         { QStringLiteral("search"), QStringLiteral("--pid"), QString::number(refused->processId()) })
                                           .split('\n');
     for (const QByteArray& window : windows) {
         if (!window.isEmpty()) {
-            QVERIFY(runCommand(QStringLiteral("xdotool"), { QStringLiteral("getwindowname"), QString::fromLatin1(window) })
-                        .trimmed()
-                    != "vellumix");
+            QVERIFY(
+                runCommand(QStringLiteral("xdotool"), { QStringLiteral("getwindowname"), QString::fromLatin1(window) })
+                    .trimmed()
+                != "vellumix");
         }
     }
     QCOMPARE(first->state(), QProcess::Running);
