@@ -96,6 +96,23 @@ QByteArray record(RecordType type, const QByteArray& payload)
     return bytes + Writer().number(crc32(QByteArrayView(bytes).sliced(4))).take();
 }
 
+bool readFields(Record& record, QByteArrayView body);
+
+// Reads the record at offset; where it ends, or -1 when it cannot be read.
+qsizetype readRecord(QByteArrayView bytes, qsizetype offset, Record& record, bool checkCrc)
+{
+    Reader in(bytes.sliced(offset));
+    record = Record {};
+    record.offset = offset;
+    const auto length = in.number<quint32>();
+    const QByteArrayView body = in.take(qsizetype(length) + 1);
+    const auto check = in.number<quint32>();
+    if (!in.ok() || (checkCrc && check != crc32(body)) || !readFields(record, body)) {
+        return -1;
+    }
+    return offset + RecordFrame + qsizetype(length);
+}
+
 // The record's fields from its type and payload, or nothing when they do not make a whole record.
 bool readFields(Record& record, QByteArrayView body)
 {
@@ -171,21 +188,31 @@ Parsed parse(QByteArrayView bytes)
     }
     parsed.header = Parsed::Header::Valid;
     parsed.end = HeaderSize;
-    Reader in(bytes.sliced(HeaderSize));
-    while (in.left() > 0) {
-        Record record;
-        record.offset = bytes.size() - in.left();
-        const auto length = in.number<quint32>();
-        const QByteArrayView body = in.take(qsizetype(length) + 1);
-        const auto check = in.number<quint32>();
-        if (!in.ok() || check != crc32(body) || !readFields(record, body)) {
+    Record record;
+    while (parsed.end < bytes.size()) {
+        const qsizetype end = readRecord(bytes, parsed.end, record, true);
+        if (end < 0) {
             parsed.unreadableTail = true;
             break;
         }
-        parsed.records.push_back(record);
-        parsed.end = record.offset + RecordFrame + length;
+        parsed.end = end;
     }
     return parsed;
+}
+
+Records::Records(QByteArrayView bytes, const Parsed& parsed)
+    : m_bytes(bytes.first(parsed.header == Parsed::Header::Valid ? parsed.end : 0))
+    , m_at(HeaderSize)
+{ }
+
+bool Records::next(Record& record)
+{
+    if (m_at >= m_bytes.size()) {
+        return false;
+    }
+    // parse() checked every CRC up to here.
+    m_at = readRecord(m_bytes, m_at, record, false);
+    return m_at >= 0;
 }
 
 QByteArray withoutStoreMarks(QByteArrayView records)
@@ -206,6 +233,17 @@ QByteArray withoutStoreMarks(QByteArrayView records)
         }
     }
     return kept;
+}
+
+void appendText(QString& to, QByteArrayView utf16le)
+{
+    const qsizetype count = utf16le.size() / 2;
+    if (count == 0) {
+        return;
+    }
+    const qsizetype at = to.size();
+    to.resize(at + count);
+    qFromLittleEndian<char16_t>(utf16le.data(), count, to.data() + at);
 }
 
 QString text(QByteArrayView utf16le)

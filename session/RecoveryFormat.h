@@ -58,17 +58,31 @@ struct Parsed
     // Begun: a kill came while the file was being started, so nothing was recorded in it.
     Header header = Header::Foreign;
     SessionFingerprint base;
-    std::vector<Record> records;
     // Where the last record that could be read ends; bytes after it are a record that was
     // cut short or damaged, and whatever follows.
     qsizetype end = 0;
     bool unreadableTail = false;
 };
 
+// The records of a file with a valid header, read one after the other up to its parsed end, so
+// that a file of millions of records is never held twice.
+class Records
+{
+public:
+    Records(QByteArrayView bytes, const Parsed& parsed);
+    // The next record, or false after the last one.
+    bool next(Record& record);
+
+private:
+    QByteArrayView m_bytes;
+    qsizetype m_at;
+};
+
 // Records without those that mark a store: what a file begun at the store's snapshot keeps.
 QByteArray withoutStoreMarks(QByteArrayView records);
 
-// The bytes must outlive what is parsed from them.
+// Checks the header and every record. The bytes must outlive what is read from them.
 Parsed parse(QByteArrayView bytes);
 QString text(QByteArrayView utf16le);
+void appendText(QString& to, QByteArrayView utf16le);
 } // namespace RecoveryFormat

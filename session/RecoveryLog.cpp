@@ -92,6 +92,8 @@ private:
 class Applier
 {
 public:
+    static constexpr qsizetype JoinedLimit = 1 << 20;
+
     explicit Applier(RecoveryLog::Texts& texts)
         : m_texts(texts)
     { }
@@ -111,8 +113,10 @@ public:
             return false;
         }
         const auto position = qsizetype(record.position);
-        if (record.removed == 0 && m_pending && m_memo == record.memo && position == m_position + m_added.size()) {
-            m_added += text(record.text);
+        // Joined up to a size that keeps the text held here small beside the buffer.
+        if (record.removed == 0 && m_pending && m_memo == record.memo && position == m_position + m_added.size()
+            && m_added.size() < JoinedLimit) {
+            appendText(m_added, record.text);
             return true;
         }
         flush();
@@ -208,8 +212,9 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
         }
     }
     qsizetype lastSnapshot = -1;
-    for (qsizetype i = 0; i < qsizetype(parsed.records.size()); ++i) {
-        const Record& record = parsed.records[size_t(i)];
+    Record record;
+    Records scan(bytes, parsed);
+    for (qsizetype i = 0; scan.next(record); ++i) {
         if (record.type == SnapshotTaken) {
             lastSnapshot = i;
         } else if (record.type == StoreBegins) {
@@ -235,8 +240,8 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
     qsizetype intactEnd = parsed.unreadableTail ? parsed.end : bytes.size();
     {
         Applier applier(texts);
-        for (qsizetype i = 0; i < qsizetype(parsed.records.size()); ++i) {
-            const Record& record = parsed.records[size_t(i)];
+        Records replayed(bytes, parsed);
+        for (qsizetype i = 0; replayed.next(record); ++i) {
             if (record.type == StoreBegins || record.type == SnapshotTaken || i < start[record.memo]) {
                 continue;
             }

@@ -80,7 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         = !input.isEmpty() && input[0] == 'F' ? framed(input.sliced(1), stored) : input.toByteArray();
 
     const RecoveryFormat::Parsed parsed = RecoveryFormat::parse(bytes);
-    for (const RecoveryFormat::Record& record : parsed.records) {
+    RecoveryFormat::Records records(bytes, parsed);
+    RecoveryFormat::Record record;
+    while (records.next(record)) {
         (void)RecoveryFormat::text(record.text).size();
     }
     if (bytes.size() > RecoveryFormat::HeaderSize) {
