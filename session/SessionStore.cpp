@@ -340,6 +340,11 @@ bool SessionStore::storeInBackground()
     if (!m_loaded || m_running || m_waiting) {
         return m_running != nullptr;
     }
+    // An archive that could not be read is replaced only when the user stores or closes; until
+    // then the changes wait in the recovery file and the archive stays as it was found.
+    if (m_archiveUnreadable) {
+        return false;
+    }
     if (!m_changedSinceStore[RecoveryLog::Journal] && !m_changedSinceStore[RecoveryLog::Notes]) {
         return false;
     }

@@ -280,9 +280,13 @@ void TestSession::testUnreadableArchiveIsKept()
     QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma.bak")), before);
     QCOMPARE(fixture.messages.size(), 1);
     QVERIFY(fixture.messages.at(0).contains(copy));
+    // Changes alone do not replace it: no store begins by itself.
+    memo(window, "jot")->setPlainText(QStringLiteral("typed"));
+    QVERIFY(!window->session().storeInBackground());
+    QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma")), before);
     fixture.destroy();
     QCOMPARE(fixture.messages.size(), 1);
-    QCOMPARE(entry(fixture.path(QStringLiteral("vellumix.vma")), QStringLiteral("vellumix.notes")), QByteArray());
+    QCOMPARE(entry(fixture.path(QStringLiteral("vellumix.vma")), QStringLiteral("vellumix.notes")), QByteArray("typed"));
 }
 
 namespace
