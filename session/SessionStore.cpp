@@ -3,7 +3,6 @@
 #include "loc/LocStrings.h"
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
-#include "platform/Crc32.h"
 #include "platform/Exception.h"
 #include "platform/FileAccess.h"
 #include "textview/TextBuffer.h"
