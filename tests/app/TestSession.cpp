@@ -29,6 +29,7 @@ private Q_SLOTS:
     void testSaveTwiceKeepsTwoEntries();
     void testSaveDuringStoreIsRefused();
     void testStoredInTheBackground();
+    void testFailingBackgroundStoreIsToldOnce();
     void testOnlyChangedEntriesAreWritten();
     void testRenamedExecutable();
     void testUnreadableArchiveIsKept();
@@ -214,6 +215,35 @@ void TestSession::testStoredInTheBackground()
     QVERIFY(fixture.messages.isEmpty());
 }
 
+// A store in the background that keeps failing says so once, not at every change; the changes
+// stay in the recovery file until a store succeeds again.
+void TestSession::testFailingBackgroundStoreIsToldOnce()
+{
+    WindowFixture fixture;
+    fixture.storeDelay = 20;
+    TFMain* window = fixture.create();
+    SessionStore& session = window->session();
+    const QString archive = fixture.path(QStringLiteral("vellumix.vma"));
+    QVERIFY(QDir(fixture.dir.path()).mkdir(QStringLiteral("vellumix.vma")));
+    for (const QString& text : { QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three") }) {
+        fixture.clipboard->copy(text);
+        QVERIFY(!session.storeInBackground());
+        QVERIFY(!session.storeInBackground());
+    }
+    QCOMPARE(fixture.messages.size(), 1);
+    QVERIFY2(fixture.messages.first().contains(archive), qPrintable(fixture.messages.first()));
+    QVERIFY(session.flushRecovery());
+    QVERIFY(fixture.readFile(QStringLiteral("vellumix.vma.recovery"))
+                .contains(QByteArray(reinterpret_cast<const char*>(u"three"), 10)));
+
+    QVERIFY(QDir(fixture.dir.path()).rmdir(QStringLiteral("vellumix.vma")));
+    fixture.clipboard->copy(QStringLiteral("four"));
+    QVERIFY(session.storeInBackground());
+    QTRY_VERIFY_WITH_TIMEOUT(!session.storeRunning(), 60000);
+    QVERIFY(entry(archive, QStringLiteral("vellumix.clips")).endsWith("four\r\n"));
+    QCOMPARE(fixture.messages.size(), 1);
+}
+
 // Every add rewrites the whole archive, so a store writes only the entries whose memo changed;
 // the others must still be there, whole, afterwards, and a change must never be skipped.
 void TestSession::testOnlyChangedEntriesAreWritten()
@@ -286,7 +316,8 @@ void TestSession::testUnreadableArchiveIsKept()
     QCOMPARE(fixture.readFile(QStringLiteral("vellumix.vma")), before);
     fixture.destroy();
     QCOMPARE(fixture.messages.size(), 1);
-    QCOMPARE(entry(fixture.path(QStringLiteral("vellumix.vma")), QStringLiteral("vellumix.notes")), QByteArray("typed"));
+    QCOMPARE(
+        entry(fixture.path(QStringLiteral("vellumix.vma")), QStringLiteral("vellumix.notes")), QByteArray("typed"));
 }
 
 namespace
