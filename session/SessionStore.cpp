@@ -326,12 +326,24 @@ SessionStore::Result SessionStore::StoreSession(bool pumpEvents)
     const auto waited = qScopeGuard([this] { m_waiting = false; });
     // A store already running is not doubled; what changed after its snapshot follows in this one.
     waitForStore(pumpEvents);
-    const QString failure = startStore();
-    if (!failure.isEmpty()) {
-        return { Outcome::Failed, failure };
+    QStringList written;
+    // Captures that arrive while the worker stores (the close waits with the event loop turning)
+    // go into another round, so that the archive holds what the memos hold when this returns.
+    for (int round = 0; round < MaxRounds; ++round) {
+        const QString failure = startStore();
+        if (!failure.isEmpty()) {
+            return { Outcome::Failed, failure };
+        }
+        waitForStore(pumpEvents);
+        written += m_lastResult.written;
+        if (m_lastResult.outcome != Outcome::Stored
+            || (!m_changedSinceStore[RecoveryLog::Journal] && !m_changedSinceStore[RecoveryLog::Notes])) {
+            break;
+        }
     }
-    waitForStore(pumpEvents);
-    return m_lastResult;
+    written.removeDuplicates();
+    return { m_lastResult.outcome, m_lastResult.reason,
+        m_lastResult.outcome == Outcome::Stored ? written : QStringList() };
 }
 
 bool SessionStore::storeInBackground()

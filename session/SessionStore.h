@@ -71,6 +71,8 @@ public:
     // unless pumpEvents is false: with the desktop gone, the next turn of the event loop may be
     // the program's last.
     Result StoreSession(bool pumpEvents = true);
+    // Stores of one call: changes that keep coming during each are left to the recovery file.
+    static constexpr int MaxRounds = 3;
     // Begins a store in the background when a memo changed and no store runs; whether one runs.
     bool storeInBackground();
     bool storeRunning() const { return m_running != nullptr; }
