@@ -59,13 +59,12 @@ bool lockWhole(int fd)
 SingleInstance::SingleInstance(const QString& archivePath, QObject* parent)
     : QObject(parent)
     , m_archive(archivePath)
-    , m_lockPath(resolvedPath(archivePath) + QStringLiteral(".lock"))
 {
+    const QString resolved = resolvedPath(archivePath);
+    m_lockPath = resolved + QStringLiteral(".lock");
     const QString name = QStringLiteral("vellumix-")
         + QString::fromLatin1(
-            QCryptographicHash::hash(QFile::encodeName(resolvedPath(archivePath)), QCryptographicHash::Sha256)
-                .toHex()
-                .left(24));
+            QCryptographicHash::hash(QFile::encodeName(resolved), QCryptographicHash::Sha256).toHex().left(24));
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty()) {
         folder = QDir::tempPath();

@@ -32,11 +32,10 @@ RecoveryWriter::~RecoveryWriter()
 
 void RecoveryWriter::append(const QByteArray& bytes, bool snapshot)
 {
+    m_pending += bytes;
     if (snapshot) {
-        // The snapshot's own record stays: it tells where the records made after it start.
         m_snapshotEnd = m_written + m_pending.size();
     }
-    m_pending += bytes;
     if (m_blocked) {
         failed(LoadStr(sRecoveryLeftInPlace));
         return;

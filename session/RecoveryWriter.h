@@ -45,7 +45,7 @@ private:
     int m_fd = -1;
     qsizetype m_written; // record bytes in the file after its header
     QByteArray m_pending; // record bytes not yet in the file
-    qsizetype m_snapshotEnd = -1; // where the last snapshot's record starts
+    qsizetype m_snapshotEnd = -1; // where the records after the last snapshot start
     bool m_blocked;
     bool m_failing = false;
     // A failed sync may have lost written pages for good: only a rewrite makes the file safe again.
