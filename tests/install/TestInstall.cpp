@@ -1,3 +1,4 @@
+#include "tests/x11/ProgramCopy.h"
 #include "tests/x11/XClip.h"
 
 #include <QDir>
@@ -272,10 +273,7 @@ bool TestInstall::start(const QString& program, const QProcessEnvironment& env)
     if (!m_program->waitForStarted(5000)) {
         return false;
     }
-    const Result found = execute(QStringLiteral("xdotool"),
-        { QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-            QString::number(m_program->processId()), QStringLiteral("--name"), QStringLiteral("^vellumix$") });
-    return found.status == 0 && !found.out.trimmed().isEmpty();
+    return !waitForWindow(*m_program).isEmpty();
 }
 
 bool TestInstall::stop()
