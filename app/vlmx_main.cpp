@@ -57,6 +57,13 @@ void TFMain::storeAtExit()
     }
 }
 
+void TFMain::closeUnattended()
+{
+    m_unattended = true;
+    close();
+    m_unattended = false;
+}
+
 void TFMain::tell(const QString& text)
 {
     if (m_desktopGone) {
@@ -96,6 +103,9 @@ void TFMain::setUpControls()
     m_about = new AboutPage(*m_ui, m_services, this);
     SessionStore::Prompts prompts;
     prompts.tell = [this](const QString& text) { m_services.dialogs->message(this, text); };
+    prompts.ask = [this](const QString& text) {
+        return !m_desktopGone && !m_unattended && m_services.dialogs->ask(this, text);
+    };
     prompts.zipQuestion = [this](const QString& title, QString& text, int kind, TMsgDlgButtons buttons) {
         return m_services.dialogs->zipDialog(this, title, text, kind, buttons);
     };
@@ -265,7 +275,7 @@ TFMain::Closing TFMain::FormDestroy(bool mayStayOpen)
     }
     m_destroyed = true;
     LeaveClipboardChain();
-    if (result.outcome != SessionStore::Outcome::Stored) {
+    if (result.outcome != SessionStore::Outcome::Stored && result.outcome != SessionStore::Outcome::Kept) {
         return Closing::Done;
     }
     try {

@@ -39,6 +39,9 @@ public:
     // The program ends without a close, its display gone: stores the session and the settings as
     // a close would, without asking anything and without turning the event loop.
     void storeAtExit();
+    // Closes the window for a signal or the session manager: no one may be there to answer, so an
+    // archive that could not be loaded is left as it is.
+    void closeUnattended();
 
     // Clipboard journal
     void AppendToJournal(const QString& text);
@@ -170,4 +173,5 @@ private:
     bool m_closing = false;
     // No one is left to answer a question, and the display may end the program at any moment.
     bool m_desktopGone = false;
+    bool m_unattended = false;
 };

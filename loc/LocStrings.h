@@ -42,6 +42,7 @@ enum LocStringId : int {
     sNotARegularFile = 65036, // the reason a file is not read
     sArchiveInUse = 65037, // %1: the archive
     sArchiveLockUnknown = 65038, // %1: the archive, %2: the lock file, %3: the reason
+    sReplaceUnloaded = 65039, // %1: the archive, %2: its copy, %3: the recovery file
 };
 
 // The text of id in the current language.

@@ -161,6 +161,7 @@ void SessionStore::LoadSession()
 {
     SessionFingerprint stored;
     QStringList problems;
+    bool unloaded = false; // an entry the archive holds is not in its memo
     const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
     m_loading = true;
     // Whatever ends the load, later changes must reach the recovery file again.
@@ -184,7 +185,9 @@ void SessionStore::LoadSession()
                 zip()->SetAddOptions(AddOpts { AddEncrypt });
                 const QString names[2] = { FJournalEntryName, FNotesEntryName };
                 for (const RecoveryLog::Memo memo : Memos) {
+                    const qsizetype before = problems.size();
                     stored.memo[memo] = loadEntry(names[memo], bufferOf(memo), &problems);
+                    unloaded = unloaded || (stored.memo[memo] == SessionFingerprint::Entry {} && problems.size() > before);
                 }
             }
         }
@@ -200,6 +203,7 @@ void SessionStore::LoadSession()
         m_archiveUnreadable = true;
     }
     m_keepArchive = !problems.isEmpty();
+    m_askBeforeReplacing = m_archiveUnreadable || unloaded;
 
     BufferTexts buffers(bufferOf(RecoveryLog::Journal), bufferOf(RecoveryLog::Notes));
     const RecoveryLog::Replay replay = m_recovery->open(m_recoveryFileName, stored, buffers);
@@ -211,6 +215,7 @@ void SessionStore::LoadSession()
     m_loaded = true;
     // Whether the archive holds what the memos now show is told by its directory at the next store.
     m_changedSinceStore[RecoveryLog::Journal] = m_changedSinceStore[RecoveryLog::Notes] = false;
+    m_replayedUnstored = replay.changes > 0;
     if (replay.changes > 0) {
         // Stored soon, so that the recovery file shrinks again.
         scheduleStore();
@@ -292,6 +297,7 @@ QString SessionStore::keepCopy()
             break;
         }
         if (sameBytes(archive, name)) {
+            m_keptCopy = name;
             return name;
         }
     }
@@ -304,6 +310,7 @@ QString SessionStore::keepCopy()
         return {};
     }
     m_keepArchive = false;
+    m_keptCopy = copy;
     return copy;
 }
 
@@ -324,6 +331,11 @@ SessionStore::Result SessionStore::StoreSession(bool pumpEvents)
     }
     m_waiting = true;
     const auto waited = qScopeGuard([this] { m_waiting = false; });
+    if (m_askBeforeReplacing) {
+        if (const std::optional<Result> refused = mayReplaceUnloaded()) {
+            return *refused;
+        }
+    }
     // A store already running is not doubled; what changed after its snapshot follows in this one.
     waitForStore(pumpEvents);
     QStringList written;
@@ -346,14 +358,39 @@ SessionStore::Result SessionStore::StoreSession(bool pumpEvents)
         m_lastResult.outcome == Outcome::Stored ? written : QStringList() };
 }
 
+std::optional<SessionStore::Result> SessionStore::mayReplaceUnloaded()
+{
+    const QString archive = AtomicFile::resolveLinks(FArchiveFileName);
+    if (!QFileInfo::exists(archive)) {
+        m_askBeforeReplacing = false;
+        return std::nullopt;
+    }
+    // Nothing to store that the recovery file could not bring back: the archive stays as it was found.
+    if (!m_replayedUnstored && !m_changedSinceStore[RecoveryLog::Journal] && !m_changedSinceStore[RecoveryLog::Notes]) {
+        return Result { Outcome::Kept };
+    }
+    if (m_keepArchive && keepCopy().isEmpty()) {
+        return Result {
+            Outcome::Failed, LoadStr(sCannotKeepCopy).arg(FArchiveFileName, FileAccess::freeBackupName(FArchiveFileName))
+        };
+    }
+    // When the recovery file cannot keep the changes, they are stored: the archive's copy is kept.
+    if (changesKeptSafe()
+        && !m_prompts.ask(LoadStr(sReplaceUnloaded).arg(FArchiveFileName, m_keptCopy, m_recoveryFileName))) {
+        return Result { Outcome::Kept };
+    }
+    m_askBeforeReplacing = false;
+    return std::nullopt;
+}
+
 bool SessionStore::storeInBackground()
 {
     if (!m_loaded || m_running || m_waiting) {
         return m_running != nullptr;
     }
-    // An archive that could not be read is replaced only when the user stores or closes; until
+    // An archive that could not be loaded is replaced only when the user stores or closes; until
     // then the changes wait in the recovery file and the archive stays as it was found.
-    if (m_archiveUnreadable) {
+    if (m_askBeforeReplacing || m_archiveUnreadable) {
         return false;
     }
     if (!m_changedSinceStore[RecoveryLog::Journal] && !m_changedSinceStore[RecoveryLog::Notes]) {

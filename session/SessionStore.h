@@ -12,6 +12,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <utility>
 
 class QThread;
@@ -31,7 +32,8 @@ public:
     // Larger entries are not loaded: the memory they would take could end the program.
     static constexpr quint64 MaxEntrySize = quint64(1) << 30;
 
-    enum class Outcome { Stored, Busy, Failed };
+    // Kept: the archive could not be loaded, and the user chose to keep it as it is.
+    enum class Outcome { Stored, Busy, Failed, Kept };
     struct Result
     {
         Result(Outcome outcome = Outcome::Stored, QString reason = {}, QStringList written = {})
@@ -49,6 +51,8 @@ public:
     struct Prompts
     {
         std::function<void(const QString& text)> tell;
+        // Yes (true) or No; No when nobody is there to answer.
+        std::function<bool(const QString& text)> ask;
         std::function<int(const QString& title, QString& text, int kind, TMsgDlgButtons buttons)> zipQuestion;
     };
 
@@ -67,7 +71,8 @@ public:
     // the recovery file kept since the last store.
     void LoadSession();
     // Waits for a store that is running, then stores what the memos hold now. Busy when called
-    // again while it waits; nothing more is stored then. Events go on while the worker stores,
+    // again while it waits; nothing more is stored then. An archive that could not be loaded is
+    // replaced only when the user agrees, and only when something changed. Events go on while the worker stores,
     // unless pumpEvents is false: with the desktop gone, the next turn of the event loop may be
     // the program's last.
     Result StoreSession(bool pumpEvents = true);
@@ -102,6 +107,8 @@ private:
     TextBuffer* bufferOf(RecoveryLog::Memo memo) const;
     // A copy of the archive as it is now, unless one with the same bytes exists; empty when none could be made.
     QString keepCopy();
+    // Whether the archive that could not be loaded may be replaced now; Kept or Failed when not.
+    std::optional<Result> mayReplaceUnloaded();
     // Takes the snapshot and hands it to the worker; why it could not, or empty.
     QString startStore();
     void finishStore();
@@ -127,6 +134,11 @@ private:
     bool m_keepArchive = false;
     // The archive or an entry could not be read; once its copy is kept, a new archive takes its place.
     bool m_archiveUnreadable = false;
+    // A memo was not loaded from the archive: storing would write over what it holds.
+    bool m_askBeforeReplacing = false;
+    // Changes from the recovery file were applied at the load.
+    bool m_replayedUnstored = false;
+    QString m_keptCopy;
     QString m_notAFile;
     bool m_recoveryFailing = false;
 
