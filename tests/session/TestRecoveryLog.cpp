@@ -9,10 +9,25 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+// fdatasync of this test process, failing while asked to as on NFS or a disk with bad sectors.
+static std::atomic<bool> syncFails { false };
+extern "C" int fdatasync(int fd)
+{
+    if (syncFails) {
+        errno = EIO;
+        return -1;
+    }
+    return int(::syscall(SYS_fdatasync, fd));
+}
 
 namespace
 {
@@ -59,6 +74,7 @@ private Q_SLOTS:
     void testBrokenFileIsKeptAsideWhole_data();
     void testBrokenFileIsKeptAsideWhole();
     void testFailedWritesWaitForTheNextOne();
+    void testFailedSyncIsNotSafeUntilAStore();
 };
 
 void TestRecoveryLog::testReplayStartsAtTheStoreTheArchiveHolds_data()
@@ -350,6 +366,40 @@ void TestRecoveryLog::testFailedWritesWaitForTheNextOne()
     const Opened opened = reopen(path, stored, {});
     QCOMPARE(opened.journal, stored + QString(60, QLatin1Char('b')) + QStringLiteral("\nc\n"));
     QVERIFY(opened.replay.keptAside.isEmpty());
+}
+
+// Records written before a sync that failed may never reach the disk: the file is not called safe
+// again until a store has rewritten it, however many later syncs succeed.
+void TestRecoveryLog::testFailedSyncIsNotSafeUntilAStore()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vellumix.vma.recovery"));
+    RecoveryLog log;
+    QSignalSpy failed(&log, &RecoveryLog::writeFailed);
+    QSignalSpy recovered(&log, &RecoveryLog::writeRecovered);
+    QString texts[2];
+    log.open(path, fingerprints({}, {}), texts);
+    log.recordChange(RecoveryLog::Journal, 0, 0, QStringLiteral("typed\n"));
+    QVERIFY(log.flush());
+
+    syncFails = true;
+    log.recordChange(RecoveryLog::Journal, 6, 0, QStringLiteral("more\n"));
+    const bool safeWhileFailing = log.flush();
+    syncFails = false;
+    QVERIFY(!safeWhileFailing);
+    QTRY_COMPARE(failed.size(), 1);
+    QCOMPARE(failed.first().first().toString(), QString::fromLocal8Bit(std::strerror(EIO)));
+    log.recordChange(RecoveryLog::Journal, 11, 0, QStringLiteral("last\n"));
+    QVERIFY(!log.flush());
+    QVERIFY(recovered.isEmpty());
+
+    const SessionFingerprint stored = fingerprints(QStringLiteral("typed\nmore\nlast\n"), {});
+    log.snapshotTaken();
+    log.storeBegins(stored);
+    log.storeSucceeded(stored);
+    QVERIFY(log.flush());
+    QTRY_COMPARE(recovered.size(), 1);
+    QVERIFY(!QFileInfo::exists(path));
 }
 
 QTEST_GUILESS_MAIN(TestRecoveryLog)
