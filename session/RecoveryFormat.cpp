@@ -168,7 +168,7 @@ QByteArray storeBegins(const SessionFingerprint& snapshot)
     return record(StoreBegins, Writer().fingerprint(snapshot).take());
 }
 
-Parsed parse(QByteArrayView bytes)
+Parsed parse(QByteArrayView bytes, const Walked& walked)
 {
     Parsed parsed;
     const QByteArrayView magic(Magic, sizeof Magic);
@@ -196,19 +196,27 @@ Parsed parse(QByteArrayView bytes)
             break;
         }
         parsed.end = end;
+        if (walked) {
+            walked(end);
+        }
     }
     return parsed;
 }
 
-Records::Records(QByteArrayView bytes, const Parsed& parsed)
+Records::Records(QByteArrayView bytes, const Parsed& parsed, Walked walked)
     : m_bytes(bytes.first(parsed.header == Parsed::Header::Valid ? parsed.end : 0))
     , m_at(HeaderSize)
+    , m_walked(std::move(walked))
 { }
 
 bool Records::next(Record& record)
 {
     if (m_at >= m_bytes.size()) {
         return false;
+    }
+    // The record before this one is done with.
+    if (m_walked) {
+        m_walked(m_at);
     }
     // parse() checked every CRC up to here.
     m_at = readRecord(m_bytes, m_at, record, false);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <vector>
 
 // What one store of the session holds: the size and CRC-32 of each memo's stored bytes.
@@ -64,25 +65,29 @@ struct Parsed
     bool unreadableTail = false;
 };
 
+// Told, as a reader walks through the bytes, the offset before which it needs none of them again.
+using Walked = std::function<void(qsizetype offset)>;
+
 // The records of a file with a valid header, read one after the other up to its parsed end, so
 // that a file of millions of records is never held twice.
 class Records
 {
 public:
-    Records(QByteArrayView bytes, const Parsed& parsed);
+    Records(QByteArrayView bytes, const Parsed& parsed, Walked walked = {});
     // The next record, or false after the last one.
     bool next(Record& record);
 
 private:
     QByteArrayView m_bytes;
     qsizetype m_at;
+    Walked m_walked;
 };
 
 // Records without those that mark a store: what a file begun at the store's snapshot keeps.
 QByteArray withoutStoreMarks(QByteArrayView records);
 
 // Checks the header and every record. The bytes must outlive what is read from them.
-Parsed parse(QByteArrayView bytes);
+Parsed parse(QByteArrayView bytes, const Walked& walked = {});
 QString text(QByteArrayView utf16le);
 void appendText(QString& to, QByteArrayView utf16le);
 } // namespace RecoveryFormat

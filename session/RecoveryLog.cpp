@@ -2,6 +2,7 @@
 
 #include "loc/LocStrings.h"
 #include "platform/AtomicFile.h"
+#include "platform/MappedFile.h"
 #include "session/RecoveryWriter.h"
 
 #include <QDateTime>
@@ -36,9 +37,9 @@ QString keepAside(const QString& path)
     return QFile::rename(path, name) ? name : QString();
 }
 
-// The file's bytes; a FIFO, a device or a link out of the file's folder is never opened, since
+// Opens the file for reading; a FIFO, a device or a link out of the file's folder is never opened, since
 // reading it could block for ever or read what is not ours.
-bool readRegularFile(const QString& path, QByteArray* bytes, QString* reason)
+bool openRegularFile(const QString& path, MappedFile* file, QString* reason)
 {
     const QString target = AtomicFile::resolveLinks(path);
     if (QFileInfo(target).absolutePath() != QFileInfo(path).absolutePath()) {
@@ -56,18 +57,7 @@ bool readRegularFile(const QString& path, QByteArray* bytes, QString* reason)
         }
         return false;
     }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        *reason = file.errorString();
-        ::close(fd);
-        return false;
-    }
-    *bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *reason = file.errorString();
-        return false;
-    }
-    return true;
+    return file->open(fd, reason);
 }
 
 class StringTexts : public RecoveryLog::Texts
@@ -188,15 +178,18 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
         startWriter(stored, 0, false);
         return replay;
     }
-    QByteArray bytes;
-    if (!readRegularFile(path, &bytes, &replay.reason)) {
+    MappedFile file;
+    if (!openRegularFile(path, &file, &replay.reason)) {
         // Not ours to replace or delete: it moves aside, or stays where it is, untouched.
         replay.trouble = Replay::Trouble::Unreadable;
         replay.keptAside = keepAside(path);
         startWriter(stored, 0, replay.keptAside.isEmpty());
         return replay;
     }
-    const Parsed parsed = parse(bytes);
+    const QByteArrayView bytes = file.bytes();
+    // Each walk through the records gives back the pages behind it.
+    const auto walked = [&file](qsizetype offset) { file.release(offset); };
+    const Parsed parsed = parse(bytes, walked);
     if (parsed.header == Parsed::Header::Begun) {
         // Killed while the file was being begun: nothing was recorded in it yet.
         QFile::remove(path);
@@ -213,7 +206,7 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
     }
     qsizetype lastSnapshot = -1;
     Record record;
-    Records scan(bytes, parsed);
+    Records scan(bytes, parsed, walked);
     for (qsizetype i = 0; scan.next(record); ++i) {
         if (record.type == SnapshotTaken) {
             lastSnapshot = i;
@@ -240,7 +233,7 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
     qsizetype intactEnd = parsed.unreadableTail ? parsed.end : bytes.size();
     {
         Applier applier(texts);
-        Records replayed(bytes, parsed);
+        Records replayed(bytes, parsed, walked);
         for (qsizetype i = 0; replayed.next(record); ++i) {
             if (record.type == StoreBegins || record.type == SnapshotTaken || i < start[record.memo]) {
                 continue;
@@ -257,7 +250,7 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
         replay.trouble = Replay::Trouble::Damaged;
         replay.keptAside = keepAside(path);
         QString reason;
-        if (replay.keptAside.isEmpty() || !AtomicFile::write(path, bytes.first(intactEnd), &reason)) {
+        if (replay.keptAside.isEmpty() || !AtomicFile::write(path, QByteArray::fromRawData(bytes.data(), intactEnd), &reason)) {
             startWriter(stored, 0, replay.keptAside.isEmpty());
             return replay;
         }

@@ -139,12 +139,26 @@ TextBuffer* SessionStore::bufferOf(RecoveryLog::Memo memo) const
 namespace
 {
 // Recorded changes go straight into the views' buffers, so that a large journal is never held twice.
+// Undo forgets them as it goes: the load clears it anyway, and meanwhile it would hold them again.
 class BufferTexts : public RecoveryLog::Texts
 {
 public:
     BufferTexts(TextBuffer* journal, TextBuffer* notes)
         : m_buffers { journal, notes }
-    { }
+        , m_undoLimits { journal->undoLimit(), notes->undoLimit() }
+    {
+        for (TextBuffer* buffer : m_buffers) {
+            buffer->setUndoLimit(0);
+        }
+    }
+    ~BufferTexts() override
+    {
+        for (int memo = 0; memo < 2; ++memo) {
+            m_buffers[memo]->setUndoLimit(m_undoLimits[memo]);
+        }
+    }
+    BufferTexts(const BufferTexts&) = delete;
+    BufferTexts& operator=(const BufferTexts&) = delete;
     qsizetype size(RecoveryLog::Memo memo) const override { return m_buffers[memo]->size(); }
     void replace(RecoveryLog::Memo memo, qsizetype position, qsizetype removed, const QString& added) override
     {
@@ -154,6 +168,7 @@ public:
 
 private:
     TextBuffer* m_buffers[2];
+    qsizetype m_undoLimits[2];
 };
 } // namespace
 
@@ -205,8 +220,10 @@ void SessionStore::LoadSession()
     m_keepArchive = !problems.isEmpty();
     m_askBeforeReplacing = m_archiveUnreadable || unloaded;
 
-    BufferTexts buffers(bufferOf(RecoveryLog::Journal), bufferOf(RecoveryLog::Notes));
-    const RecoveryLog::Replay replay = m_recovery->open(m_recoveryFileName, stored, buffers);
+    const RecoveryLog::Replay replay = [&] {
+        BufferTexts buffers(bufferOf(RecoveryLog::Journal), bufferOf(RecoveryLog::Notes));
+        return m_recovery->open(m_recoveryFileName, stored, buffers);
+    }();
     for (const RecoveryLog::Memo memo : Memos) {
         bufferOf(memo)->clearUndo();
     }

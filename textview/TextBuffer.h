@@ -100,6 +100,7 @@ public:
     // Older steps are forgotten once the steps hold more characters than this; the newest step is
     // kept whatever its size, so a large deletion can always be taken back.
     void setUndoLimit(qsizetype characters);
+    qsizetype undoLimit() const { return m_undoLimit; }
 
 Q_SIGNALS:
     // Lines [firstLine, firstLine + removedBreaks] became [firstLine, firstLine + addedBreaks];
