@@ -75,8 +75,7 @@ int main(int argc, char* argv[])
 
     // Logout, kill and Ctrl-C close the window as its close button does, so the session is stored.
     TerminationSignals termination;
-    QObject::connect(
-        &termination, &TerminationSignals::terminationRequested, window.get(), &TFMain::closeUnattended);
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, window.get(), &TFMain::closeUnattended);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, window.get(), &TFMain::closeUnattended);
     // A compositor that goes away takes Xwayland and the window with it a moment later.
     QObject::connect(window.get(), &TFMain::desktopEnded, window.get(), &QWidget::close);

@@ -250,7 +250,8 @@ RecoveryLog::Replay RecoveryLog::open(const QString& path, const SessionFingerpr
         replay.trouble = Replay::Trouble::Damaged;
         replay.keptAside = keepAside(path);
         QString reason;
-        if (replay.keptAside.isEmpty() || !AtomicFile::write(path, QByteArray::fromRawData(bytes.data(), intactEnd), &reason)) {
+        if (replay.keptAside.isEmpty()
+            || !AtomicFile::write(path, QByteArray::fromRawData(bytes.data(), intactEnd), &reason)) {
             startWriter(stored, 0, replay.keptAside.isEmpty());
             return replay;
         }

@@ -202,7 +202,8 @@ void SessionStore::LoadSession()
                 for (const RecoveryLog::Memo memo : Memos) {
                     const qsizetype before = problems.size();
                     stored.memo[memo] = loadEntry(names[memo], bufferOf(memo), &problems);
-                    unloaded = unloaded || (stored.memo[memo] == SessionFingerprint::Entry {} && problems.size() > before);
+                    unloaded
+                        = unloaded || (stored.memo[memo] == SessionFingerprint::Entry {} && problems.size() > before);
                 }
             }
         }
@@ -387,9 +388,8 @@ std::optional<SessionStore::Result> SessionStore::mayReplaceUnloaded()
         return Result { Outcome::Kept };
     }
     if (m_keepArchive && keepCopy().isEmpty()) {
-        return Result {
-            Outcome::Failed, LoadStr(sCannotKeepCopy).arg(FArchiveFileName, FileAccess::freeBackupName(FArchiveFileName))
-        };
+        return Result { Outcome::Failed,
+            LoadStr(sCannotKeepCopy).arg(FArchiveFileName, FileAccess::freeBackupName(FArchiveFileName)) };
     }
     // When the recovery file cannot keep the changes, they are stored: the archive's copy is kept.
     if (changesKeptSafe()
